@@ -1,0 +1,9 @@
+#include "catalogue/ScanCollector.h"
+
+namespace tidewell {
+
+void ScanCollector::scanRegistry() {}
+
+void ScanCollector::scanUninstallRecords(RegistryRoot, RegistryView) {}
+
+} // namespace tidewell

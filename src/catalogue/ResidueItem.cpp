@@ -1,0 +1,49 @@
+#include "catalogue/ResidueItem.h"
+
+#include "support/Text.h"
+
+namespace tidewell {
+
+std::u16string productName(ProductKind product) {
+    if (product == ProductKind::SolidWorks) {
+        return u"SolidWorks";
+    }
+    if (product == ProductKind::Oracle) {
+        return u"Oracle";
+    }
+    return u"AutoCAD";
+}
+
+std::u16string makerName(ProductKind product) {
+    if (product == ProductKind::SolidWorks) {
+        return u"Dassault Systèmes";
+    }
+    if (product == ProductKind::Oracle) {
+        return u"Oracle";
+    }
+    return u"Autodesk";
+}
+
+std::u16string riskLabel(RiskLevel risk) {
+    if (risk == RiskLevel::HighRisk) {
+        return u"高风险";
+    }
+    if (risk == RiskLevel::NeedsConfirm) {
+        return u"需确认";
+    }
+    return u"安全项";
+}
+
+std::u16string rootPrefix(RegistryRoot root) {
+    return root == RegistryRoot::CurrentUser ? u"HKCU\\" : u"HKLM\\";
+}
+
+std::u16string viewSuffix(RegistryView view) {
+    return view == RegistryView::Bits64 ? u" [64位]" : u" [32位]";
+}
+
+std::u16string dedupKey(const ResidueItem& item) {
+    return ToDecimal(static_cast<int32_t>(item.kind)) + u"|" + ToLower(item.location);
+}
+
+} // namespace tidewell

@@ -1,0 +1,109 @@
+#include "catalogue/ScanCollector.h"
+
+#include "support/Text.h"
+
+namespace tidewell {
+
+ScanCollector::ScanCollector(Platform& platform, ProductKind product)
+    : platform(platform), product(product) {}
+
+void ScanCollector::addItem(std::unique_ptr<ResidueItem> item) {
+    if (seenKeys.insert(dedupKey(*item)).second) {
+        items.push_back(std::move(item));
+    }
+}
+
+void ScanCollector::addEntry(const std::u16string& category, const std::u16string& title,
+                             const std::u16string& location, const std::u16string& note,
+                             ItemKind kind, RiskLevel risk, bool checked) {
+    auto item = std::make_unique<ResidueItem>();
+    item->category = category;
+    item->title = title;
+    item->location = location;
+    item->note = note;
+    item->kind = kind;
+    item->risk = risk;
+    item->checked = checked;
+    addItem(std::move(item));
+}
+
+void ScanCollector::addFolderIfExists(const std::u16string& path, const std::u16string& category,
+                                      RiskLevel risk, bool checked, const std::u16string& note) {
+    if (!platform.fileAttributes(path).isDirectory()) {
+        return;
+    }
+    const size_t separator = path.find_last_of(u"\\/");
+    const std::u16string title =
+        separator == std::u16string::npos ? path : path.substr(separator + 1);
+    addEntry(category, title, path, note, ItemKind::Directory, risk, checked);
+}
+
+void ScanCollector::addRegistryKeyIfExists(RegistryRoot root, RegistryView view,
+                                           const std::u16string& registryPath,
+                                           const std::u16string& category,
+                                           const std::u16string& title, ItemKind kind,
+                                           RiskLevel risk, bool checked, const std::u16string& note,
+                                           const std::u16string& uninstallCommand) {
+    if (platform.openKeyForRead(root, view, registryPath) != 0) {
+        return;
+    }
+    auto item = std::make_unique<ResidueItem>();
+    item->category = category;
+    item->title = title;
+    item->location = rootPrefix(root) + registryPath + viewSuffix(view);
+    item->note = note;
+    item->uninstallCommand = uninstallCommand;
+    item->kind = kind;
+    item->risk = risk;
+    item->checked = checked;
+    item->registryRoot = root;
+    item->registryView = view;
+    item->registryPath = registryPath;
+    addItem(std::move(item));
+}
+
+ItemList ScanCollector::takeItems() {
+    ItemList taken = std::move(items);
+    items.clear();
+    return taken;
+}
+
+ItemList ScanCollector::collect() {
+    scanProcesses();
+    scanServices();
+    scanFolders();
+    scanRegistry();
+    AdjustForInstallRecords(items, product);
+    return takeItems();
+}
+
+namespace {
+
+bool IsAdjustedCategory(const std::u16string& category) {
+    return category == u"程序文件" || category == u"程序文件（32位）" ||
+           ContainsNoCase(category, u"系统注册表") || ContainsNoCase(category, u"用户注册表");
+}
+
+} // namespace
+
+void AdjustForInstallRecords(ItemList& items, ProductKind product) {
+    bool hasInstallRecord = false;
+    for (const auto& item : items) {
+        hasInstallRecord = hasInstallRecord || item->kind == ItemKind::InstallRecord;
+    }
+    if (!hasInstallRecord) {
+        return;
+    }
+    const std::u16string prefix = u"检测到系统仍有 " + productName(product) +
+                                  u" 安装记录，因此此项不视为可自动清理的残留。请先正常卸载，或确认"
+                                  u"安装记录确已损坏后手动勾选。 ";
+    for (auto& item : items) {
+        if (IsAdjustedCategory(item->category)) {
+            item->checked = false;
+            item->risk = RiskLevel::HighRisk;
+            item->note = prefix + item->note;
+        }
+    }
+}
+
+} // namespace tidewell

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "catalogue/ResidueItem.h"
+#include "platform/Platform.h"
+
+#include <memory>
+#include <set>
+#include <string>
+
+namespace tidewell {
+
+// The item list of one scan run. Scanners add items only through it; it drops an item whose
+// kind and case-folded location it has already seen, keeping the first.
+class ScanCollector {
+public:
+    ScanCollector(Platform& platform, ProductKind product);
+
+    void addItem(std::unique_ptr<ResidueItem> item);
+    void addEntry(const std::u16string& category, const std::u16string& title,
+                  const std::u16string& location, const std::u16string& note, ItemKind kind,
+                  RiskLevel risk, bool checked);
+    // Adds a Directory item when the path exists and is a directory. The title is the part
+    // behind the last '\' or '/'.
+    void addFolderIfExists(const std::u16string& path, const std::u16string& category,
+                           RiskLevel risk, bool checked, const std::u16string& note);
+    // Adds a registry item when the key opens for reading in the view.
+    void addRegistryKeyIfExists(RegistryRoot root, RegistryView view,
+                                const std::u16string& registryPath, const std::u16string& category,
+                                const std::u16string& title, ItemKind kind, RiskLevel risk,
+                                bool checked, const std::u16string& note,
+                                const std::u16string& uninstallCommand);
+    ItemList takeItems();
+
+    // Runs the scanners in their fixed order, adjusts for install records and hands the list
+    // over.
+    ItemList collect();
+
+    // The scanners, each adding what it finds for `product`.
+    void scanProcesses();
+    void scanServices();
+    void scanFolders();
+    void scanRegistry();
+    void scanDirectoryNames(const std::u16string& base, const std::u16string& keyword,
+                            const std::u16string& category, RiskLevel risk, bool checked);
+    void scanTempEntries(const std::u16string& folder);
+    void scanUninstallRecords(RegistryRoot root, RegistryView view);
+
+    Platform& platform;
+    const ProductKind product;
+    ItemList items;
+    std::set<std::u16string> seenKeys;
+};
+
+// Unchecks and raises to high risk the program folders and registry branches when the list
+// holds an install record: removing them would break an installation that still exists.
+void AdjustForInstallRecords(ItemList& items, ProductKind product);
+
+} // namespace tidewell

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The one seam through which the logic reaches Windows. Everything above it speaks in these
+// types; the Win32 implementation (platform/win32) and the in-memory machine (platform/fake)
+// stand behind it. Calls that can fail return the system's error code beside their answer,
+// 0 meaning success, so that callers never read a last-error value late.
+namespace tidewell {
+
+// The two predefined roots the program touches; None marks "not a registry item".
+enum class RegistryRoot : uint32_t { None = 0, CurrentUser = 1, LocalMachine = 2 };
+
+// The registry views, with the values of KEY_WOW64_64KEY and KEY_WOW64_32KEY so that they pass
+// straight to the registry calls.
+enum class RegistryView : uint32_t { None = 0, Bits64 = 0x0100, Bits32 = 0x0200 };
+
+// Special folders by their CSIDL numbers.
+enum class ShellFolder : int {
+    Documents = 5,
+    Desktop = 16,
+    RoamingAppData = 26,
+    LocalAppData = 28,
+};
+
+struct FileAttributes {
+    uint32_t error = 0; // 0 when the attributes could be read
+    uint32_t bits = 0;
+    bool exists() const { return error == 0; }
+    bool isDirectory() const { return exists() && (bits & 0x10) != 0; }
+};
+
+struct DirectoryEntry {
+    std::u16string name;
+    uint32_t attributes = 0;
+};
+
+struct DirectoryListing {
+    uint32_t error = 0; // 0 when the listing could be opened
+    std::vector<DirectoryEntry> entries;
+};
+
+struct SubkeyListing {
+    uint32_t error = 0; // 0 when the key could be opened
+    std::vector<std::u16string> names;
+};
+
+struct RegistryValue {
+    uint32_t error = 0; // 0 when the value exists and was read
+    uint32_t type = 0;
+    std::vector<uint8_t> data; // the stored bytes, exactly as many as the value holds
+};
+
+struct RegistryValues {
+    uint32_t error = 0;                // 0 when the key could be opened
+    std::vector<RegistryValue> values; // one per requested name, in request order
+};
+
+struct ProcessEntry {
+    uint32_t id = 0;
+    std::u16string executableName; // file name only, in the letter case the system reports
+};
+
+struct ProcessListing {
+    uint32_t error = 0;
+    std::vector<ProcessEntry> processes; // snapshot order
+};
+
+struct TerminateAttempt {
+    uint32_t openError = 0;      // OpenProcess failed with this code (87: no such process)
+    uint32_t terminateError = 0; // TerminateProcess failed with this code
+};
+
+struct ServiceEntry {
+    std::u16string keyName;
+    std::u16string displayName;
+};
+
+struct ServiceListing {
+    uint32_t error = 0;
+    std::vector<ServiceEntry> services; // the manager's order
+};
+
+struct ServiceStopAttempt {
+    uint32_t managerError = 0; // opening the service manager failed
+    uint32_t serviceError = 0; // opening the service failed
+    bool stopSent = false;     // a stop request was sent (status readable and not stopped)
+    uint32_t controlError = 0; // the request was refused with this code
+};
+
+using ChildId = uint64_t;
+
+struct ChildStart {
+    uint32_t error = 0; // 0 when the child was started
+    ChildId child = 0;
+};
+
+enum class WaitEnd { Exited, TimedOut, Failed };
+
+struct ChildWait {
+    WaitEnd end = WaitEnd::Failed;
+    uint32_t exitCode = 0; // valid when end is Exited
+    uint32_t error = 0;    // valid when end is Failed
+};
+
+struct LocalTime {
+    uint16_t year = 0;
+    uint16_t month = 0;
+    uint16_t day = 0;
+    uint16_t hour = 0;
+    uint16_t minute = 0;
+    uint16_t second = 0;
+};
+
+enum class NoticeIcon { Information, Warning, Error, Question };
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // --- Files. Paths are passed on unchanged, without a long-path prefix.
+    virtual FileAttributes fileAttributes(const std::u16string& path) = 0;
+    // Lists directory\* : "." and ".." included, in the file system's order. Entries read before
+    // a failure to step on are kept.
+    virtual DirectoryListing listDirectory(const std::u16string& directory) = 0;
+    virtual uint32_t setFileAttributes(const std::u16string& path, uint32_t bits) = 0;
+    virtual uint32_t deleteFile(const std::u16string& path) = 0;
+    // Removes an empty directory, or a directory link without touching its target.
+    virtual uint32_t removeDirectory(const std::u16string& path) = 0;
+    // Registers the path for deletion at the next restart (MOVEFILE_DELAY_UNTIL_REBOOT).
+    virtual uint32_t deleteAtRestart(const std::u16string& path) = 0;
+    virtual uint32_t createDirectory(const std::u16string& path) = 0;
+    // Creates or replaces the file and writes the bytes; only the creation's code is reported.
+    virtual uint32_t writeFile(const std::u16string& path, const std::string& bytes) = 0;
+
+    // --- Environment and system folders.
+    // The value as stored, or nothing when the variable is not defined.
+    virtual std::optional<std::u16string> environmentVariable(const std::u16string& name) = 0;
+    // The folder's current path, or nothing when the shell cannot tell it.
+    virtual std::optional<std::u16string> shellFolder(ShellFolder folder) = 0;
+    // Empty when it cannot be read.
+    virtual std::u16string windowsDirectory() = 0;
+    virtual LocalTime localTime() = 0;
+    // The system's message for an error code as it gives it (line breaks included), or nothing.
+    virtual std::optional<std::u16string> systemMessage(uint32_t code) = 0;
+
+    // --- Registry. Every call names its root and view.
+    // True when the program runs on 64-bit Windows (as a 64-bit process or under WOW64).
+    virtual bool runsOn64BitWindows() = 0;
+    // Opens the key for reading and closes it again: 0 when it opens.
+    virtual uint32_t openKeyForRead(RegistryRoot root, RegistryView view,
+                                    const std::u16string& path) = 0;
+    // Subkey names in enumeration order; names that do not fit 512 units are passed over.
+    virtual SubkeyListing listSubkeys(RegistryRoot root, RegistryView view,
+                                      const std::u16string& path) = 0;
+    // Reads the named values of one key, opening it once.
+    virtual RegistryValues readValues(RegistryRoot root, RegistryView view,
+                                      const std::u16string& path,
+                                      const std::vector<std::u16string>& names) = 0;
+    // Opens parentPath (empty: the root itself) for deletion and deletes its subkey leaf with
+    // everything below it. Returns the open's code, or else the deletion's.
+    virtual uint32_t deleteTree(RegistryRoot root, RegistryView view,
+                                const std::u16string& parentPath, const std::u16string& leaf) = 0;
+
+    // --- Processes and services.
+    virtual ProcessListing listProcesses() = 0;
+    // Opens the process (SYNCHRONIZE | PROCESS_TERMINATE), ends it with exit code 0 and waits up
+    // to waitMilliseconds for it to go; the wait's outcome is not reported.
+    virtual TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) = 0;
+    // Win32 services (own and shared process) in every state.
+    virtual ServiceListing listServices() = 0;
+    // Opens the service for stop and query and sends one stop request unless its status cannot
+    // be read or says it is stopped. Never waits, never deletes the service.
+    virtual ServiceStopAttempt stopService(const std::u16string& keyName) = 0;
+
+    // --- Child processes. A started child must be released once.
+    // Starts the command line with no console window and no show-window flag.
+    virtual ChildStart startHidden(const std::u16string& commandLine) = 0;
+    // Waits up to timeoutMilliseconds (codes::kInfinite: no limit). With keepPainting the main
+    // window goes on repainting meanwhile; other input stays queued.
+    virtual ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds,
+                                   bool keepPainting) = 0;
+    // Closes the program's handles; a child still running goes on on its own.
+    virtual void releaseChild(ChildId child) = 0;
+
+    // --- User interface services of the main window.
+    // A modal question owned by the main window. True for Yes.
+    virtual bool askYesNo(const std::u16string& text, const std::u16string& title, NoticeIcon icon,
+                          bool yesIsDefault) = 0;
+    virtual void showNotice(const std::u16string& text, const std::u16string& title,
+                            NoticeIcon icon) = 0;
+    virtual void setWaitCursor(bool waiting) = 0;
+    virtual void repaintWindow() = 0;
+};
+
+} // namespace tidewell

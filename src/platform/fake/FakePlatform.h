@@ -1,0 +1,216 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tidewell {
+
+// Every call of the seam, for fault injection.
+enum class FakeCall {
+    FileAttributes,
+    ListDirectory,
+    SetFileAttributes,
+    DeleteFile,
+    RemoveDirectory,
+    DeleteAtRestart,
+    CreateDirectory,
+    WriteFile,
+    EnvironmentVariable,
+    ShellFolder,
+    WindowsDirectory,
+    SystemMessage,
+    OpenKeyForRead,
+    ListSubkeys,
+    ReadValues,
+    DeleteTree,
+    ListProcesses,
+    TerminateProcess,
+    ListServices,
+    OpenServiceManager,
+    StopService,
+    StartHidden,
+    WaitForChild,
+};
+
+// What a fake child process does when it is started.
+struct FakeChildBehaviour {
+    uint32_t startError = 0;          // non-zero: the start fails with this code
+    uint32_t exitCode = 0;            // the code it ends with
+    uint32_t runMilliseconds = 0;     // how long it runs; codes::kInfinite for ever
+    std::function<void()> sideEffect; // what it does to the machine when it ends
+};
+
+// A machine in memory that answers as Windows does where the logic depends on it: "." and ".."
+// in listings, paths and registry names compared ignoring ASCII case, Windows' error codes, two
+// registry views with HKEY_CURRENT_USER and non-Software branches shared between them, and
+// Software\Wow6432Node as the 32-bit view seen from the 64-bit one. Any call can be made to
+// fail with a chosen code, and dump() prints what the machine holds.
+class FakePlatform : public Platform {
+public:
+    FakePlatform();
+    ~FakePlatform() override;
+
+    // --- Setting the machine up. Missing parents are created as plain directories.
+    void addDirectory(const std::u16string& path);
+    void addFile(const std::u16string& path, const std::string& contents = {},
+                 uint32_t attributes = 0x20);
+    // A junction or directory symbolic link: attributes directory + reparse point.
+    void addDirectoryLink(const std::u16string& path, const std::u16string& target);
+    void setAttributesDirectly(const std::u16string& path, uint32_t bits);
+    // The file is held open without delete sharing: deletion fails with 32.
+    void lockFile(const std::u16string& path);
+    void setEnvironment(const std::u16string& name, std::optional<std::u16string> value);
+    void setShellFolderPath(ShellFolder folder, std::optional<std::u16string> path);
+    void setWindowsDirectory(const std::u16string& path);
+    void setLocalTime(const LocalTime& time);
+    void set64BitWindows(bool is64Bit);
+    void setCurrentDirectory(const std::u16string& path);
+
+    void addKey(RegistryRoot root, RegistryView view, const std::u16string& path);
+    void setValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                  const std::u16string& name, uint32_t type, const std::vector<uint8_t>& data);
+    // REG_SZ (or the given string type) stored with its terminating zero, as Windows stores it.
+    void setStringValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                        const std::u16string& name, const std::u16string& text, uint32_t type = 1);
+
+    void addProcess(uint32_t id, const std::u16string& executableName);
+    // Opening the process fails with this code (5: another user's or a protected process).
+    void protectProcess(uint32_t id, uint32_t openError);
+    void addService(const std::u16string& keyName, const std::u16string& displayName,
+                    uint32_t state);
+
+    // Decides what a started command line does; by default a child that cannot be found (2).
+    void onChild(std::function<FakeChildBehaviour(const std::u16string& commandLine)> handler);
+
+    // Answers for the next questions, in order; with none queued the answer is No.
+    void queueAnswers(std::initializer_list<bool> answers);
+
+    // Makes `call` fail with `code` when its path, name or command line contains `match`
+    // (ASCII case ignored; empty matches everything), `times` times (negative: for ever).
+    void failCall(FakeCall call, uint32_t code, const std::u16string& match = {}, int times = -1);
+    void clearFailures();
+
+    // --- Looking at the machine.
+    bool exists(const std::u16string& path) const;
+    bool isDirectory(const std::u16string& path) const;
+    std::optional<std::string> fileContents(const std::u16string& path) const;
+    std::optional<uint32_t> attributesOf(const std::u16string& path) const;
+    bool keyExists(RegistryRoot root, RegistryView view, const std::u16string& path) const;
+    bool processRunning(uint32_t id) const;
+    std::optional<uint32_t> serviceState(const std::u16string& keyName) const;
+    // Everything below the directory, sorted, as full paths (the directory itself excluded).
+    std::vector<std::u16string> treeBelow(const std::u16string& path) const;
+    std::string dump() const;
+
+    struct Message {
+        std::u16string text;
+        std::u16string title;
+        NoticeIcon icon = NoticeIcon::Information;
+        bool question = false;
+        bool yesIsDefault = false;
+        bool answer = false;
+    };
+    std::vector<Message> messages;
+    std::vector<std::u16string> pendingDeletions;  // restart registrations, in order
+    std::vector<std::u16string> childCommandLines; // every start, in order
+    std::vector<bool> cursorChanges;               // true: wait cursor
+    int repaintCount = 0;
+    // Every call that changed the machine: "deleteFile C:\x", "deleteTree HKLM\...", ...
+    std::vector<std::u16string> journal;
+    uint64_t elapsedMilliseconds = 0; // advanced by waits on children
+    int injectedFailures = 0;         // failures handed out by failCall
+
+    // --- Platform.
+    FileAttributes fileAttributes(const std::u16string& path) override;
+    DirectoryListing listDirectory(const std::u16string& directory) override;
+    uint32_t setFileAttributes(const std::u16string& path, uint32_t bits) override;
+    uint32_t deleteFile(const std::u16string& path) override;
+    uint32_t removeDirectory(const std::u16string& path) override;
+    uint32_t deleteAtRestart(const std::u16string& path) override;
+    uint32_t createDirectory(const std::u16string& path) override;
+    uint32_t writeFile(const std::u16string& path, const std::string& bytes) override;
+    std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
+    std::optional<std::u16string> shellFolder(ShellFolder folder) override;
+    std::u16string windowsDirectory() override;
+    LocalTime localTime() override;
+    std::optional<std::u16string> systemMessage(uint32_t code) override;
+    bool runsOn64BitWindows() override;
+    uint32_t openKeyForRead(RegistryRoot root, RegistryView view,
+                            const std::u16string& path) override;
+    SubkeyListing listSubkeys(RegistryRoot root, RegistryView view,
+                              const std::u16string& path) override;
+    RegistryValues readValues(RegistryRoot root, RegistryView view, const std::u16string& path,
+                              const std::vector<std::u16string>& names) override;
+    uint32_t deleteTree(RegistryRoot root, RegistryView view, const std::u16string& parentPath,
+                        const std::u16string& leaf) override;
+    ProcessListing listProcesses() override;
+    TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) override;
+    ServiceListing listServices() override;
+    ServiceStopAttempt stopService(const std::u16string& keyName) override;
+    ChildStart startHidden(const std::u16string& commandLine) override;
+    ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
+    void releaseChild(ChildId child) override;
+    bool askYesNo(const std::u16string& text, const std::u16string& title, NoticeIcon icon,
+                  bool yesIsDefault) override;
+    void showNotice(const std::u16string& text, const std::u16string& title,
+                    NoticeIcon icon) override;
+    void setWaitCursor(bool waiting) override;
+    void repaintWindow() override;
+
+private:
+    struct FileNode;
+    struct KeyNode;
+    struct Failure {
+        FakeCall call;
+        uint32_t code;
+        std::u16string match;
+        int remaining;
+    };
+    struct Child {
+        FakeChildBehaviour behaviour;
+        uint32_t remainingMilliseconds = 0;
+        bool ended = false;
+    };
+
+    uint32_t injected(FakeCall call, const std::u16string& subject);
+    std::u16string absolute(const std::u16string& path) const;
+    FileNode* findNode(const std::u16string& path) const;
+    FileNode* ensureDirectoryChain(const std::u16string& path);
+    uint32_t missingCode(const std::u16string& path) const;
+    void eraseNode(FileNode* node);
+    std::u16string keyStore(RegistryRoot root, RegistryView view, const std::u16string& path,
+                            std::u16string& relative) const;
+    KeyNode* findKey(RegistryRoot root, RegistryView view, const std::u16string& path) const;
+    KeyNode* ensureKey(RegistryRoot root, RegistryView view, const std::u16string& path);
+
+    std::map<std::u16string, std::unique_ptr<FileNode>> drives_; // folded "c:" -> root
+    std::map<std::u16string, std::unique_ptr<KeyNode>> stores_;  // store name -> root key
+    std::map<std::u16string, std::u16string> environment_;       // folded name -> value
+    std::map<int, std::u16string> shellFolders_;
+    std::u16string windowsDirectory_ = u"C:\\Windows";
+    std::u16string currentDirectory_ = u"C:\\";
+    LocalTime now_{2025, 3, 7, 9, 17, 33};
+    bool is64BitWindows_ = true;
+    std::vector<ProcessEntry> processes_;
+    std::map<uint32_t, uint32_t> protectedProcesses_;
+    struct Service {
+        ServiceEntry names;
+        uint32_t state;
+    };
+    std::vector<Service> services_;
+    std::function<FakeChildBehaviour(const std::u16string&)> childHandler_;
+    std::map<ChildId, Child> children_;
+    ChildId nextChild_ = 1;
+    std::deque<bool> answers_;
+    std::vector<Failure> failures_;
+};
+
+} // namespace tidewell

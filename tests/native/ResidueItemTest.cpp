@@ -1,0 +1,151 @@
+#include "catalogue/ScanCollector.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+namespace tidewell {
+namespace {
+
+std::vector<std::u16string> Locations(const ItemList& items) {
+    std::vector<std::u16string> locations;
+    for (const auto& item : items) {
+        locations.push_back(item->location);
+    }
+    return locations;
+}
+
+TEST(ResidueItemTest, LookupsFallThroughToTheirDefaults) {
+    EXPECT_EQ(productName(ProductKind::SolidWorks), u"SolidWorks");
+    EXPECT_EQ(productName(ProductKind::Oracle), u"Oracle");
+    EXPECT_EQ(productName(static_cast<ProductKind>(7)), u"AutoCAD");
+    EXPECT_EQ(makerName(ProductKind::SolidWorks), u"Dassault Systèmes");
+    EXPECT_EQ(makerName(static_cast<ProductKind>(-1)), u"Autodesk");
+    EXPECT_EQ(riskLabel(RiskLevel::HighRisk), u"高风险");
+    EXPECT_EQ(riskLabel(RiskLevel::NeedsConfirm), u"需确认");
+    EXPECT_EQ(riskLabel(static_cast<RiskLevel>(3)), u"安全项");
+    EXPECT_EQ(riskLabel(static_cast<RiskLevel>(-2)), u"安全项");
+    EXPECT_EQ(rootPrefix(RegistryRoot::CurrentUser), u"HKCU\\");
+    EXPECT_EQ(rootPrefix(RegistryRoot::None), u"HKLM\\");
+    EXPECT_EQ(viewSuffix(RegistryView::Bits64), u" [64位]");
+    EXPECT_EQ(viewSuffix(RegistryView::None), u" [32位]");
+}
+
+TEST(ResidueItemTest, ANewItemIsASafeUncheckedDirectory) {
+    ResidueItem item;
+    EXPECT_EQ(item.kind, ItemKind::Directory);
+    EXPECT_EQ(item.risk, RiskLevel::Safe);
+    EXPECT_FALSE(item.checked);
+    EXPECT_EQ(item.registryRoot, RegistryRoot::None);
+    EXPECT_EQ(item.registryView, RegistryView::None);
+}
+
+TEST(ResidueItemTest, DedupKeyIsKindAndAsciiFoldedLocation) {
+    ResidueItem item;
+    item.kind = static_cast<ItemKind>(-3);
+    item.location = u"C:\\ÉTÉ\\Autodesk";
+    EXPECT_EQ(dedupKey(item), u"-3|c:\\ÉtÉ\\autodesk");
+}
+
+TEST(ScanCollectorTest, DropsDuplicatesByKindAndFoldedLocationKeepingTheFirst) {
+    FakePlatform machine;
+    ScanCollector collector(machine, ProductKind::AutoCAD);
+    collector.addEntry(u"程序文件", u"first", u"C:\\Program Files\\Autodesk", u"",
+                       ItemKind::Directory, RiskLevel::NeedsConfirm, true);
+    collector.addEntry(u"其他", u"second", u"c:\\program files\\AUTODESK", u"", ItemKind::Directory,
+                       RiskLevel::Safe, false);
+    // A file at the same path is another item; so are other separators and a trailing one.
+    collector.addEntry(u"临时文件", u"file", u"C:\\Program Files\\Autodesk", u"", ItemKind::File,
+                       RiskLevel::Safe, true);
+    collector.addEntry(u"x", u"slash", u"C:/Program Files/Autodesk", u"", ItemKind::Directory,
+                       RiskLevel::Safe, true);
+    collector.addEntry(u"x", u"trailing", u"C:\\Program Files\\Autodesk\\", u"",
+                       ItemKind::Directory, RiskLevel::Safe, true);
+    // Folding is ASCII only: É and é are different locations.
+    collector.addEntry(u"x", u"upper", u"C:\\É", u"", ItemKind::Directory, RiskLevel::Safe, true);
+    collector.addEntry(u"x", u"lower", u"C:\\é", u"", ItemKind::Directory, RiskLevel::Safe, true);
+
+    ASSERT_EQ(collector.items.size(), 6u);
+    EXPECT_EQ(collector.items[0]->title, u"first");
+    EXPECT_EQ(collector.items[0]->category, u"程序文件");
+    const std::vector<std::u16string> titles = {u"first",    u"file",  u"slash",
+                                                u"trailing", u"upper", u"lower"};
+    for (size_t i = 0; i < titles.size(); ++i) {
+        EXPECT_EQ(collector.items[i]->title, titles[i]);
+    }
+    EXPECT_EQ(collector.seenKeys.size(), 6u);
+}
+
+TEST(ScanCollectorTest, AddFolderIfExistsTakesOnlyDirectories) {
+    FakePlatform machine;
+    machine.addDirectory(u"C:\\ProgramData\\Autodesk");
+    machine.addDirectory(u"C:\\Data/Autodesk");
+    machine.addFile(u"C:\\ProgramData\\AutoCAD.log");
+    ScanCollector collector(machine, ProductKind::AutoCAD);
+    collector.addFolderIfExists(u"C:\\ProgramData\\Autodesk", u"公共数据", RiskLevel::Safe, true,
+                                u"note");
+    collector.addFolderIfExists(u"C:\\Data/Autodesk", u"公共数据", RiskLevel::Safe, true, u"");
+    collector.addFolderIfExists(u"C:\\ProgramData\\AutoCAD.log", u"公共数据", RiskLevel::Safe, true,
+                                u"");
+    collector.addFolderIfExists(u"C:\\Missing", u"公共数据", RiskLevel::Safe, true, u"");
+    collector.addFolderIfExists(u"C:\\ProgramData\\", u"公共数据", RiskLevel::Safe, true, u"");
+
+    ASSERT_EQ(collector.items.size(), 3u) << machine.dump();
+    const ResidueItem& first = *collector.items[0];
+    EXPECT_EQ(first.title, u"Autodesk");
+    EXPECT_EQ(first.location, u"C:\\ProgramData\\Autodesk");
+    EXPECT_EQ(first.kind, ItemKind::Directory);
+    EXPECT_EQ(first.note, u"note");
+    EXPECT_TRUE(first.checked);
+    EXPECT_EQ(collector.items[1]->title, u"Autodesk");
+    EXPECT_EQ(collector.items[2]->title, u""); // a path ending in a separator
+}
+
+TEST(ScanCollectorTest, RegistryBranchInBothViewsGivesTwoItems) {
+    FakePlatform machine;
+    machine.addKey(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Oracle");
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle");
+    ScanCollector collector(machine, ProductKind::Oracle);
+    for (RegistryView view : {RegistryView::Bits32, RegistryView::Bits64}) {
+        for (RegistryRoot root : {RegistryRoot::CurrentUser, RegistryRoot::LocalMachine}) {
+            collector.addRegistryKeyIfExists(root, view, u"Software\\Oracle", u"c", u"t",
+                                             ItemKind::RegistryKey, RiskLevel::Safe, true, u"n",
+                                             u"");
+        }
+    }
+    // HKCU is shared by both views; HKLM\Software exists only in the 64-bit one.
+    const std::vector<std::u16string> expected = {u"HKCU\\Software\\Oracle [32位]",
+                                                  u"HKCU\\Software\\Oracle [64位]",
+                                                  u"HKLM\\Software\\Oracle [64位]"};
+    EXPECT_EQ(Locations(collector.items), expected) << machine.dump();
+    const ResidueItem& last = *collector.items[2];
+    EXPECT_EQ(last.registryRoot, RegistryRoot::LocalMachine);
+    EXPECT_EQ(last.registryView, RegistryView::Bits64);
+    EXPECT_EQ(last.registryPath, u"Software\\Oracle");
+    EXPECT_EQ(last.kind, ItemKind::RegistryKey);
+}
+
+TEST(ScanCollectorTest, RegistryKeyThatCannotBeOpenedAddsNothing) {
+    FakePlatform machine;
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Denied");
+    machine.failCall(FakeCall::OpenKeyForRead, 5, u"Denied");
+    ScanCollector collector(machine, ProductKind::Oracle);
+    collector.addRegistryKeyIfExists(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                     u"Software\\Denied", u"c", u"t", ItemKind::RegistryKey,
+                                     RiskLevel::Safe, true, u"", u"");
+    collector.addRegistryKeyIfExists(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                     u"Software\\Missing", u"c", u"t", ItemKind::RegistryKey,
+                                     RiskLevel::Safe, true, u"", u"");
+    EXPECT_TRUE(collector.items.empty());
+}
+
+TEST(ScanCollectorTest, TakeItemsEmptiesTheCollector) {
+    FakePlatform machine;
+    ScanCollector collector(machine, ProductKind::AutoCAD);
+    collector.addEntry(u"c", u"t", u"C:\\x", u"", ItemKind::Directory, RiskLevel::Safe, true);
+    ItemList taken = collector.takeItems();
+    EXPECT_EQ(taken.size(), 1u);
+    EXPECT_TRUE(collector.items.empty());
+}
+
+} // namespace
+} // namespace tidewell
