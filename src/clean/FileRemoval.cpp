@@ -1,0 +1,140 @@
+#include "clean/FileRemoval.h"
+
+#include "platform/SystemCodes.h"
+#include "support/Text.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr uint32_t kLinkBits = codes::kAttributeDirectory | codes::kAttributeReparsePoint;
+
+// A result together with the code of the call that failed, which a tree walk may need for its
+// own message.
+struct Removal {
+    ActionResult result;
+    uint32_t error = codes::kSuccess;
+};
+
+Removal RemoveFileAt(Platform& platform, const std::u16string& path) {
+    Removal removal;
+    if (!platform.fileAttributes(path).exists()) {
+        removal.result = {true, u"文件已不存在", false};
+        return removal;
+    }
+    // A failure here shows up in the deletion that follows.
+    platform.setFileAttributes(path, codes::kAttributeNormal);
+    if (platform.deleteFile(path) == codes::kSuccess) {
+        removal.result = {true, u"文件已删除", false};
+        return removal;
+    }
+    removal.error = platform.deleteAtRestart(path);
+    if (removal.error == codes::kSuccess) {
+        removal.result = {true, u"文件将在重启后删除", true};
+        return removal;
+    }
+    removal.result = {false, SystemErrorText(platform, removal.error), false};
+    return removal;
+}
+
+ActionResult PartlyFailed(Platform& platform, uint32_t error, bool pending) {
+    return {false, u"部分内容无法删除：" + SystemErrorText(platform, error), pending};
+}
+
+// Removes the directory (or directory link) itself, or registers it for restart.
+// Returns the code of the removal, 0 when it went now or was registered.
+uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, bool& pending,
+                          uint32_t& registrationError) {
+    platform.setFileAttributes(path, codes::kAttributeNormal);
+    const uint32_t removeError = platform.removeDirectory(path);
+    if (removeError == codes::kSuccess) {
+        return codes::kSuccess;
+    }
+    registrationError = platform.deleteAtRestart(path);
+    if (registrationError == codes::kSuccess) {
+        pending = true;
+    }
+    return removeError;
+}
+
+Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
+    Removal removal;
+    const FileAttributes attributes = platform.fileAttributes(path);
+    if (!attributes.isDirectory()) {
+        removal.result = {true, u"目录已不存在", false};
+        return removal;
+    }
+
+    bool allRemoved = true;
+    bool pending = false;
+    // The code behind the failure the message reports: the directory's own removal when that
+    // failed, otherwise the last entry that failed.
+    uint32_t lastError = codes::kSuccess;
+
+    // A link given as the tree itself is removed as a link too: its target is another tree.
+    if ((attributes.bits & kLinkBits) == kLinkBits) {
+        platform.setFileAttributes(path, codes::kAttributeNormal);
+        removal.error = platform.removeDirectory(path);
+        if (removal.error == codes::kSuccess) {
+            removal.result = {true, u"目录已删除", false};
+        } else {
+            removal.result = PartlyFailed(platform, removal.error, false);
+        }
+        return removal;
+    }
+
+    // A listing that cannot be opened leaves the directory to answer for itself below.
+    const DirectoryListing listing = platform.listDirectory(path);
+    for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name == u"." || entry.name == u"..") {
+            continue;
+        }
+        const std::u16string child = JoinPath(path, entry.name);
+        if ((entry.attributes & kLinkBits) == kLinkBits) {
+            // Never entered: removing the link leaves its target alone. A link that stays is
+            // not registered for restart.
+            platform.setFileAttributes(child, codes::kAttributeNormal);
+            const uint32_t error = platform.removeDirectory(child);
+            if (error != codes::kSuccess) {
+                allRemoved = false;
+                lastError = error;
+            }
+            continue;
+        }
+        const Removal done = (entry.attributes & codes::kAttributeDirectory) != 0
+                                 ? RemoveTreeAt(platform, child)
+                                 : RemoveFileAt(platform, child);
+        if (!done.result.success) {
+            allRemoved = false;
+            lastError = done.error;
+        }
+        pending = pending || done.result.rebootPending;
+    }
+
+    uint32_t registrationError = codes::kSuccess;
+    const uint32_t removeError = RemoveOrRegister(platform, path, pending, registrationError);
+    if (removeError != codes::kSuccess && registrationError != codes::kSuccess) {
+        removal.error = registrationError;
+        removal.result = PartlyFailed(platform, registrationError, pending);
+        return removal;
+    }
+    if (allRemoved) {
+        removal.result = {true, pending ? u"部分内容将在重启后删除" : u"目录已删除", pending};
+        return removal;
+    }
+    removal.error = removeError != codes::kSuccess ? removeError : lastError;
+    removal.result = PartlyFailed(platform, removal.error, pending);
+    return removal;
+}
+
+} // namespace
+
+ActionResult RemoveFile(Platform& platform, const std::u16string& path) {
+    return RemoveFileAt(platform, path).result;
+}
+
+ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path) {
+    return RemoveTreeAt(platform, path).result;
+}
+
+} // namespace tidewell

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "clean/ActionResult.h"
+
+#include <string>
+
+namespace tidewell {
+
+// Deletes one file after clearing read-only, hidden and system; what cannot be deleted now is
+// registered for deletion at the next restart. A missing file is success.
+ActionResult RemoveFile(Platform& platform, const std::u16string& path);
+
+// Deletes a directory with everything below it, children before the directory that holds them,
+// so restart registrations are made in an order Windows can carry out. Directory links inside
+// are removed as links and never entered. A missing path or a plain file there is success.
+ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path);
+
+} // namespace tidewell

@@ -1,0 +1,104 @@
+#include "clean/RegistryRemoval.h"
+
+#include "platform/SystemCodes.h"
+#include "support/ChildProcess.h"
+#include "support/Text.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr uint32_t kExportTimeLimitMilliseconds = 20000;
+constexpr size_t kFileNameLimit = 70;
+const std::u16string kBackupFailed = u"注册表备份失败，已取消删除";
+
+// A free name for the backup in the folder: two branches with the same title (an install record
+// in both views, say) must not share one file, because the export overwrites.
+std::u16string FreeBackupPath(Platform& platform, const std::u16string& backupFolder,
+                              const std::u16string& baseName) {
+    std::u16string path = JoinPath(backupFolder, baseName + u".reg");
+    for (int number = 2; platform.fileAttributes(path).exists(); ++number) {
+        path = JoinPath(backupFolder, baseName + u" (" + ToDecimal(number) + u").reg");
+    }
+    return path;
+}
+
+// A double quote would end a quoted argument early and hand reg.exe other arguments. An empty
+// leaf would make the deletion reach the parent's whole content.
+bool SafeToExport(const std::u16string& registryPath, const std::u16string& backupFile) {
+    if (registryPath.find(u'"') != std::u16string::npos ||
+        backupFile.find(u'"') != std::u16string::npos) {
+        return false;
+    }
+    return !registryPath.empty() && registryPath.back() != u'\\';
+}
+
+} // namespace
+
+std::u16string SanitizeFileName(const std::u16string& text) {
+    std::u16string name = text;
+    for (char16_t& unit : name) {
+        if (std::u16string(u"<>:\"/\\|?*").find(unit) != std::u16string::npos) {
+            unit = u'_';
+        }
+    }
+    if (name.size() > kFileNameLimit) {
+        name.resize(kFileNameLimit);
+    }
+    return name;
+}
+
+std::u16string RegistryExportCommand(const std::u16string& windowsDirectory,
+                                     const ResidueItem& item, const std::u16string& backupFile) {
+    const std::u16string rootName =
+        item.registryRoot == RegistryRoot::CurrentUser ? u"HKCU" : u"HKLM";
+    const std::u16string tool = JoinPath(windowsDirectory, u"System32\\reg.exe");
+    const std::u16string viewSwitch =
+        item.registryView == RegistryView::Bits64 ? u"/reg:64" : u"/reg:32";
+    return u"\"" + tool + u"\" export \"" + rootName + u"\\" + item.registryPath + u"\" \"" +
+           backupFile + u"\" /y " + viewSwitch;
+}
+
+ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string& backupFolder,
+                                        const ResidueItem& item) {
+    // Absence is success. The export tool fails for a missing branch, so look first: the branch
+    // both views share is listed twice and is already gone when its second copy comes up.
+    if (platform.openKeyForRead(item.registryRoot, item.registryView, item.registryPath) ==
+        codes::kFileNotFound) {
+        return {true, u"注册表项已不存在", false};
+    }
+
+    const std::u16string backupFile =
+        FreeBackupPath(platform, backupFolder, SanitizeFileName(item.title));
+    if (!SafeToExport(item.registryPath, backupFile)) {
+        return {false, kBackupFailed, false};
+    }
+
+    // Never delete without a backup: only an export that ended with 0 in time counts.
+    uint32_t exitCode = 1;
+    const ChildRun run = RunProcessAndWait(
+        platform, RegistryExportCommand(platform.windowsDirectory(), item, backupFile), exitCode,
+        kExportTimeLimitMilliseconds);
+    if (!run.ended || exitCode != 0) {
+        return {false, kBackupFailed, false};
+    }
+
+    const size_t separator = item.registryPath.rfind(u'\\');
+    const std::u16string parent = separator == std::u16string::npos
+                                      ? std::u16string()
+                                      : item.registryPath.substr(0, separator);
+    const std::u16string leaf = separator == std::u16string::npos
+                                    ? item.registryPath
+                                    : item.registryPath.substr(separator + 1);
+    const uint32_t outcome =
+        platform.deleteTree(item.registryRoot, item.registryView, parent, leaf);
+    if (outcome == codes::kFileNotFound) {
+        return {true, u"注册表项已不存在", false};
+    }
+    if (outcome != codes::kSuccess) {
+        return {false, SystemErrorText(platform, outcome), false};
+    }
+    return {true, u"注册表已备份并删除", false};
+}
+
+} // namespace tidewell

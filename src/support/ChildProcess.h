@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tidewell {
+
+// How a child run ended. There is no thread last-error on the seam, so the reason travels here.
+struct ChildRun {
+    bool ended = false; // started and ended within the limit; the exit code was stored
+    uint32_t error = 0; // when not ended: the start's code, codes::kTimeout, or the wait's code
+};
+
+// Starts the command line without a console window, waits up to timeoutMilliseconds
+// (codes::kInfinite: no limit) and stores the child's exit code in exitCode, which keeps the
+// caller's preset value on every other path. A child still running at the limit is left running.
+// keepPainting lets the main window repaint during the wait (uninstallers run for minutes).
+ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine,
+                           uint32_t& exitCode, uint32_t timeoutMilliseconds,
+                           bool keepPainting = false);
+
+} // namespace tidewell
