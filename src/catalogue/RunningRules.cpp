@@ -1,9 +1,144 @@
 #include "catalogue/ScanCollector.h"
 
+#include "support/Text.h"
+
+#include <memory>
+
 namespace tidewell {
 
-void ScanCollector::scanProcesses() {}
+namespace {
 
-void ScanCollector::scanServices() {}
+// Executable names, compared whole after lower-casing.
+const char16_t* const kAutoCadProcesses[] = {
+    u"acad.exe",
+    u"acadlt.exe",
+    u"accoreconsole.exe",
+    u"acwebbrowser.exe",
+    u"adappmgrsvc.exe",
+    u"adsklicensingagent.exe",
+    u"adskidentitymanager.exe",
+    u"autodeskdesktopapp.exe",
+    nullptr,
+};
+const char16_t* const kSolidWorksProcesses[] = {
+    u"sldworks.exe", u"swspmanager.exe", u"swboengine.exe",
+    u"sldim.exe",    u"swlicensing.exe", nullptr,
+};
+const char16_t* const kOracleProcesses[] = {
+    u"oracle.exe",   u"tnslsnr.exe", u"sqlplus.exe", u"sqldeveloper.exe",
+    u"oraagent.exe", u"emagent.exe", nullptr,
+};
+
+// Service keywords, searched in "key name" + " " + "display name". Oracle services are also
+// recognised by the "ora" prefix of their key name (OraDB19Home1TNSListener), never of the
+// display name.
+struct ServiceTests {
+    const char16_t* keywords[4];
+    const char16_t* keyNamePrefix;
+};
+
+const ServiceTests kAutoCadServices = {{u"autodesk", u"adsk", nullptr, nullptr}, nullptr};
+const ServiceTests kSolidWorksServices = {{u"solidworks", u"sldworks", u"swboengine", nullptr},
+                                          nullptr};
+const ServiceTests kOracleServices = {{u"oracle", nullptr, nullptr, nullptr}, u"ora"};
+
+const char16_t* const* ProcessNamesFor(ProductKind product) {
+    if (product == ProductKind::AutoCAD) {
+        return kAutoCadProcesses;
+    }
+    if (product == ProductKind::SolidWorks) {
+        return kSolidWorksProcesses;
+    }
+    return kOracleProcesses;
+}
+
+const ServiceTests& ServiceTestsFor(ProductKind product) {
+    if (product == ProductKind::AutoCAD) {
+        return kAutoCadServices;
+    }
+    if (product == ProductKind::SolidWorks) {
+        return kSolidWorksServices;
+    }
+    return kOracleServices;
+}
+
+bool IsListed(const char16_t* const* names, const std::u16string& lowerName) {
+    for (; *names != nullptr; ++names) {
+        if (lowerName == *names) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Licensing, identity and desktop-app helpers serve every Autodesk product; only AutoCAD's own
+// programs may be ended without asking.
+bool IsSharedProcess(ProductKind product, const std::u16string& lowerName) {
+    return product == ProductKind::AutoCAD && !StartsWithNoCase(lowerName, u"acad") &&
+           lowerName != u"accoreconsole.exe";
+}
+
+bool ServiceMatches(const ServiceTests& tests, const ServiceEntry& service) {
+    const std::u16string matchText = service.keyName + u" " + service.displayName;
+    for (const char16_t* keyword : tests.keywords) {
+        if (keyword != nullptr && ContainsNoCase(matchText, keyword)) {
+            return true;
+        }
+    }
+    return tests.keyNamePrefix != nullptr && StartsWithNoCase(service.keyName, tests.keyNamePrefix);
+}
+
+} // namespace
+
+void ScanCollector::scanProcesses() {
+    const ProcessListing listing = platform.listProcesses();
+    if (listing.error != 0) {
+        return;
+    }
+    const char16_t* const* names = ProcessNamesFor(product);
+    for (const ProcessEntry& process : listing.processes) {
+        const std::u16string lowerName = ToLower(process.executableName);
+        if (!IsListed(names, lowerName)) {
+            continue;
+        }
+        auto item = std::make_unique<ResidueItem>();
+        item->category = u"正在占用";
+        item->title = process.executableName + u"（PID " + ToDecimal(process.id) + u"）";
+        item->location = ToDecimal(process.id);
+        item->kind = ItemKind::Process;
+        if (IsSharedProcess(product, lowerName)) {
+            item->note = u"Autodesk 共享进程，其他产品也可能正在使用。";
+            item->risk = RiskLevel::NeedsConfirm;
+            item->checked = false;
+        } else {
+            item->note = productName(product) + u" 进程可能锁定安装文件。";
+            item->risk = RiskLevel::Safe;
+            item->checked = true;
+        }
+        addItem(std::move(item));
+    }
+}
+
+void ScanCollector::scanServices() {
+    const ServiceListing listing = platform.listServices();
+    if (listing.error != 0) {
+        return;
+    }
+    const ServiceTests& tests = ServiceTestsFor(product);
+    for (const ServiceEntry& service : listing.services) {
+        if (!ServiceMatches(tests, service)) {
+            continue;
+        }
+        auto item = std::make_unique<ResidueItem>();
+        item->category = u"相关服务";
+        item->title = service.displayName;
+        item->location = service.keyName;
+        item->note = makerName(product) + u" 相关服务。清理只停止服务，不删除服务注册。";
+        item->kind = ItemKind::Service;
+        item->risk = RiskLevel::HighRisk;
+        item->checked = false;
+        addItem(std::move(item));
+    }
+}
 
 } // namespace tidewell

@@ -1,0 +1,23 @@
+#include "catalogue/RegistryText.h"
+
+#include "platform/SystemCodes.h"
+
+namespace tidewell {
+
+std::u16string DecodeRegistryText(uint32_t error, uint32_t type,
+                                  const std::vector<uint8_t>& bytes) {
+    if (error != codes::kSuccess || (type != codes::kRegSz && type != codes::kRegExpandSz)) {
+        return {};
+    }
+    // Room for one unit more than the data: an odd last byte becomes the low half of a unit
+    // whose high half stays zero, and the extra unit terminates data stored without one.
+    std::u16string buffer(bytes.size() / 2 + 1, u'\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const char16_t part = static_cast<char16_t>(bytes[i]);
+        buffer[i / 2] = static_cast<char16_t>(buffer[i / 2] | (i % 2 == 0 ? part : part << 8));
+    }
+    buffer.resize(buffer.find(u'\0'));
+    return buffer;
+}
+
+} // namespace tidewell
