@@ -1,0 +1,117 @@
+#include "support/ChildProcess.h"
+#include "platform/SystemCodes.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace tidewell {
+namespace {
+
+// Remembers how each wait was asked for.
+class WaitWatcher : public FakePlatform {
+public:
+    std::vector<std::pair<uint32_t, bool>> waits; // limit, keepPainting
+    ChildWait waitForChild(ChildId child, uint32_t limit, bool keepPainting) override {
+        waits.emplace_back(limit, keepPainting);
+        return FakePlatform::waitForChild(child, limit, keepPainting);
+    }
+};
+
+FakeChildBehaviour Child(uint32_t exitCode, uint32_t runMilliseconds) {
+    FakeChildBehaviour behaviour;
+    behaviour.exitCode = exitCode;
+    behaviour.runMilliseconds = runMilliseconds;
+    return behaviour;
+}
+
+TEST(ChildProcessTest, EveryRowOfTheResultTable) {
+    struct Case {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;
+        uint32_t limit;
+        bool ended;
+        uint32_t exitCode; // what the caller's variable holds afterwards (preset 77)
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {"program not found", [](FakePlatform&) {}, 20000, false, 77, codes::kFileNotFound},
+        {"start refused",
+         [](FakePlatform& m) {
+             m.onChild([](const std::u16string&) { return Child(0, 10); });
+             m.failCall(FakeCall::StartHidden, codes::kAccessDenied);
+         },
+         20000, false, 77, codes::kAccessDenied},
+        {"exits 0", [](FakePlatform& m) { m.onChild([](auto&) { return Child(0, 10); }); }, 20000,
+         true, 0, 0},
+        {"exits 3010", [](FakePlatform& m) { m.onChild([](auto&) { return Child(3010, 10); }); },
+         20000, true, 3010, 0},
+        {"exit code with the high bit set",
+         [](FakePlatform& m) { m.onChild([](auto&) { return Child(0x80070643u, 10); }); }, 20000,
+         true, 0x80070643u, 0},
+        {"ends exactly at the limit",
+         [](FakePlatform& m) { m.onChild([](auto&) { return Child(5, 20000); }); }, 20000, true, 5,
+         0},
+        {"outlives the limit",
+         [](FakePlatform& m) { m.onChild([](auto&) { return Child(0, 20001); }); }, 20000, false,
+         77, codes::kTimeout},
+        {"never ends",
+         [](FakePlatform& m) { m.onChild([](auto&) { return Child(0, codes::kInfinite); }); },
+         20000, false, 77, codes::kTimeout},
+        {"no limit", [](FakePlatform& m) { m.onChild([](auto&) { return Child(1605, 3600000); }); },
+         codes::kInfinite, true, 1605, 0},
+        {"wait failed",
+         [](FakePlatform& m) {
+             m.onChild([](auto&) { return Child(0, 10); });
+             m.failCall(FakeCall::WaitForChild, codes::kAccessDenied);
+         },
+         20000, false, 77, codes::kAccessDenied},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        c.prepare(machine);
+        uint32_t exitCode = 77;
+        const ChildRun run =
+            RunProcessAndWait(machine, u"\"C:\\Tools\\setup.exe\" /x", exitCode, c.limit);
+        EXPECT_EQ(run.ended, c.ended) << c.name;
+        EXPECT_EQ(exitCode, c.exitCode) << c.name;
+        if (!c.ended) {
+            EXPECT_EQ(run.error, c.error) << c.name;
+        }
+        EXPECT_EQ(machine.childCommandLines,
+                  std::vector<std::u16string>({u"\"C:\\Tools\\setup.exe\" /x"}))
+            << c.name;
+        // Whatever happened, no handle of the child is kept: a later wait finds nothing.
+        EXPECT_EQ(machine.waitForChild(1, 0, false).error, codes::kInvalidHandle) << c.name;
+    }
+}
+
+TEST(ChildProcessTest, WaitsNoLongerThanTheLimit) {
+    FakePlatform machine;
+    machine.onChild([](const std::u16string&) { return Child(0, codes::kInfinite); });
+    uint32_t exitCode = 1;
+    RunProcessAndWait(machine, u"reg.exe", exitCode, 20000);
+    EXPECT_EQ(machine.elapsedMilliseconds, 20000u);
+}
+
+TEST(ChildProcessTest, PassesLimitAndPaintingToTheWait) {
+    WaitWatcher machine;
+    machine.onChild([](const std::u16string&) { return Child(0, 10); });
+    uint32_t exitCode = 1;
+    RunProcessAndWait(machine, u"a.exe", exitCode, 20000);
+    RunProcessAndWait(machine, u"b.exe", exitCode, codes::kInfinite, true);
+    const std::vector<std::pair<uint32_t, bool>> expected = {{20000u, false},
+                                                             {codes::kInfinite, true}};
+    EXPECT_EQ(machine.waits, expected);
+}
+
+TEST(ChildProcessTest, HighBitExitCodePrintsUnsigned) {
+    FakePlatform machine;
+    machine.onChild([](const std::u16string&) { return Child(0xC0000005u, 1); });
+    uint32_t exitCode = 1;
+    ASSERT_TRUE(RunProcessAndWait(machine, u"crash.exe", exitCode, codes::kInfinite).ended);
+    EXPECT_EQ(ToDecimal(exitCode), u"3221225477");
+}
+
+} // namespace
+} // namespace tidewell

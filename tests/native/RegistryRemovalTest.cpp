@@ -1,0 +1,402 @@
+#include "clean/RegistryRemoval.h"
+#include "platform/SystemCodes.h"
+#include "platform/fake/FakePlatform.h"
+#include "platform/fake/FakeRegExport.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace tidewell {
+namespace {
+
+const std::u16string kBackup = u"D:\\B";
+const std::u16string kTool = u"C:\\Windows\\System32\\reg.exe";
+const std::u16string kBackupFailed = u"注册表备份失败，已取消删除";
+const std::u16string kDeleted = u"注册表已备份并删除";
+const std::u16string kGone = u"注册表项已不存在";
+
+ResidueItem RegistryItem(RegistryRoot root, RegistryView view, const std::u16string& path,
+                         const std::u16string& title) {
+    ResidueItem item;
+    item.kind = ItemKind::RegistryKey;
+    item.registryRoot = root;
+    item.registryView = view;
+    item.registryPath = path;
+    item.title = title;
+    item.location = rootPrefix(root) + path;
+    return item;
+}
+
+// reg.exe in place, acting on the machine, and the run's backup folder made.
+void Equip(FakePlatform& machine) {
+    machine.addFile(kTool);
+    machine.addDirectory(kBackup);
+    machine.onChild(FakeRegExport(machine));
+}
+
+// Replaces the export by a child that ends with `exitCode` after `runMilliseconds`.
+void ExportBehaves(FakePlatform& machine, uint32_t exitCode, uint32_t runMilliseconds) {
+    machine.onChild([=](const std::u16string&) {
+        FakeChildBehaviour behaviour;
+        behaviour.exitCode = exitCode;
+        behaviour.runMilliseconds = runMilliseconds;
+        return behaviour;
+    });
+}
+
+bool DeletedAnything(const FakePlatform& machine) {
+    for (const auto& entry : machine.journal) {
+        if (entry.rfind(u"deleteTree", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class RegistryRemovalTest : public ::testing::Test {
+protected:
+    RegistryRemovalTest() { Equip(machine); }
+    FakePlatform machine;
+};
+
+TEST_F(RegistryRemovalTest, SanitizeFileName) {
+    const std::u16string seventy(70, u'x');
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"<>:\"/\\|?*", u"_________"},
+        {u"a:b/c", u"a_b_c"},
+        {u"Oracle 系统注册表 [32位]", u"Oracle 系统注册表 [32位]"},
+        {u"全角：／＊ stay", u"全角：／＊ stay"},
+        {u"tab\there\x01", u"tab\there\x01"},
+        {u" trailing. ", u" trailing. "},
+        {seventy, seventy},
+        {std::u16string(100, u'y'), std::u16string(70, u'y')},
+        {std::u16string(80, u'*'), std::u16string(70, u'_')},
+        {std::u16string(69, u'z') + u"  ", std::u16string(69, u'z') + u" "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SanitizeFileName(c.first), c.second) << ToUtf8(c.first);
+    }
+}
+
+TEST_F(RegistryRemovalTest, ExportCommandLineIsExact) {
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Oracle");
+    BackupAndDeleteRegistryKey(machine, kBackup,
+                               RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits32,
+                                            u"Software\\Oracle", u"Oracle 系统注册表 [32位]"));
+    ASSERT_EQ(machine.childCommandLines.size(), 1u);
+    EXPECT_EQ(machine.childCommandLines[0],
+              u"\"C:\\Windows\\System32\\reg.exe\" export \"HKLM\\Software\\Oracle\" "
+              u"\"D:\\B\\Oracle 系统注册表 [32位].reg\" /y /reg:32");
+}
+
+TEST_F(RegistryRemovalTest, ExportCommandPieces) {
+    struct Case {
+        RegistryRoot root;
+        RegistryView view;
+        std::u16string windows;
+        std::u16string title;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {RegistryRoot::CurrentUser, RegistryView::Bits64, u"C:\\Windows", u"AutoCAD 用户注册表",
+         u"\"C:\\Windows\\System32\\reg.exe\" export \"HKCU\\Software\\Autodesk\" "
+         u"\"D:\\B\\AutoCAD 用户注册表.reg\" /y /reg:64"},
+        {RegistryRoot::None, RegistryView::None, u"C:\\WINNT\\", u"a:b/c",
+         u"\"C:\\WINNT\\System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" "
+         u"\"D:\\B\\a_b_c.reg\" /y /reg:32"},
+        {RegistryRoot::LocalMachine, static_cast<RegistryView>(0x300), u"", u"x",
+         u"\"System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" \"D:\\B\\x.reg\" /y "
+         u"/reg:32"},
+        {RegistryRoot::LocalMachine, RegistryView::Bits64, u"C:\\Windows",
+         std::u16string(100, u'n'),
+         u"\"C:\\Windows\\System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" \"D:\\B\\" +
+             std::u16string(70, u'n') + u".reg\" /y /reg:64"},
+    };
+    for (const Case& c : cases) {
+        const ResidueItem item = RegistryItem(c.root, c.view, u"Software\\Autodesk", c.title);
+        EXPECT_EQ(RegistryExportCommand(c.windows, item,
+                                        JoinPath(kBackup, SanitizeFileName(c.title) + u".reg")),
+                  c.expected);
+    }
+
+    // The tool path comes from the system; an unreadable Windows directory leaves it relative.
+    machine.addKey(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Autodesk");
+    machine.failCall(FakeCall::WindowsDirectory, codes::kAccessDenied);
+    const ActionResult result = BackupAndDeleteRegistryKey(
+        machine, kBackup,
+        RegistryItem(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Autodesk", u"x"));
+    ASSERT_EQ(machine.childCommandLines.size(), 1u);
+    EXPECT_EQ(machine.childCommandLines[0].substr(0, 19), u"\"System32\\reg.exe\" ");
+    // Found relative to the current directory, where there is no such tool.
+    EXPECT_EQ(result.message, kBackupFailed);
+    EXPECT_TRUE(
+        machine.keyExists(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Autodesk"));
+}
+
+TEST_F(RegistryRemovalTest, ExportsThenDeletesInItsOwnViewOnly) {
+    for (RegistryView view : {RegistryView::Bits64, RegistryView::Bits32}) {
+        machine.addKey(RegistryRoot::LocalMachine, view, u"Software\\Autodesk\\AutoCAD\\R24.3");
+        machine.setStringValue(RegistryRoot::LocalMachine, view, u"Software\\Autodesk", u"Path",
+                               u"C:\\x");
+    }
+    const ResidueItem item = RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                          u"Software\\Autodesk", u"AutoCAD 系统注册表 [64位]");
+
+    const ActionResult result = BackupAndDeleteRegistryKey(machine, kBackup, item);
+
+    EXPECT_TRUE(result.success) << machine.dump();
+    EXPECT_EQ(result.message, kDeleted);
+    EXPECT_FALSE(result.rebootPending);
+    EXPECT_FALSE(
+        machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Autodesk"));
+    EXPECT_TRUE(machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits32,
+                                  u"Software\\Autodesk\\AutoCAD\\R24.3"));
+    const std::u16string file = u"D:\\B\\AutoCAD 系统注册表 [64位].reg";
+    EXPECT_EQ(machine.fileContents(file),
+              FakeRegFileBytes({u"HKEY_LOCAL_MACHINE\\Software\\Autodesk",
+                                u"HKEY_LOCAL_MACHINE\\Software\\Autodesk\\AutoCAD",
+                                u"HKEY_LOCAL_MACHINE\\Software\\Autodesk\\AutoCAD\\R24.3"}));
+    // The backup is written before anything is deleted.
+    const std::vector<std::u16string> expected = {u"startHidden " + machine.childCommandLines.at(0),
+                                                  u"writeFile " + file,
+                                                  u"deleteTree HKLM\\Software\\Autodesk [64位]"};
+    EXPECT_EQ(machine.journal, expected);
+
+    // The 32-bit copy is a branch of its own, with a file of its own.
+    const ActionResult second = BackupAndDeleteRegistryKey(
+        machine, kBackup,
+        RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Autodesk",
+                     u"AutoCAD 系统注册表 [32位]"));
+    EXPECT_EQ(second.message, kDeleted);
+    EXPECT_FALSE(
+        machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Autodesk"));
+    EXPECT_TRUE(machine.exists(u"D:\\B\\AutoCAD 系统注册表 [32位].reg"));
+}
+
+TEST(RegistryBackupTest, NoExportNoDeletion) {
+    struct Case {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;
+    };
+    const Case cases[] = {
+        {"export exits 1", [](FakePlatform& m) { ExportBehaves(m, 1, 100); }},
+        {"export exits 3010", [](FakePlatform& m) { ExportBehaves(m, 3010, 100); }},
+        {"export outlives 20000 ms", [](FakePlatform& m) { ExportBehaves(m, 0, 20001); }},
+        {"export hangs", [](FakePlatform& m) { ExportBehaves(m, 0, codes::kInfinite); }},
+        {"export tool cannot start",
+         [](FakePlatform& m) { m.failCall(FakeCall::StartHidden, codes::kFileNotFound); }},
+        {"reg.exe not on disk", [](FakePlatform& m) { m.deleteFile(kTool); }},
+        {"wait fails", [](FakePlatform& m) { m.failCall(FakeCall::WaitForChild, 6); }},
+        {"backup folder could not be created", [](FakePlatform& m) { m.removeDirectory(kBackup); }},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        Equip(machine);
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle\\KEY");
+        c.prepare(machine);
+
+        const ActionResult result = BackupAndDeleteRegistryKey(
+            machine, kBackup,
+            RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle",
+                         u"Oracle 系统注册表 [64位]"));
+
+        EXPECT_FALSE(result.success) << c.name;
+        EXPECT_EQ(result.message, kBackupFailed) << c.name << ": " << ToUtf8(result.message);
+        EXPECT_EQ(machine.childCommandLines.size(), 1u) << c.name;
+        EXPECT_FALSE(DeletedAnything(machine)) << c.name << "\n" << machine.dump();
+        EXPECT_TRUE(machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                      u"Software\\Oracle\\KEY"))
+            << c.name;
+    }
+}
+
+TEST_F(RegistryRemovalTest, TheLimitIsTwentySeconds) {
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle");
+    ExportBehaves(machine, 0, 20000);
+    const ActionResult result = BackupAndDeleteRegistryKey(
+        machine, kBackup,
+        RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle", u"o"));
+    EXPECT_EQ(result.message, kDeleted);
+    EXPECT_EQ(machine.elapsedMilliseconds, 20000u);
+}
+
+TEST(RegistryBackupTest, DeletionOutcomes) {
+    struct Case {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;
+        bool success;
+        std::u16string message;
+    };
+    const Case cases[] = {
+        {"deleted", [](FakePlatform&) {}, true, kDeleted},
+        {"removed by someone else after the export",
+         [](FakePlatform& m) {
+             m.onChild([&m](const std::u16string& line) {
+                 FakeChildBehaviour behaviour = FakeRegExport(m)(line);
+                 auto write = behaviour.sideEffect;
+                 behaviour.sideEffect = [&m, write] {
+                     write();
+                     m.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software",
+                                  u"Oracle");
+                 };
+                 return behaviour;
+             });
+         },
+         true, kGone},
+        {"deletion refused",
+         [](FakePlatform& m) { m.failCall(FakeCall::DeleteTree, codes::kAccessDenied); }, false,
+         u"Access is denied."},
+        {"deletion refused with a code the system has no text for",
+         [](FakePlatform& m) { m.failCall(FakeCall::DeleteTree, 4242); }, false, u"未知错误"},
+        {"opening for a look refused: goes on",
+         [](FakePlatform& m) { m.failCall(FakeCall::OpenKeyForRead, codes::kAccessDenied); }, true,
+         kDeleted},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        Equip(machine);
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle");
+        c.prepare(machine);
+        const ActionResult result = BackupAndDeleteRegistryKey(
+            machine, kBackup,
+            RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle",
+                         u"Oracle"));
+        EXPECT_EQ(result.success, c.success) << c.name << "\n" << machine.dump();
+        EXPECT_EQ(result.message, c.message) << c.name << ": " << ToUtf8(result.message);
+        EXPECT_FALSE(result.rebootPending);
+        // The backup stays in every case.
+        EXPECT_TRUE(machine.exists(u"D:\\B\\Oracle.reg")) << c.name;
+    }
+}
+
+TEST_F(RegistryRemovalTest, BranchSharedByBothViewsIsReportedGoneTheSecondTime) {
+    machine.addKey(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Oracle");
+    const ActionResult first =
+        BackupAndDeleteRegistryKey(machine, kBackup,
+                                   RegistryItem(RegistryRoot::CurrentUser, RegistryView::Bits64,
+                                                u"Software\\Oracle", u"Oracle 用户注册表 [64位]"));
+    const ActionResult second =
+        BackupAndDeleteRegistryKey(machine, kBackup,
+                                   RegistryItem(RegistryRoot::CurrentUser, RegistryView::Bits32,
+                                                u"Software\\Oracle", u"Oracle 用户注册表 [32位]"));
+    EXPECT_EQ(first.message, kDeleted);
+    EXPECT_TRUE(second.success);
+    EXPECT_EQ(second.message, kGone);
+    // No export was tried for the branch that is gone.
+    EXPECT_EQ(machine.childCommandLines.size(), 1u);
+}
+
+TEST_F(RegistryRemovalTest, PathWithoutBackslashIsALeafOfTheRoot) {
+    machine.addKey(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Foo\\Bar");
+    const ActionResult result = BackupAndDeleteRegistryKey(
+        machine, kBackup,
+        RegistryItem(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Foo", u"Foo"));
+    EXPECT_EQ(result.message, kDeleted) << machine.dump();
+    EXPECT_EQ(machine.journal.back(), u"deleteTree HKCU\\Foo [64位]");
+    EXPECT_FALSE(machine.keyExists(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Foo"));
+}
+
+TEST_F(RegistryRemovalTest, SameTitleGetsNumberedBackupFiles) {
+    const std::u16string uninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    machine.addFile(u"D:\\B\\Oracle Client 19c (2).reg"); // taken by an earlier item of the run
+    std::vector<ResidueItem> items;
+    for (const auto& key : {u"{A1}", u"{A2}", u"{A3}"}) {
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, uninstall + key);
+        ResidueItem item = RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                        uninstall + key, u"Oracle Client 19c");
+        item.kind = ItemKind::InstallRecord;
+        items.push_back(item);
+    }
+    for (const auto& item : items) {
+        EXPECT_EQ(BackupAndDeleteRegistryKey(machine, kBackup, item).message, kDeleted);
+    }
+    for (const std::u16string name :
+         {u"Oracle Client 19c.reg", u"Oracle Client 19c (3).reg", u"Oracle Client 19c (4).reg"}) {
+        EXPECT_TRUE(machine.fileContents(JoinPath(kBackup, name)).value_or("").size() > 2)
+            << ToUtf8(name) << "\n"
+            << machine.dump();
+    }
+    EXPECT_NE(machine.childCommandLines[1].find(u"\"D:\\B\\Oracle Client 19c (3).reg\" /y"),
+              std::u16string::npos);
+}
+
+TEST_F(RegistryRemovalTest, UnsafePathsAreRefusedWithoutExport) {
+    struct Case {
+        const char* name;
+        std::u16string folder;
+        std::u16string path;
+    };
+    const Case cases[] = {
+        {"quote in the key", kBackup, u"Software\\Odd\" \"C:\\x"},
+        {"quote in the backup folder", u"D:\\B\"", u"Software\\Plain"},
+        {"trailing backslash", kBackup, u"Software\\Plain\\"},
+    };
+    for (const Case& c : cases) {
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, c.path);
+        machine.addDirectory(c.folder);
+        const size_t startsBefore = machine.childCommandLines.size();
+        const ActionResult result = BackupAndDeleteRegistryKey(
+            machine, c.folder,
+            RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, c.path, u"t"));
+        EXPECT_FALSE(result.success) << c.name;
+        EXPECT_EQ(result.message, kBackupFailed) << c.name;
+        EXPECT_EQ(machine.childCommandLines.size(), startsBefore) << c.name;
+        EXPECT_FALSE(DeletedAnything(machine)) << c.name;
+    }
+    // A quote in the title is only part of the file name, and becomes '_'.
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Quoted");
+    EXPECT_EQ(
+        BackupAndDeleteRegistryKey(machine, kBackup,
+                                   RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                                u"Software\\Quoted", u"say \"hi\""))
+            .message,
+        kDeleted);
+    EXPECT_TRUE(machine.exists(u"D:\\B\\say _hi_.reg"));
+}
+
+TEST(FakeRegExportTest, ActsAsTheExportTool) {
+    const std::pair<std::u16string, std::vector<std::u16string>> splits[] = {
+        {u"\"C:\\Program Files\\x.exe\" a \"b c\" d",
+         {u"C:\\Program Files\\x.exe", u"a", u"b c", u"d"}},
+        {u"x.exe \"a\\\"b\" c\\\\\"d e\"", {u"x.exe", u"a\"b", u"c\\d e"}},
+        {u"x.exe \"HKLM\\Soft\\\" \"D:\\f.reg\"", {u"x.exe", u"HKLM\\Soft\" D:\\f.reg"}},
+    };
+    for (const auto& c : splits) {
+        EXPECT_EQ(SplitCommandLine(c.first), c.second) << ToUtf8(c.first);
+    }
+
+    FakePlatform machine;
+    machine.addFile(kTool);
+    machine.addDirectory(kBackup);
+    machine.addFile(u"D:\\B\\old.reg", "old");
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Oracle");
+    const FakeChildHandler handler = FakeRegExport(machine);
+    struct Case {
+        std::u16string arguments;
+        uint32_t exitCode;
+        uint32_t runMilliseconds;
+    };
+    const Case cases[] = {
+        {u"export HKLM\\Software\\Oracle D:\\B\\o.reg /y /reg:32", 0, 150},
+        {u"export HKLM\\Software\\Oracle D:\\B\\o.reg /y /reg:64", 1, 150},
+        {u"export HKCU\\Software\\Oracle D:\\B\\o.reg /y /reg:32", 1, 150},
+        {u"export HKLM\\Software\\Oracle D:\\Nowhere\\o.reg /y /reg:32", 1, 150},
+        {u"export HKLM\\Software\\Oracle D:\\B\\old.reg /reg:32", 0, codes::kInfinite},
+        {u"query HKLM\\Software\\Oracle", 1, 150},
+    };
+    for (const Case& c : cases) {
+        const FakeChildBehaviour behaviour = handler(u"\"" + kTool + u"\" " + c.arguments);
+        EXPECT_EQ(behaviour.startError, 0u) << ToUtf8(c.arguments);
+        EXPECT_EQ(behaviour.exitCode, c.exitCode) << ToUtf8(c.arguments);
+        EXPECT_EQ(behaviour.runMilliseconds, c.runMilliseconds) << ToUtf8(c.arguments);
+        EXPECT_EQ(static_cast<bool>(behaviour.sideEffect),
+                  c.exitCode == 0 && c.runMilliseconds != codes::kInfinite);
+    }
+    EXPECT_EQ(handler(u"\"C:\\Windows\\System32\\notepad.exe\"").startError, codes::kFileNotFound);
+    EXPECT_EQ(handler(u"\"C:\\Elsewhere\\reg.exe\" export HKLM\\Software\\Oracle D:\\B\\o.reg")
+                  .startError,
+              codes::kFileNotFound);
+}
+
+} // namespace
+} // namespace tidewell

@@ -1,0 +1,344 @@
+#include "clean/FileRemoval.h"
+#include "platform/SystemCodes.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace tidewell {
+namespace {
+
+// The journal without attribute resets: what was deleted, removed or registered, in order.
+std::vector<std::u16string> Removals(const FakePlatform& machine) {
+    std::vector<std::u16string> changes;
+    for (const auto& entry : machine.journal) {
+        if (entry.rfind(u"setFileAttributes ", 0) != 0) {
+            changes.push_back(entry);
+        }
+    }
+    return changes;
+}
+
+std::string Narrow(const std::u16string& text) {
+    return ToUtf8(text);
+}
+
+const std::u16string kPartly = u"部分内容无法删除：";
+
+// A machine whose system texts are chosen by the test.
+class WordyMachine : public FakePlatform {
+public:
+    std::optional<std::u16string> text;
+    std::optional<std::u16string> systemMessage(uint32_t) override { return text; }
+};
+
+TEST(SystemErrorTextTest, DropsOnlyTrailingLineBreaks) {
+    struct Case {
+        std::optional<std::u16string> system;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {u"Access is denied.\r\n", u"Access is denied."},
+        {u"拒绝访问。\r\n", u"拒绝访问。"},
+        {u"Two breaks.\r\n\r\n", u"Two breaks."},
+        {u"Reversed\n\r", u"Reversed"},
+        {u"Spaces stay. \r\n", u"Spaces stay. "},
+        {u"\r\nInner\r\nbreaks stay", u"\r\nInner\r\nbreaks stay"},
+        {std::nullopt, u"未知错误"},
+        {u"", u"未知错误"},
+    };
+    WordyMachine machine;
+    for (const Case& c : cases) {
+        machine.text = c.system;
+        EXPECT_EQ(SystemErrorText(machine, 5), c.expected) << Narrow(c.expected);
+    }
+
+    FakePlatform plain;
+    EXPECT_EQ(SystemErrorText(plain, codes::kSharingViolation),
+              u"The process cannot access the file because it is being used by another process.");
+    EXPECT_EQ(SystemErrorText(plain, 4242), u"未知错误");
+}
+
+TEST(RemoveFileTest, EveryRowOfTheResultTable) {
+    const std::u16string path = u"C:\\Program Files\\Autodesk\\acad.exe";
+    struct Case {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;
+        bool success;
+        bool rebootPending;
+        std::u16string message;
+        bool gone;
+    };
+    const Case cases[] = {
+        {"missing", [](FakePlatform&) {}, true, false, u"文件已不存在", true},
+        {"plain", [&](FakePlatform& m) { m.addFile(path); }, true, false, u"文件已删除", true},
+        {"read-only hidden system", [&](FakePlatform& m) { m.addFile(path, "x", 0x7); }, true,
+         false, u"文件已删除", true},
+        {"locked",
+         [&](FakePlatform& m) {
+             m.addFile(path);
+             m.lockFile(path);
+         },
+         true, true, u"文件将在重启后删除", false},
+        {"locked, registration refused",
+         [&](FakePlatform& m) {
+             m.addFile(path);
+             m.lockFile(path);
+             m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied);
+         },
+         false, false, u"Access is denied.", false},
+        {"locked, registration refused with a code the system has no text for",
+         [&](FakePlatform& m) {
+             m.addFile(path);
+             m.lockFile(path);
+             m.failCall(FakeCall::DeleteAtRestart, 4242);
+         },
+         false, false, u"未知错误", false},
+        {"attributes unreadable",
+         [&](FakePlatform& m) {
+             m.addFile(path);
+             m.failCall(FakeCall::FileAttributes, codes::kAccessDenied);
+         },
+         true, false, u"文件已不存在", false},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        c.prepare(machine);
+        const ActionResult result = RemoveFile(machine, path);
+        EXPECT_EQ(result.success, c.success) << c.name << "\n" << machine.dump();
+        EXPECT_EQ(result.rebootPending, c.rebootPending) << c.name;
+        EXPECT_EQ(result.message, c.message) << c.name << ": " << Narrow(result.message);
+        EXPECT_EQ(!machine.exists(path), c.gone) << c.name << "\n" << machine.dump();
+        const bool registered = !machine.pendingDeletions.empty();
+        EXPECT_EQ(registered, c.rebootPending) << c.name;
+    }
+}
+
+TEST(RemoveFileTest, MissingFileCausesNoChangeAndAttributesAreResetFirst) {
+    FakePlatform machine;
+    machine.addDirectory(u"C:\\Data");
+    RemoveFile(machine, u"C:\\Data\\gone.txt");
+    EXPECT_TRUE(machine.journal.empty()) << machine.dump();
+
+    machine.addFile(u"C:\\Data\\ro.txt", "x", codes::kAttributeReadOnly);
+    EXPECT_TRUE(RemoveFile(machine, u"C:\\Data\\ro.txt").success);
+    const std::vector<std::u16string> expected = {u"setFileAttributes C:\\Data\\ro.txt",
+                                                  u"deleteFile C:\\Data\\ro.txt"};
+    EXPECT_EQ(machine.journal, expected);
+}
+
+TEST(RemoveDirectoryTreeTest, MissingPathAndPlainFileCountAsGone) {
+    FakePlatform machine;
+    machine.addFile(u"C:\\Oracle\\readme.txt");
+    for (const std::u16string path : {u"C:\\Nowhere", u"C:\\Oracle\\readme.txt"}) {
+        const ActionResult result = RemoveDirectoryTree(machine, path);
+        EXPECT_TRUE(result.success);
+        EXPECT_FALSE(result.rebootPending);
+        EXPECT_EQ(result.message, u"目录已不存在");
+    }
+    EXPECT_TRUE(machine.exists(u"C:\\Oracle\\readme.txt"));
+    EXPECT_TRUE(machine.journal.empty()) << machine.dump();
+}
+
+TEST(RemoveDirectoryTreeTest, RemovesDepthFirstChildrenBeforeTheirDirectory) {
+    FakePlatform machine;
+    const std::u16string top = u"C:\\Program Files\\SOLIDWORKS Corp";
+    machine.addFile(top + u"\\a.dll");
+    machine.addFile(top + u"\\.config", "", codes::kAttributeHidden);
+    machine.addFile(top + u"\\..odd");
+    machine.addFile(top + u"\\sub\\deep\\x.bin", "", codes::kAttributeSystem);
+    machine.addFile(top + u"\\sub\\y.bin", "", codes::kAttributeReadOnly);
+    machine.addDirectory(top + u"\\sub\\empty");
+    machine.setAttributesDirectly(top + u"\\sub\\empty",
+                                  codes::kAttributeDirectory | codes::kAttributeReadOnly);
+    machine.addFile(top + u"\\z.txt");
+
+    const ActionResult result = RemoveDirectoryTree(machine, top);
+
+    EXPECT_TRUE(result.success) << machine.dump();
+    EXPECT_FALSE(result.rebootPending);
+    EXPECT_EQ(result.message, u"目录已删除");
+    EXPECT_FALSE(machine.exists(top));
+    // The fake lists in name order; every subdirectory is finished before the next sibling.
+    const std::vector<std::u16string> expected = {
+        u"deleteFile " + top + u"\\..odd",          u"deleteFile " + top + u"\\.config",
+        u"deleteFile " + top + u"\\a.dll",          u"deleteFile " + top + u"\\sub\\deep\\x.bin",
+        u"removeDirectory " + top + u"\\sub\\deep", u"removeDirectory " + top + u"\\sub\\empty",
+        u"deleteFile " + top + u"\\sub\\y.bin",     u"removeDirectory " + top + u"\\sub",
+        u"deleteFile " + top + u"\\z.txt",          u"removeDirectory " + top,
+    };
+    EXPECT_EQ(Removals(machine), expected);
+}
+
+TEST(RemoveDirectoryTreeTest, LockedFileDeepInsideIsRegisteredWithEveryDirectoryAbove) {
+    FakePlatform machine;
+    const std::u16string top = u"C:\\Program Files\\Autodesk\\AutoCAD 2024";
+    machine.addFile(top + u"\\acad.exe");
+    machine.addFile(top + u"\\Support\\Fonts\\locked.shx");
+    machine.addFile(top + u"\\Support\\Fonts\\free.shx");
+    machine.addFile(top + u"\\Support\\other.dat");
+    machine.lockFile(top + u"\\Support\\Fonts\\locked.shx");
+
+    const ActionResult result = RemoveDirectoryTree(machine, top);
+
+    EXPECT_TRUE(result.success) << machine.dump();
+    EXPECT_TRUE(result.rebootPending);
+    EXPECT_EQ(result.message, u"部分内容将在重启后删除");
+    // Windows carries registrations out in order: a directory must come after its content.
+    const std::vector<std::u16string> expected = {
+        top + u"\\Support\\Fonts\\locked.shx", top + u"\\Support\\Fonts", top + u"\\Support", top};
+    EXPECT_EQ(machine.pendingDeletions, expected);
+    EXPECT_EQ(machine.treeBelow(top),
+              std::vector<std::u16string>({top + u"\\Support", top + u"\\Support\\Fonts",
+                                           top + u"\\Support\\Fonts\\locked.shx"}));
+}
+
+TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
+    const std::u16string top = u"D:\\Oracle";
+    struct Case {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;
+        bool success;
+        bool rebootPending;
+        std::u16string message; // for failures: the text after the prefix
+        std::vector<std::u16string> registered;
+    };
+    const Case cases[] = {
+        {"empty directory",
+         [&](FakePlatform& m) { m.addDirectory(top); },
+         true,
+         false,
+         u"目录已删除",
+         {}},
+        {"directory that cannot be removed now is registered",
+         [&](FakePlatform& m) {
+             m.addDirectory(top);
+             m.failCall(FakeCall::RemoveDirectory, codes::kSharingViolation, u"D:\\Oracle");
+         },
+         true,
+         true,
+         u"部分内容将在重启后删除",
+         {top}},
+        {"directory neither removed nor registered",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\a.txt");
+             m.failCall(FakeCall::RemoveDirectory, codes::kSharingViolation, u"D:\\Oracle");
+             m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"D:\\Oracle");
+         },
+         false,
+         false,
+         u"Access is denied.",
+         {}},
+        {"a file neither deleted nor registered; the directories above are registered",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\bin\\oci.dll");
+             m.addFile(top + u"\\bin\\sqlplus.exe");
+             m.addFile(top + u"\\readme.txt");
+             m.lockFile(top + u"\\bin\\oci.dll");
+             m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"oci.dll");
+         },
+         false,
+         true,
+         u"The directory is not empty.",
+         {top + u"\\bin", top}},
+        {"nothing can be registered: the failure of the directory itself is reported",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\bin\\oci.dll");
+             m.lockFile(top + u"\\bin\\oci.dll");
+             m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied);
+         },
+         false,
+         false,
+         u"Access is denied.",
+         {}},
+        {"listing refused: the directory is still removed or registered",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\a.txt");
+             m.failCall(FakeCall::ListDirectory, codes::kAccessDenied);
+         },
+         true,
+         true,
+         u"部分内容将在重启后删除",
+         {top}},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        c.prepare(machine);
+        const ActionResult result = RemoveDirectoryTree(machine, top);
+        EXPECT_EQ(result.success, c.success) << c.name << "\n" << machine.dump();
+        EXPECT_EQ(result.rebootPending, c.rebootPending) << c.name;
+        const std::u16string expected = c.success ? c.message : kPartly + c.message;
+        EXPECT_EQ(result.message, expected) << c.name << ": " << Narrow(result.message);
+        EXPECT_EQ(machine.pendingDeletions, c.registered) << c.name << "\n" << machine.dump();
+    }
+}
+
+TEST(RemoveDirectoryTreeTest, FailedEntryDoesNotStopTheWalk) {
+    FakePlatform machine;
+    const std::u16string top = u"D:\\Oracle";
+    machine.addFile(top + u"\\a\\stuck.dll");
+    machine.addFile(top + u"\\a\\free.dll");
+    machine.addFile(top + u"\\b\\free.dll");
+    machine.addFile(top + u"\\c.txt");
+    machine.lockFile(top + u"\\a\\stuck.dll");
+    machine.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"stuck.dll");
+
+    const ActionResult result = RemoveDirectoryTree(machine, top);
+
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(machine.treeBelow(top),
+              std::vector<std::u16string>({top + u"\\a", top + u"\\a\\stuck.dll"}))
+        << machine.dump();
+}
+
+TEST(RemoveDirectoryTreeTest, DirectoryLinksAreRemovedAsLinksAndNeverEntered) {
+    FakePlatform machine;
+    const std::u16string top = u"C:\\ProgramData\\Autodesk";
+    const std::u16string target = u"E:\\Shared\\Content";
+    machine.addFile(target + u"\\keep.dwg");
+    machine.addFile(top + u"\\own.txt");
+    machine.addDirectoryLink(top + u"\\Content", target);
+
+    const ActionResult result = RemoveDirectoryTree(machine, top);
+
+    EXPECT_TRUE(result.success) << machine.dump();
+    EXPECT_EQ(result.message, u"目录已删除");
+    EXPECT_FALSE(machine.exists(top));
+    EXPECT_TRUE(machine.exists(target + u"\\keep.dwg")) << machine.dump();
+    for (const auto& change : Removals(machine)) {
+        EXPECT_EQ(change.find(u"E:\\"), std::u16string::npos) << Narrow(change);
+    }
+}
+
+TEST(RemoveDirectoryTreeTest, LinkThatStaysIsAFailureAndNotRegistered) {
+    FakePlatform machine;
+    const std::u16string top = u"C:\\ProgramData\\Autodesk";
+    machine.addFile(u"E:\\Shared\\keep.dwg");
+    machine.addDirectoryLink(top + u"\\Content", u"E:\\Shared");
+    machine.failCall(FakeCall::RemoveDirectory, codes::kAccessDenied, u"Content");
+
+    const ActionResult result = RemoveDirectoryTree(machine, top);
+
+    EXPECT_FALSE(result.success);
+    // The directory holding the link is registered, the link is not.
+    EXPECT_TRUE(result.rebootPending);
+    EXPECT_EQ(result.message, kPartly + u"The directory is not empty.");
+    EXPECT_EQ(machine.pendingDeletions, std::vector<std::u16string>({top}));
+    EXPECT_TRUE(machine.exists(u"E:\\Shared\\keep.dwg"));
+}
+
+TEST(RemoveDirectoryTreeTest, LinkGivenAsTheTreeItselfLeavesItsTargetAlone) {
+    FakePlatform machine;
+    machine.addFile(u"E:\\Real\\keep.dwg");
+    machine.addDirectoryLink(u"C:\\Autodesk", u"E:\\Real");
+
+    const ActionResult result = RemoveDirectoryTree(machine, u"C:\\Autodesk");
+
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.message, u"目录已删除");
+    EXPECT_FALSE(machine.exists(u"C:\\Autodesk"));
+    EXPECT_TRUE(machine.exists(u"E:\\Real\\keep.dwg")) << machine.dump();
+}
+
+} // namespace
+} // namespace tidewell
