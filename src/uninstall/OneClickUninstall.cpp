@@ -1,0 +1,165 @@
+#include "uninstall/OneClickUninstall.h"
+
+#include "clean/CleanItem.h"
+#include "clean/ProcessAndService.h"
+#include "platform/SystemCodes.h"
+#include "support/ChildProcess.h"
+#include "support/RunLog.h"
+#include "support/Text.h"
+#include "uninstall/SilentUninstall.h"
+
+namespace tidewell {
+
+namespace {
+
+// Shared data is never removed on the one-click run's own authority.
+bool IsSharedCategory(const std::u16string& category) {
+    return category == u"共享组件" || category == u"共享安装组件" || category == u"共享许可组件";
+}
+
+bool IsSuccessfulExitCode(uint32_t code) {
+    return code == codes::kSuccess || code == codes::kUnknownProduct ||
+           code == codes::kSuccessRebootRequired;
+}
+
+std::u16string Count(size_t value) {
+    return ToDecimal(static_cast<int64_t>(value));
+}
+
+struct RunState {
+    std::u16string log;
+    size_t uninstallFailures = 0;
+    bool restartNeeded = false;
+};
+
+// B. The product's own processes would hold its files open during the uninstall.
+void EndOwnProcesses(Platform& platform, const ItemList& items, RunState& run) {
+    for (const auto& item : items) {
+        if (item->kind != ItemKind::Process || item->risk != RiskLevel::Safe) {
+            continue;
+        }
+        CreateBackupFolder(platform);
+        const ActionResult result = EndProcess(platform, *item);
+        run.log += u"[结束进程] " + item->title + u"：" + result.message + u"\r\n";
+    }
+}
+
+// C. One uninstaller, waited for to its end.
+void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
+    if (record.uninstallCommand.empty()) {
+        ++run.uninstallFailures;
+        run.log += u"[卸载失败] " + record.title + u"：未找到卸载命令\r\n";
+        return;
+    }
+    uint32_t exitCode = 1;
+    const ChildRun child =
+        RunProcessAndWait(platform, BuildSilentUninstallCommand(record.uninstallCommand), exitCode,
+                          codes::kInfinite, true);
+    if (!child.ended) {
+        ++run.uninstallFailures;
+        run.log += u"[卸载失败] " + record.title + u"：" + SystemErrorText(platform, child.error) +
+                   u"\r\n";
+        return;
+    }
+    const bool succeeded = IsSuccessfulExitCode(exitCode);
+    run.uninstallFailures += succeeded ? 0 : 1;
+    run.restartNeeded = run.restartNeeded || exitCode == codes::kSuccessRebootRequired;
+    run.log += (succeeded ? u"[卸载成功] " : u"[卸载失败] ") + record.title + u"：退出代码 " +
+               ToDecimal(exitCode) + u"\r\n";
+}
+
+// E. What the fresh scan still finds, less services, shared data and shared processes.
+std::vector<ResidueItem*> CleanList(const ItemList& items) {
+    std::vector<ResidueItem*> list;
+    for (const auto& item : items) {
+        const bool sharedProcess = item->kind == ItemKind::Process && item->risk != RiskLevel::Safe;
+        if (item->kind != ItemKind::Service && !IsSharedCategory(item->category) &&
+            !sharedProcess) {
+            list.push_back(item.get());
+        }
+    }
+    return list;
+}
+
+} // namespace
+
+void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
+    ScanSession& session = window.session();
+    const std::u16string product = productName(session.product);
+
+    // A. The product's install records, and the user's consent.
+    if (session.items.empty()) {
+        session.runScan();
+    }
+    std::vector<ResidueItem*> records;
+    for (const auto& item : session.items) {
+        if (item->kind == ItemKind::InstallRecord &&
+            isProductInstallRecord(*item, session.product)) {
+            records.push_back(item.get());
+        }
+    }
+    if (records.empty()) {
+        platform.showNotice(u"未检测到可调用卸载器的 " + product +
+                                u" 安装记录。\r\n\r\n如需处理孤立残留，请先扫描并人工勾选。为了避免"
+                                u"误删，程序不会在此情况下自动清理全部项目。",
+                            u"未发现可卸载产品", NoticeIcon::Information);
+        return;
+    }
+    if (!platform.askYesNo(u"此操作只卸载检测到的 " + product +
+                               u" 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或共享许可"
+                               u"的数据。\r\n\r\n检测到 " +
+                               Count(records.size()) + u" 个安装记录。是否继续？",
+                           u"一键卸载并清理 " + product, NoticeIcon::Warning, false)) {
+        return;
+    }
+    window.setBusy(true, u"正在卸载 " + product + u"，请勿关闭程序...");
+    RunState run;
+
+    // B-C. End the product's processes, then run every uninstaller.
+    EndOwnProcesses(platform, session.items, run);
+    for (const ResidueItem* record : records) {
+        Uninstall(platform, *record, run);
+    }
+
+    // D. A failed uninstall leaves everything else in place: the installation may still work.
+    if (run.uninstallFailures > 0) {
+        run.log += u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+        const std::u16string logPath = WriteRunLog(platform, product + u" 一键卸载日志", run.log);
+        window.setBusy(false, product + u" 卸载未全部成功，已停止残留清理");
+        platform.showNotice(u"有 " + Count(run.uninstallFailures) + u" 个 " + product +
+                                u" 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" + logPath,
+                            u"卸载未完成", NoticeIcon::Error);
+        return;
+    }
+
+    // E. Everything uninstalled: remove what the fresh scan still finds.
+    session.runScan();
+    const std::vector<ResidueItem*> cleanList = CleanList(session.items);
+    const std::u16string backupFolder = CreateBackupFolder(platform);
+    size_t succeeded = 0;
+    size_t failed = 0;
+    for (size_t i = 1; i <= cleanList.size(); ++i) {
+        const ResidueItem& item = *cleanList[i - 1];
+        window.setProgress(static_cast<int>(i * 100 / cleanList.size()));
+        const ActionResult result = CleanItem(platform, backupFolder, item);
+        (result.success ? succeeded : failed) += 1;
+        run.restartNeeded = run.restartNeeded || result.rebootPending;
+        run.log += CleanLogEntry(item, result, u"[清理成功] ", u"[清理失败] ");
+    }
+    run.log += u"\r\n注册表备份：" + backupFolder;
+    const std::u16string logPath = WriteRunLog(platform, product + u" 一键卸载并清理日志", run.log);
+    session.runScan();
+
+    const std::u16string summary =
+        u"一键卸载并清理完成：清理成功 " + Count(succeeded) + u"，失败 " + Count(failed);
+    window.setBusy(false, summary);
+    std::u16string message = summary;
+    if (run.restartNeeded) {
+        message += u"\r\n部分操作需要重启 Windows 后完成。";
+    }
+    message += u"\r\n\r\n日志已保存到桌面：\r\n" + logPath;
+    platform.showNotice(message, u"操作完成",
+                        run.restartNeeded ? NoticeIcon::Warning : NoticeIcon::Information);
+}
+
+} // namespace tidewell
