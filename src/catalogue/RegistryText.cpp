@@ -9,9 +9,9 @@ std::u16string DecodeRegistryText(uint32_t error, uint32_t type,
     if (error != codes::kSuccess || (type != codes::kRegSz && type != codes::kRegExpandSz)) {
         return {};
     }
-    // Room for one unit more than the data: an odd last byte becomes the low half of a unit
-    // whose high half stays zero, and the extra unit terminates data stored without one.
-    std::u16string buffer(bytes.size() / 2 + 1, u'\0');
+    // Room for one unit more than the data, counting an odd last byte as a unit of its own (the
+    // low half, with a zero high half): the extra unit terminates data stored without one.
+    std::u16string buffer((bytes.size() + 1) / 2 + 1, u'\0');
     for (size_t i = 0; i < bytes.size(); ++i) {
         const char16_t part = static_cast<char16_t>(bytes[i]);
         buffer[i / 2] = static_cast<char16_t>(buffer[i / 2] | (i % 2 == 0 ? part : part << 8));

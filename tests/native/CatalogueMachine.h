@@ -1,0 +1,363 @@
+#pragma once
+
+// A machine with residues of all three products, as a 32-bit build on 64-bit Windows sees it,
+// and helpers that spell out the items a scan of it is expected to give.
+
+#include "catalogue/ResidueItem.h"
+#include "platform/SystemCodes.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace tidewell::catalogue_test {
+
+constexpr RegistryRoot kHKCU = RegistryRoot::CurrentUser;
+constexpr RegistryRoot kHKLM = RegistryRoot::LocalMachine;
+constexpr RegistryView k32 = RegistryView::Bits32;
+constexpr RegistryView k64 = RegistryView::Bits64;
+
+const std::u16string kProgramFiles = u"C:\\Program Files";
+const std::u16string kProgramFilesX86 = u"C:\\Program Files (x86)";
+const std::u16string kProgramData = u"C:\\ProgramData";
+const std::u16string kLocal = u"C:\\Users\\lin\\AppData\\Local";
+const std::u16string kRoaming = u"C:\\Users\\lin\\AppData\\Roaming";
+const std::u16string kTemp = u"C:\\Users\\lin\\AppData\\Local\\Temp";
+const std::u16string kOracleHome = u"C:\\app\\lin\\product\\19.0.0\\dbhome_1";
+const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// The environment of a 32-bit process on 64-bit Windows: "ProgramFiles" names the 32-bit folder.
+inline void SetWindowsFolders(FakePlatform& machine) {
+    machine.setEnvironment(u"ProgramFiles", kProgramFilesX86);
+    machine.setEnvironment(u"ProgramW6432", kProgramFiles);
+    machine.setEnvironment(u"ProgramFiles(x86)", kProgramFilesX86);
+    machine.setEnvironment(u"ProgramData", kProgramData);
+    machine.setEnvironment(u"TEMP", kTemp);
+    machine.setEnvironment(u"TMP", u"C:\\Windows\\Temp");
+    machine.setShellFolderPath(ShellFolder::LocalAppData, kLocal);
+    machine.setShellFolderPath(ShellFolder::RoamingAppData, kRoaming);
+    machine.addDirectory(kProgramFiles);
+    machine.addDirectory(kProgramFilesX86);
+    machine.addDirectory(kProgramData);
+    machine.addDirectory(kTemp);
+    machine.addDirectory(kRoaming);
+    machine.addDirectory(u"C:\\Windows\\Temp");
+}
+
+inline void AddRecord(FakePlatform& machine, RegistryRoot root, RegistryView view,
+                      const std::u16string& subkey, const std::u16string& displayName,
+                      const std::u16string& version, const std::u16string& quiet,
+                      const std::u16string& plain) {
+    const std::u16string path = kUninstall + u"\\" + subkey;
+    machine.addKey(root, view, path);
+    if (!displayName.empty()) {
+        machine.setStringValue(root, view, path, u"DisplayName", displayName);
+    }
+    if (!version.empty()) {
+        machine.setStringValue(root, view, path, u"DisplayVersion", version);
+    }
+    if (!quiet.empty()) {
+        machine.setStringValue(root, view, path, u"QuietUninstallString", quiet);
+    }
+    if (!plain.empty()) {
+        machine.setStringValue(root, view, path, u"UninstallString", plain);
+    }
+}
+
+inline void AddFile(FakePlatform& machine, const std::u16string& path) {
+    machine.addFile(path, "seed");
+}
+
+// Residues of all three products and some that belong to none, so that every scan also shows
+// that it leaves the others' alone.
+inline void SeedAllProducts(FakePlatform& machine) {
+    SetWindowsFolders(machine);
+    machine.setEnvironment(u"ORACLE_HOME", kOracleHome);
+
+    // --- AutoCAD folders. The dynamic rows see the vendor folders' subfolders by name.
+    AddFile(machine, kProgramFiles + u"\\Autodesk\\AutoCAD 2024\\acad.exe");
+    AddFile(machine, kProgramFiles + u"\\Autodesk\\ACADE\\acade.dll");
+    machine.addDirectory(kProgramFiles + u"\\Autodesk\\ACA 2024");
+    machine.addDirectory(kProgramFiles + u"\\Autodesk\\Autodesk Desktop App");
+    machine.addDirectory(kProgramFiles + u"\\Autodesk\\AdODIS");
+    AddFile(machine, kProgramFiles + u"\\Autodesk\\AutoCAD.log");
+    AddFile(machine, kProgramFilesX86 + u"\\Autodesk\\AutoCAD Performance Feedback Tool\\a.dll");
+    AddFile(machine, kProgramData + u"\\Autodesk\\AutoCAD 2024\\R24.3\\chs\\acad.cfg");
+    machine.addDirectory(kProgramData + u"\\Autodesk\\ODIS");
+    machine.addDirectory(kProgramData + u"\\Autodesk\\AdskLicensingService");
+    machine.addDirectory(kProgramData + u"\\Autodesk\\Adlm");
+    machine.addDirectory(kLocal + u"\\Autodesk\\AutoCAD 2024");
+    machine.addDirectory(kLocal + u"\\Autodesk\\ODIS");
+    machine.addDirectory(kLocal + u"\\Autodesk\\Web Services");
+    machine.addDirectory(kRoaming + u"\\Autodesk\\AutoCAD 2024");
+    machine.addDirectory(kRoaming + u"\\Autodesk\\AutoCAD Electrical 2024");
+
+    // --- SolidWorks folders.
+    AddFile(machine, kProgramFiles + u"\\SOLIDWORKS Corp\\SOLIDWORKS\\SLDWORKS.exe");
+    machine.addDirectory(kProgramFilesX86 + u"\\SOLIDWORKS Corp\\SOLIDWORKS Explorer");
+    machine.addDirectory(kProgramData + u"\\SOLIDWORKS\\SOLIDWORKS 2023");
+    machine.addDirectory(kLocal + u"\\SOLIDWORKS");
+    machine.addDirectory(kRoaming + u"\\SOLIDWORKS");
+    machine.addDirectory(kProgramFiles + u"\\Common Files\\SOLIDWORKS Shared");
+    machine.addDirectory(kProgramData + u"\\DassaultSystemes");
+
+    // --- Oracle folders.
+    machine.addDirectory(kProgramFiles + u"\\Oracle\\Inventory\\ContentsXML");
+    machine.addDirectory(kProgramFilesX86 + u"\\Oracle\\odac");
+    machine.addDirectory(kProgramData + u"\\Oracle");
+    machine.addDirectory(kLocal + u"\\Oracle");
+    machine.addDirectory(kRoaming + u"\\Oracle");
+    AddFile(machine, kOracleHome + u"\\bin\\oracle.exe");
+
+    // --- Temporary entries (the fake lists them in folded-name order).
+    AddFile(machine, kTemp + u"\\AutoCAD.log");
+    machine.addDirectory(kTemp + u"\\Autodesk_Install");
+    AddFile(machine, kTemp + u"\\acad_crash.dmp");
+    machine.addDirectory(kTemp + u"\\_AutoCAD_tmp\\acad_nested");
+    AddFile(machine, kTemp + u"\\my_acad.txt");
+    AddFile(machine, kTemp + u"\\sldworks_fs.log");
+    AddFile(machine, kTemp + u"\\my_sld.txt");
+    machine.addDirectory(kTemp + u"\\XSolidWorksTmp");
+    machine.addDirectory(kTemp + u"\\OraInstall2024-05-06_10-11-12AM");
+    AddFile(machine, kTemp + u"\\orange.tmp");
+    AddFile(machine, kTemp + u"\\Tools_for_Oracle.txt");
+    AddFile(machine, kTemp + u"\\Aurora.tmp");
+    // TMP is not read.
+    AddFile(machine, u"C:\\Windows\\Temp\\AutoCAD_setup.log");
+
+    // --- Registry branches: 64-bit view only, 32-bit view only, and the shared per-user branch.
+    machine.addKey(kHKCU, k64, u"Software\\Autodesk\\AutoCAD\\R24.3\\ACAD-7101:804");
+    machine.addKey(kHKLM, k64, u"Software\\Autodesk\\AutoCAD\\R24.3\\ACAD-7101:804");
+    machine.addKey(kHKLM, k64, u"Software\\Autodesk\\Autodesk Desktop App");
+    machine.addKey(kHKCU, k64, u"Software\\SolidWorks\\SOLIDWORKS 2023");
+    machine.addKey(kHKLM, k64, u"Software\\SolidWorks\\SOLIDWORKS 2023");
+    machine.addKey(kHKLM, k32, u"Software\\SolidWorks Corporation\\eDrawings");
+    machine.addKey(kHKLM, k64, u"Software\\SolidWorks Corporation\\SOLIDWORKS 2023");
+    machine.addKey(kHKCU, k32, u"Software\\Oracle\\SQL Developer");
+    machine.addKey(kHKLM, k64, u"Software\\Oracle\\KEY_OraDB19Home1");
+    machine.addKey(kHKLM, k32, u"Software\\Oracle\\KEY_OraClient19Home1_32bit");
+
+    // --- Install records (the fake enumerates subkeys in folded-name order).
+    AddRecord(machine, kHKLM, k64, u"{28B89EEF-6101-0409-2102-CF3F3A09B77D}",
+              u"AutoCAD 2024 - English", u"24.3.61.0",
+              u"\"C:\\ProgramData\\Package Cache\\acad\\test-uninstaller.exe\" --exit-code 0",
+              u"\"C:\\ProgramData\\Package Cache\\acad\\test-uninstaller.exe\" --ui");
+    AddRecord(machine, kHKLM, k64, u"{7E8C5E84-0000-0000-0000-000000000001}",
+              u"Autodesk Desktop App", u"7.0.16", {}, u"C:\\adsk\\uninstall.exe");
+    AddRecord(machine, kHKLM, k32, u"AutoCAD Performance Feedback Tool",
+              u"AutoCAD Performance Feedback Tool", {}, {},
+              u"MsiExec.exe /X{0D5A8F2B-2F2A-4E4A-9D2C-0A4B8C5E6F70}");
+    // Written without its terminator by a careless installer: still read whole.
+    {
+        const std::u16string path = kUninstall + u"\\AutoCAD 2024 Language Pack";
+        std::vector<uint8_t> bytes;
+        for (char16_t unit : std::u16string(u"AutoCAD 2024 Language Pack - 简体中文")) {
+            bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+            bytes.push_back(static_cast<uint8_t>(unit >> 8));
+        }
+        machine.setValue(kHKCU, k64, path, u"DisplayName", codes::kRegSz, bytes);
+        machine.setStringValue(kHKCU, k64, path, u"UninstallString",
+                               u"%ProgramData%\\Package Cache\\langpack\\test-uninstaller.exe",
+                               codes::kRegExpandSz);
+    }
+    // A multi-string display name is not a display name.
+    machine.setStringValue(kHKLM, k32, kUninstall + u"\\AutoCAD Mechanical 2024", u"DisplayName",
+                           u"AutoCAD Mechanical 2024", codes::kRegMultiSz);
+
+    AddRecord(machine, kHKLM, k64, u"{B3DA8D13-2023-0500-0000-6E3A7C2E9F10}",
+              u"SOLIDWORKS 2023 SP05", u"31.50.0047", {},
+              u"\"C:\\Program Files\\Common Files\\SOLIDWORKS Installation Manager\\sldIM.exe\" "
+              u"/uninstall");
+    AddRecord(machine, kHKLM, k32, u"{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70}",
+              u"eDrawings for SolidWorks 2023", {},
+              u"MsiExec.exe /X{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70} /qn", {});
+
+    AddRecord(machine, kHKLM, k64, u"Oracle_OraDB19Home1", u"Oracle Database 19c", u"19.3.0.0.0",
+              {}, u"C:\\app\\lin\\product\\19.0.0\\dbhome_1\\deinstall\\deinstall.bat");
+    AddRecord(machine, kHKLM, k32, u"OraClient19Home1_32bit", u"Oracle Database 19c Client", {}, {},
+              {});
+    AddRecord(machine, kHKCU, k64, u"SQL Developer 23.1", u"SQL Developer", u"23.1.1", {},
+              u"C:\\sqldeveloper\\remove.exe");
+    AddRecord(machine, kHKCU, k64, u"Tools for Oracle", u"Tools for Oracle", u"2.0", {},
+              u"C:\\tfo\\uninst.exe");
+
+    // --- Processes, in snapshot order.
+    machine.addProcess(4, u"System");
+    machine.addProcess(4312, u"acad.exe");
+    machine.addProcess(5120, u"AdskLicensingAgent.exe");
+    machine.addProcess(5200, u"acad2.exe");
+    machine.addProcess(6001, u"SLDWORKS.exe");
+    machine.addProcess(6002, u"SLDWORKS.exe");
+    machine.addProcess(6100, u"sldProcMon.exe");
+    machine.addProcess(7001, u"ORACLE.EXE");
+    machine.addProcess(7002, u"TNSLSNR.EXE");
+    machine.addProcess(7100, u"explorer.exe");
+
+    // --- Services, in the manager's order.
+    machine.addService(u"Spooler", u"Print Spooler", codes::kServiceRunning);
+    machine.addService(u"AdskLicensingService", u"Autodesk Desktop Licensing Service",
+                       codes::kServiceRunning);
+    machine.addService(u"GenuineService", u"Autodesk Genuine Service", codes::kServiceStopped);
+    machine.addService(u"SolidWorks Licensing Service", u"SOLIDWORKS Licensing Service",
+                       codes::kServiceRunning);
+    machine.addService(u"OracleServiceORCL", u"OracleServiceORCL", codes::kServiceRunning);
+    machine.addService(u"OraDB19Home1TNSListener", u"OraDB19Home1TNSListener",
+                       codes::kServiceStopped);
+    machine.addService(u"AuroraSync", u"Ora Sync Helper", codes::kServiceRunning);
+}
+
+// --- Expected items ---------------------------------------------------------------------------
+
+// One line per item with every field, so that a failing comparison shows the whole difference.
+inline std::string Describe(const ResidueItem& item) {
+    return std::to_string(static_cast<int>(item.kind)) +
+           " risk=" + std::to_string(static_cast<int>(item.risk)) +
+           (item.checked ? " [x] " : " [ ] ") + ToUtf8(item.category) + " | " + ToUtf8(item.title) +
+           " | " + ToUtf8(item.location) + " | " + ToUtf8(item.note) +
+           " | cmd=" + ToUtf8(item.uninstallCommand) +
+           " | reg=" + std::to_string(static_cast<unsigned>(item.registryRoot)) + "/" +
+           std::to_string(static_cast<unsigned>(item.registryView)) + "/" +
+           ToUtf8(item.registryPath);
+}
+
+inline std::vector<std::string> Describe(const ItemList& items) {
+    std::vector<std::string> lines;
+    for (const auto& item : items) {
+        lines.push_back(Describe(*item));
+    }
+    return lines;
+}
+
+inline ResidueItem Folder(const std::u16string& category, const std::u16string& path,
+                          RiskLevel risk, bool checked, const std::u16string& note) {
+    ResidueItem item;
+    item.category = category;
+    item.title = path.substr(path.find_last_of(u"\\/") + 1);
+    item.location = path;
+    item.note = note;
+    item.kind = ItemKind::Directory;
+    item.risk = risk;
+    item.checked = checked;
+    return item;
+}
+
+inline std::u16string DynamicNote(const std::u16string& product) {
+    return u"目录名动态匹配 " + product + u"，不依赖固定版本号。";
+}
+
+inline ResidueItem TempEntry(const std::u16string& folder, const std::u16string& name,
+                             ItemKind kind) {
+    ResidueItem item;
+    item.category = u"临时文件";
+    item.title = name;
+    item.location = JoinPath(folder, name);
+    item.note = u"安装或运行产生的临时项。";
+    item.kind = kind;
+    item.risk = RiskLevel::Safe;
+    item.checked = true;
+    return item;
+}
+
+inline ResidueItem Branch(RegistryRoot root, RegistryView view, const std::u16string& path,
+                          const std::u16string& category, const std::u16string& title,
+                          RiskLevel risk, const std::u16string& note) {
+    ResidueItem item;
+    item.category = category;
+    item.title = title + viewSuffix(view);
+    item.location = rootPrefix(root) + path + viewSuffix(view);
+    item.note = note;
+    item.kind = ItemKind::RegistryKey;
+    item.risk = risk;
+    item.checked = true;
+    item.registryRoot = root;
+    item.registryView = view;
+    item.registryPath = path;
+    return item;
+}
+
+inline ResidueItem Record(RegistryRoot root, RegistryView view, const std::u16string& subkey,
+                          const std::u16string& title, const std::u16string& command) {
+    ResidueItem item;
+    item.category = u"安装记录（高风险）";
+    item.title = title;
+    item.registryPath = kUninstall + u"\\" + subkey;
+    item.location = rootPrefix(root) + item.registryPath + viewSuffix(view);
+    item.note = u"应优先正常卸载；仅在产品已不存在或卸载记录损坏时删除。清理前自动备份。";
+    item.uninstallCommand = command;
+    item.kind = ItemKind::InstallRecord;
+    item.risk = RiskLevel::HighRisk;
+    item.checked = false;
+    item.registryRoot = root;
+    item.registryView = view;
+    return item;
+}
+
+inline ResidueItem Process(uint32_t id, const std::u16string& name, const std::u16string& product,
+                           bool shared) {
+    ResidueItem item;
+    item.category = u"正在占用";
+    item.title = name + u"（PID " + ToDecimal(id) + u"）";
+    item.location = ToDecimal(id);
+    item.note = shared ? u"Autodesk 共享进程，其他产品也可能正在使用。"
+                       : product + u" 进程可能锁定安装文件。";
+    item.kind = ItemKind::Process;
+    item.risk = shared ? RiskLevel::NeedsConfirm : RiskLevel::Safe;
+    item.checked = !shared;
+    return item;
+}
+
+inline ResidueItem Service(const std::u16string& key, const std::u16string& display,
+                           const std::u16string& maker) {
+    ResidueItem item;
+    item.category = u"相关服务";
+    item.title = display;
+    item.location = key;
+    item.note = maker + u" 相关服务。清理只停止服务，不删除服务注册。";
+    item.kind = ItemKind::Service;
+    item.risk = RiskLevel::HighRisk;
+    item.checked = false;
+    return item;
+}
+
+// What the scan does to program folders and registry branches while an install record exists.
+inline ResidueItem Adjusted(ResidueItem item, const std::u16string& product) {
+    item.checked = false;
+    item.risk = RiskLevel::HighRisk;
+    item.note = u"检测到系统仍有 " + product +
+                u" 安装记录，因此此项不视为可自动清理的残留。请先正常卸载，或确认安装记录确已损坏"
+                u"后手动勾选。 " +
+                item.note;
+    return item;
+}
+
+inline std::vector<std::string> Describe(const std::vector<ResidueItem>& items) {
+    std::vector<std::string> lines;
+    for (const auto& item : items) {
+        lines.push_back(Describe(item));
+    }
+    return lines;
+}
+
+// Compares two item lists line by line and reports only the lines that differ, as text.
+inline ::testing::AssertionResult SameItems(const std::vector<std::string>& actual,
+                                            const std::vector<std::string>& expected) {
+    if (actual == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    auto failure = ::testing::AssertionFailure();
+    failure << "got " << actual.size() << " items, expected " << expected.size() << "\n";
+    for (size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
+        const std::string got = i < actual.size() ? actual[i] : "(none)";
+        const std::string want = i < expected.size() ? expected[i] : "(none)";
+        if (got != want) {
+            failure << "#" << i << "\n  got:  " << got << "\n  want: " << want << "\n";
+        }
+    }
+    return failure;
+}
+
+} // namespace tidewell::catalogue_test
