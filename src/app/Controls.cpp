@@ -1,0 +1,145 @@
+#include "app/MainWindow.h"
+#include "app/ResultTreeRules.h"
+#include "app/resources/resource.h"
+#include "platform/win32/Wide.h"
+
+#include <shellapi.h>
+
+namespace tidewell {
+
+using win32::AsWide;
+
+namespace {
+
+HFONT CreateUiFont(int height, int weight, const wchar_t* face) {
+    return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | BS_GROUPBOX;
+constexpr DWORD kTreeStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
+                             TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_CHECKBOXES | TVS_INFOTIP;
+
+// Index of the shell's small icon for a name; nothing needs to exist under that name.
+int ShellIconIndex(const wchar_t* name, DWORD attributes, SHFILEINFOW& info,
+                   HIMAGELIST* imageList = nullptr) {
+    const DWORD_PTR result =
+        SHGetFileInfoW(name, attributes, &info, sizeof(info),
+                       SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
+    if (imageList != nullptr) {
+        *imageList = reinterpret_cast<HIMAGELIST>(result);
+    }
+    return info.iIcon;
+}
+
+} // namespace
+
+void MainWindow::createControls() {
+    bodyFont.reset(CreateUiFont(13, FW_NORMAL, L"Segoe UI"));
+    titleFont.reset(CreateUiFont(25, FW_BOLD, L"Microsoft YaHei UI"));
+    headerIcon.reset(static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR)));
+
+    auto child = [this](const wchar_t* className, const wchar_t* text, DWORD style,
+                        DWORD extendedStyle, int id) {
+        return CreateWindowExW(extendedStyle, className, text, style, 0, 0, 0, 0, window,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
+                               nullptr);
+    };
+
+    productTabs = child(WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TCS_FIXEDWIDTH, 0,
+                        ID_PRODUCT_TABS);
+    SendMessageW(productTabs, TCM_SETITEMSIZE, 0, MAKELPARAM(138, 29));
+    const ProductKind tabProducts[] = {ProductKind::AutoCAD, ProductKind::SolidWorks,
+                                       ProductKind::Oracle};
+    for (int index = 0; index < 3; ++index) {
+        std::u16string name = productName(tabProducts[index]);
+        TCITEMW tab = {};
+        tab.mask = TCIF_TEXT;
+        tab.pszText = const_cast<wchar_t*>(AsWide(name));
+        SendMessageW(productTabs, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&tab));
+    }
+
+    actionsGroup = child(L"BUTTON", L"1. 扫描与操作", kGroupStyle, 0, 0);
+    scanButton = child(L"BUTTON", L"搜索残留...", kButtonStyle, 0, ID_SCAN);
+    cleanButton = child(L"BUTTON", L"清理选中项", kButtonStyle, 0, ID_CLEAN);
+    oneClickButton = child(L"BUTTON", AsWide(OneClickCaption(ProductKind::AutoCAD)), kButtonStyle,
+                           0, ID_ONECLICK);
+    SendMessageW(oneClickButton, BCM_SETSHIELD, 0, 1);
+
+    resultsGroup = child(L"BUTTON", L"2. 扫描结果（勾选父节点可选择整个分类）", kGroupStyle, 0, 0);
+    resultTree = child(WC_TREEVIEWW, L"", kTreeStyle, WS_EX_CLIENTEDGE, ID_RESULT_TREE);
+    // Without TVS_NONEVENHEIGHT the tree rounds this down to 18-pixel rows.
+    SendMessageW(resultTree, TVM_SETITEMHEIGHT, 19, 0);
+
+    SHFILEINFOW info = {};
+    folderIcon = ShellIconIndex(L"C:\\", FILE_ATTRIBUTE_DIRECTORY, info, &systemImageList);
+    tempFileIcon = ShellIconIndex(L"item.tmp", FILE_ATTRIBUTE_NORMAL, info);
+    registryIcon = ShellIconIndex(L"item.reg", FILE_ATTRIBUTE_NORMAL, info);
+    programIcon = ShellIconIndex(L"item.exe", FILE_ATTRIBUTE_NORMAL, info);
+    libraryIcon = ShellIconIndex(L"item.dll", FILE_ATTRIBUTE_NORMAL, info);
+    installerIcon = ShellIconIndex(L"item.msi", FILE_ATTRIBUTE_NORMAL, info);
+    SendMessageW(resultTree, TVM_SETIMAGELIST, TVSIL_NORMAL,
+                 reinterpret_cast<LPARAM>(systemImageList));
+
+    progressBar = child(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, ID_PROGRESS);
+    statusLabel = child(L"STATIC", AsWide(ReadyStatusText()),
+                        WS_CHILD | WS_VISIBLE | SS_LEFT | SS_PATHELLIPSIS, 0, ID_STATUS);
+
+    for (HWND control : {productTabs, actionsGroup, scanButton, cleanButton, oneClickButton,
+                         resultsGroup, resultTree, statusLabel}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(bodyFont.get()), TRUE);
+    }
+    EnableWindow(cleanButton, FALSE);
+}
+
+void MainWindow::switchProduct() {
+    const int tab = static_cast<int>(SendMessageW(productTabs, TCM_GETCURSEL, 0, 0));
+    // Empties the tree before the items it links to are deleted.
+    session.switchProduct(ProductForTab(tab));
+    SetWindowTextW(oneClickButton, AsWide(OneClickCaption(product)));
+    setStatus(SwitchedStatusText(product));
+    EnableWindow(cleanButton, FALSE);
+    SendMessageW(progressBar, PBM_SETPOS, 0, 0);
+}
+
+void MainWindow::runScanCommand() {
+    EnableWindow(scanButton, FALSE);
+    EnableWindow(oneClickButton, FALSE);
+    EnableWindow(cleanButton, FALSE);
+    EnableWindow(resultTree, FALSE);
+    setStatus(ScanningStatusText());
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    // Nothing else is painted until the scan returns.
+    UpdateWindow(window);
+
+    emptyTree();
+    runScan();
+    const std::u16string result = ScanResultText(product, items.size());
+
+    EnableWindow(scanButton, TRUE);
+    EnableWindow(oneClickButton, TRUE);
+    EnableWindow(cleanButton, !items.empty());
+    EnableWindow(resultTree, TRUE);
+    setStatus(result);
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    UpdateWindow(window);
+}
+
+void MainWindow::setBusy(bool busy, const std::u16string& text) {
+    EnableWindow(scanButton, !busy);
+    EnableWindow(oneClickButton, !busy);
+    EnableWindow(cleanButton, !busy && !items.empty());
+    EnableWindow(resultTree, !busy);
+    setStatus(text);
+    SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+    UpdateWindow(window);
+}
+
+void MainWindow::setStatus(const std::u16string& text) {
+    SetWindowTextW(statusLabel, AsWide(text));
+}
+
+} // namespace tidewell

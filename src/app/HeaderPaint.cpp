@@ -1,0 +1,79 @@
+#include "app/MainWindow.h"
+
+#include <iterator>
+
+namespace tidewell {
+
+namespace {
+
+struct BrushTraits {
+    using Type = HBRUSH;
+    static Type invalid() { return nullptr; }
+    static void close(Type brush) { DeleteObject(brush); }
+};
+
+struct PenTraits {
+    using Type = HPEN;
+    static Type invalid() { return nullptr; }
+    static void close(Type pen) { DeleteObject(pen); }
+};
+
+constexpr int kHeaderHeight = 104;
+constexpr int kHeaderLineY = 103;
+
+constexpr wchar_t kTitle[] = L"Tidewell";
+constexpr wchar_t kSubtitle[] = L"AutoCAD · SolidWorks · Oracle  扫描、卸载与残留清理";
+
+TRIVERTEX Vertex(LONG x, LONG y, BYTE red, BYTE green, BYTE blue) {
+    TRIVERTEX vertex = {};
+    vertex.x = x;
+    vertex.y = y;
+    vertex.Red = static_cast<COLOR16>(red << 8);
+    vertex.Green = static_cast<COLOR16>(green << 8);
+    vertex.Blue = static_cast<COLOR16>(blue << 8);
+    vertex.Alpha = 0;
+    return vertex;
+}
+
+} // namespace
+
+void MainWindow::paintHeader() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+
+    {
+        const win32::UniqueHandle<BrushTraits> background(CreateSolidBrush(RGB(243, 243, 243)));
+        FillRect(dc, &client, background.get());
+    }
+
+    TRIVERTEX band[2] = {Vertex(0, 0, 244, 250, 255),
+                         Vertex(client.right, kHeaderHeight, 181, 213, 241)};
+    GRADIENT_RECT bandRect = {0, 1};
+    GradientFill(dc, band, 2, &bandRect, 1, GRADIENT_FILL_RECT_V);
+
+    {
+        const win32::UniqueHandle<PenTraits> pen(CreatePen(PS_SOLID, 1, RGB(137, 177, 211)));
+        const HGDIOBJ previous = SelectObject(dc, pen.get());
+        MoveToEx(dc, 0, kHeaderLineY, nullptr);
+        LineTo(dc, client.right, kHeaderLineY);
+        SelectObject(dc, previous);
+    }
+
+    if (headerIcon.valid()) {
+        DrawIconEx(dc, 24, 20, headerIcon.get(), 64, 64, 0, nullptr, DI_NORMAL);
+    }
+
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(18, 69, 116));
+    SelectObject(dc, titleFont.get());
+    TextOutW(dc, 101, 23, kTitle, static_cast<int>(std::size(kTitle) - 1));
+    SetTextColor(dc, RGB(48, 91, 130));
+    SelectObject(dc, bodyFont.get());
+    TextOutW(dc, 104, 65, kSubtitle, static_cast<int>(std::size(kSubtitle) - 1));
+    // The DC goes back to the system with it; the previous font is not restored.
+    EndPaint(window, &paint);
+}
+
+} // namespace tidewell

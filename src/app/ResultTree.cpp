@@ -1,0 +1,227 @@
+#include "app/MainWindow.h"
+#include "app/ResultTreeRules.h"
+#include "platform/win32/Wide.h"
+
+namespace tidewell {
+
+using win32::AsWide;
+
+namespace {
+
+constexpr UINT kUnchecked = 1;
+constexpr UINT kChecked = 2;
+
+HTREEITEM NextItem(HWND tree, HTREEITEM node, UINT relation) {
+    return reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(node)));
+}
+
+ResidueItem* LinkOf(HWND tree, HTREEITEM node) {
+    TVITEMW item = {};
+    item.mask = TVIF_PARAM;
+    item.hItem = node;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return reinterpret_cast<ResidueItem*>(item.lParam);
+}
+
+// A node counts as checked whenever its state image is anything but the unchecked box.
+bool IsChecked(HWND tree, HTREEITEM node) {
+    const UINT state = static_cast<UINT>(
+        SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node), TVIS_STATEIMAGEMASK));
+    return (state >> 12) != kUnchecked;
+}
+
+void SetChecked(HWND tree, HTREEITEM node, bool checked) {
+    TVITEMW item = {};
+    item.mask = TVIF_STATE | TVIF_HANDLE;
+    item.hItem = node;
+    item.stateMask = TVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(checked ? kChecked : kUnchecked);
+    SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+} // namespace
+
+void MainWindow::emptyTree() {
+    SendMessageW(resultTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+}
+
+HTREEITEM MainWindow::insertTreeItem(HTREEITEM parent, const std::u16string& text,
+                                     ResidueItem* link, bool checked, int image) {
+    TVINSERTSTRUCTW insert = {};
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    TVITEMW& item = insert.item;
+    item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_STATE | TVIF_SELECTEDIMAGE;
+    item.pszText = const_cast<wchar_t*>(AsWide(text));
+    item.iImage = image;
+    item.iSelectedImage = image;
+    item.lParam = reinterpret_cast<LPARAM>(link);
+    item.stateMask = TVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(checked ? kChecked : kUnchecked);
+    return reinterpret_cast<HTREEITEM>(
+        SendMessageW(resultTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+void MainWindow::populateTree() {
+    emptyTree();
+    treeUpdating = true;
+
+    auto imageIndex = [this](TreeImage image) {
+        switch (image) {
+        case TreeImage::Folder:
+            return folderIcon;
+        case TreeImage::TempFile:
+            return tempFileIcon;
+        case TreeImage::Registry:
+            return registryIcon;
+        case TreeImage::Program:
+            return programIcon;
+        case TreeImage::Library:
+            return libraryIcon;
+        case TreeImage::Installer:
+            return installerIcon;
+        }
+        return tempFileIcon;
+    };
+
+    const std::vector<PlannedNode> plan = PlanResultTree(items, product);
+    std::vector<HTREEITEM> nodes;
+    nodes.reserve(plan.size());
+    for (const PlannedNode& planned : plan) {
+        const HTREEITEM parent = planned.parent < 0 ? TVI_ROOT : nodes[planned.parent];
+        nodes.push_back(insertTreeItem(parent, planned.text, planned.item, planned.checked,
+                                       imageIndex(planned.image)));
+    }
+    // Categories open; path nodes start closed; the root opens last, after the groups have
+    // taken their checks from the leaves.
+    for (size_t index = 1; index < plan.size(); ++index) {
+        if (plan[index].expand) {
+            SendMessageW(resultTree, TVM_EXPAND, TVE_EXPAND,
+                         reinterpret_cast<LPARAM>(nodes[index]));
+        }
+    }
+    syncGroupChecks(nodes.front());
+    SendMessageW(resultTree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(nodes.front()));
+    treeUpdating = false;
+}
+
+std::vector<ResidueItem*> MainWindow::checkedItems() {
+    std::vector<ResidueItem*> list;
+    collectCheckedItems(NextItem(resultTree, nullptr, TVGN_ROOT), list);
+    return list;
+}
+
+void MainWindow::collectCheckedItems(HTREEITEM node, std::vector<ResidueItem*>& list) {
+    if (node == nullptr) {
+        return;
+    }
+    ResidueItem* item = LinkOf(resultTree, node);
+    if (item != nullptr && IsChecked(resultTree, node)) {
+        list.push_back(item);
+    }
+    for (HTREEITEM child = NextItem(resultTree, node, TVGN_CHILD); child != nullptr;
+         child = NextItem(resultTree, child, TVGN_NEXT)) {
+        collectCheckedItems(child, list);
+    }
+}
+
+void MainWindow::setDescendantsChecked(HTREEITEM node, bool checked) {
+    for (HTREEITEM child = NextItem(resultTree, node, TVGN_CHILD); child != nullptr;
+         child = NextItem(resultTree, child, TVGN_NEXT)) {
+        SetChecked(resultTree, child, checked);
+        setDescendantsChecked(child, checked);
+    }
+}
+
+bool MainWindow::syncGroupChecks(HTREEITEM node) {
+    if (LinkOf(resultTree, node) != nullptr) {
+        return IsChecked(resultTree, node);
+    }
+    bool anyChild = false;
+    bool allChecked = true;
+    for (HTREEITEM child = NextItem(resultTree, node, TVGN_CHILD); child != nullptr;
+         child = NextItem(resultTree, child, TVGN_NEXT)) {
+        anyChild = true;
+        // Every child is synchronised, also after an unchecked one has been seen.
+        allChecked = syncGroupChecks(child) && allChecked;
+    }
+    const bool checked = anyChild && allChecked;
+    SetChecked(resultTree, node, checked);
+    return checked;
+}
+
+void MainWindow::onCheckChanged(HTREEITEM node) {
+    if (node == nullptr || treeUpdating) {
+        return;
+    }
+    treeUpdating = true;
+    const bool checked = IsChecked(resultTree, node);
+    setDescendantsChecked(node, checked);
+    for (HTREEITEM ancestor = NextItem(resultTree, node, TVGN_PARENT); ancestor != nullptr;
+         ancestor = NextItem(resultTree, ancestor, TVGN_PARENT)) {
+        bool allChecked = true;
+        for (HTREEITEM child = NextItem(resultTree, ancestor, TVGN_CHILD); child != nullptr;
+             child = NextItem(resultTree, child, TVGN_NEXT)) {
+            allChecked = allChecked && IsChecked(resultTree, child);
+        }
+        SetChecked(resultTree, ancestor, allChecked);
+    }
+    treeUpdating = false;
+
+    std::vector<ResidueItem*> selection;
+    collectCheckedItems(NextItem(resultTree, nullptr, TVGN_ROOT), selection);
+    setStatus(CheckedStatusText(selection.size(), items.size()));
+}
+
+LRESULT MainWindow::handleNotify(const NMHDR& header) {
+    if (header.idFrom == ID_PRODUCT_TABS && header.code == TCN_SELCHANGE) {
+        switchProduct();
+        return 0;
+    }
+    if (header.idFrom != ID_RESULT_TREE) {
+        return 0;
+    }
+    switch (header.code) {
+    case NM_CLICK: {
+        TVHITTESTINFO hit = {};
+        GetCursorPos(&hit.pt);
+        ScreenToClient(resultTree, &hit.pt);
+        SendMessageW(resultTree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        // The tree toggles the box after this notification returns.
+        if ((hit.flags & TVHT_ONITEMSTATEICON) != 0) {
+            PostMessageW(window, WM_CHECKCHANGED, 0, reinterpret_cast<LPARAM>(hit.hItem));
+        }
+        break;
+    }
+    case TVN_KEYDOWN: {
+        const auto& key = reinterpret_cast<const NMTVKEYDOWN&>(header);
+        if (key.wVKey == VK_SPACE) {
+            const HTREEITEM caret = NextItem(resultTree, nullptr, TVGN_CARET);
+            PostMessageW(window, WM_CHECKCHANGED, 0, reinterpret_cast<LPARAM>(caret));
+        }
+        break;
+    }
+    case TVN_SELCHANGEDW: {
+        const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
+        const auto* item = reinterpret_cast<const ResidueItem*>(change.itemNew.lParam);
+        if (item != nullptr) {
+            setStatus(SelectionStatusText(*item));
+        }
+        break;
+    }
+    case TVN_GETINFOTIPW: {
+        const auto& tip = reinterpret_cast<const NMTVGETINFOTIPW&>(header);
+        const ResidueItem* item = LinkOf(resultTree, tip.hItem);
+        if (item != nullptr && tip.cchTextMax > 0) {
+            const std::u16string text = TipText(item->note, tip.cchTextMax);
+            std::copy(text.begin(), text.end(), reinterpret_cast<char16_t*>(tip.pszText));
+            tip.pszText[text.size()] = L'\0';
+        }
+        break;
+    }
+    }
+    return 0;
+}
+
+} // namespace tidewell

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "catalogue/ResidueItem.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// What the main window shows, decided without the window: the shape and texts of the result
+// tree and the status line. The window code (Win32 only) turns these into control messages.
+namespace tidewell {
+
+// Which icon of the shell's small system image list a tree node shows.
+enum class TreeImage { Folder, TempFile, Registry, Program, Library, Installer };
+
+TreeImage ImageForKind(ItemKind kind);
+
+// One node of the result tree, in insertion order. The scan root is node 0 with parent -1;
+// every other node's parent is an earlier node.
+struct PlannedNode {
+    int parent = -1;
+    std::u16string text;
+    ResidueItem* item = nullptr; // leaves only; group nodes carry no link
+    bool checked = false;        // initial state; group nodes are derived from their leaves later
+    TreeImage image = TreeImage::Folder;
+    bool expand = false; // the root and the categories open once built; path nodes stay closed
+};
+
+// The whole tree for a scan: the root, then per category (ascending UTF-16 code units) its
+// node followed by its path nodes and leaves in the order the items need them.
+std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product);
+
+// The components a file, folder or registry location is shown as: cut at the last " [" (the
+// registry view mark), split at backslashes, empty components dropped.
+std::vector<std::u16string> SplitLocation(const std::u16string& location);
+
+std::u16string RootText(ProductKind product, size_t itemCount);
+std::u16string CategoryText(const std::u16string& category, size_t itemCount);
+std::u16string LeafText(const std::u16string& name, RiskLevel risk);
+
+// Tab index to product: 1 SolidWorks, 2 Oracle, anything else (none selected too) AutoCAD.
+ProductKind ProductForTab(int tabIndex);
+std::u16string OneClickCaption(ProductKind product);
+
+// Status line texts.
+std::u16string ReadyStatusText();
+std::u16string ScanningStatusText();
+std::u16string SwitchedStatusText(ProductKind product);
+std::u16string ScanResultText(ProductKind product, size_t itemCount);
+std::u16string CheckedStatusText(size_t checkedCount, size_t itemCount);
+std::u16string SelectionStatusText(const ResidueItem& item);
+
+// The note as a tooltip for a buffer of bufferSize units: at most bufferSize - 1 units, so
+// that the terminating zero fits. Nothing fits a buffer of size 0 or less.
+std::u16string TipText(const std::u16string& note, int bufferSize);
+
+} // namespace tidewell
