@@ -674,8 +674,10 @@ uint32_t FakePlatform::writeFile(const std::u16string& path, const std::string& 
     }
     const std::u16string full = absolute(path);
     FileNode* existing = findNode(full);
-    if (existing != nullptr &&
-        (existing->directory || (existing->attributes & codes::kAttributeReadOnly) != 0)) {
+    // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL also refuses to replace hidden and system files.
+    constexpr uint32_t kRefused =
+        codes::kAttributeReadOnly | codes::kAttributeHidden | codes::kAttributeSystem;
+    if (existing != nullptr && (existing->directory || (existing->attributes & kRefused) != 0)) {
         return codes::kAccessDenied;
     }
     if (existing != nullptr && existing->locked) {
