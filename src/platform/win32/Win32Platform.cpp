@@ -1,0 +1,591 @@
+#include "platform/win32/Win32Platform.h"
+
+#include "platform/SystemCodes.h"
+#include "platform/win32/Wide.h"
+
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <vector>
+
+namespace tidewell {
+
+using win32::AsWide;
+using win32::AsWritableWide;
+using win32::FromWide;
+using win32::UniqueFile;
+using win32::UniqueFind;
+using win32::UniqueKernelHandle;
+using win32::UniqueKey;
+using win32::UniqueLocalMemory;
+using win32::UniqueService;
+
+namespace {
+
+// Registry and environment values that change between the sizing call and the read are read
+// again, a few times at most.
+constexpr int kReadAttempts = 4;
+
+// A key whose every index keeps failing (deleted while we walk it) must not hold us for ever.
+constexpr DWORD kMaxConsecutiveEnumFailures = 1024;
+
+// Paint messages dispatched per wake-up, so that a window that never validates cannot keep the
+// wait from looking at the child.
+constexpr int kMaxPaintsPerWake = 64;
+
+HKEY RootKey(RegistryRoot root) {
+    switch (root) {
+    case RegistryRoot::CurrentUser:
+        return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine:
+        return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::None:
+        break;
+    }
+    return nullptr;
+}
+
+REGSAM ViewFlag(RegistryView view) {
+    return static_cast<REGSAM>(view);
+}
+
+// Opens root\path with the access and the view; the registry's own code on failure.
+LONG OpenKey(RegistryRoot root, RegistryView view, const std::u16string& path, REGSAM access,
+             UniqueKey& key) {
+    const HKEY rootKey = RootKey(root);
+    if (rootKey == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return RegOpenKeyExW(rootKey, AsWide(path), 0, access | ViewFlag(view), key.receive());
+}
+
+// The same join the logic uses: one backslash unless the directory already ends in one.
+std::u16string JoinPattern(const std::u16string& directory) {
+    if (directory.empty()) {
+        return u"*";
+    }
+    return directory.back() == u'\\' ? directory + u"*" : directory + u"\\*";
+}
+
+DirectoryEntry EntryOf(const WIN32_FIND_DATAW& data) {
+    return {FromWide(data.cFileName), data.dwFileAttributes};
+}
+
+UINT IconStyle(NoticeIcon icon) {
+    switch (icon) {
+    case NoticeIcon::Warning:
+        return MB_ICONWARNING;
+    case NoticeIcon::Error:
+        return MB_ICONERROR;
+    case NoticeIcon::Question:
+        return MB_ICONQUESTION;
+    case NoticeIcon::Information:
+        break;
+    }
+    return MB_ICONINFORMATION;
+}
+
+// Reads one value into exactly as many bytes as it holds.
+RegistryValue ReadValue(HKEY key, const std::u16string& name) {
+    RegistryValue value;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        LONG status = RegQueryValueExW(key, AsWide(name), nullptr, &type, nullptr, &size);
+        if (status != ERROR_SUCCESS) {
+            value.error = static_cast<uint32_t>(status);
+            return value;
+        }
+        std::vector<uint8_t> data(size);
+        if (size == 0) {
+            value.type = type;
+            return value;
+        }
+        DWORD readSize = size;
+        status = RegQueryValueExW(key, AsWide(name), nullptr, &type, data.data(), &readSize);
+        if (status == ERROR_MORE_DATA) {
+            continue; // it grew in between
+        }
+        if (status != ERROR_SUCCESS) {
+            value.error = static_cast<uint32_t>(status);
+            return value;
+        }
+        data.resize(readSize);
+        value.type = type;
+        value.data = std::move(data);
+        return value;
+    }
+    value.error = ERROR_MORE_DATA;
+    return value;
+}
+
+using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+
+} // namespace
+
+UINT QuestionBoxStyle(NoticeIcon icon, bool yesIsDefault) {
+    return MB_YESNO | IconStyle(icon) | (yesIsDefault ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
+}
+
+UINT NoticeBoxStyle(NoticeIcon icon) {
+    return MB_OK | IconStyle(icon);
+}
+
+Win32Platform::Win32Platform() = default;
+Win32Platform::~Win32Platform() = default;
+
+void Win32Platform::setOwnerWindow(HWND window) {
+    owner_ = window;
+}
+
+uint32_t Win32Platform::childProcessId(ChildId child) const {
+    auto found = children_.find(child);
+    return found == children_.end() ? 0 : found->second.processId;
+}
+
+// --- Files ---------------------------------------------------------------------------------------
+
+FileAttributes Win32Platform::fileAttributes(const std::u16string& path) {
+    const DWORD bits = GetFileAttributesW(AsWide(path));
+    if (bits == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return {error, 0};
+    }
+    return {0, bits};
+}
+
+DirectoryListing Win32Platform::listDirectory(const std::u16string& directory) {
+    DirectoryListing listing;
+    WIN32_FIND_DATAW data{};
+    // The basic information level skips the short names nobody reads; large fetches cut the
+    // round trips on big folders. Names and attributes come out as FindFirstFileW gives them.
+    UniqueFind find(FindFirstFileExW(AsWide(JoinPattern(directory)), FindExInfoBasic, &data,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find.valid()) {
+        const DWORD error = GetLastError();
+        listing.error = error;
+        return listing;
+    }
+    do {
+        listing.entries.push_back(EntryOf(data));
+    } while (FindNextFileW(find.get(), &data));
+    return listing;
+}
+
+uint32_t Win32Platform::setFileAttributes(const std::u16string& path, uint32_t bits) {
+    if (!SetFileAttributesW(AsWide(path), bits)) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+uint32_t Win32Platform::deleteFile(const std::u16string& path) {
+    if (!DeleteFileW(AsWide(path))) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+uint32_t Win32Platform::removeDirectory(const std::u16string& path) {
+    if (!RemoveDirectoryW(AsWide(path))) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+uint32_t Win32Platform::deleteAtRestart(const std::u16string& path) {
+    if (!MoveFileExW(AsWide(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+uint32_t Win32Platform::createDirectory(const std::u16string& path) {
+    if (!CreateDirectoryW(AsWide(path), nullptr)) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+uint32_t Win32Platform::writeFile(const std::u16string& path, const std::string& bytes) {
+    UniqueFile file(CreateFileW(AsWide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    // Failures after the creation go unreported, as the log writer expects.
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const size_t remaining = bytes.size() - written;
+        const DWORD chunk = remaining > 0x40000000 ? 0x40000000 : static_cast<DWORD>(remaining);
+        DWORD done = 0;
+        if (!WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr) || done == 0) {
+            break;
+        }
+        written += done;
+    }
+    return codes::kSuccess;
+}
+
+// --- Environment and system folders --------------------------------------------------------------
+
+std::optional<std::u16string> Win32Platform::environmentVariable(const std::u16string& name) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        // The size includes the terminator; 0 means not defined.
+        const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
+        if (size == 0) {
+            return std::nullopt;
+        }
+        std::vector<wchar_t> buffer(size);
+        // A defined but empty variable reads as length 0 without an error, so clear the old one.
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetEnvironmentVariableW(AsWide(name), buffer.data(), size);
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_SUCCESS) {
+                return std::nullopt; // removed in between
+            }
+            return std::u16string();
+        }
+        if (length < size) {
+            return FromWide(buffer.data(), length);
+        }
+        // It grew in between: size again.
+    }
+    return std::nullopt;
+}
+
+std::optional<std::u16string> Win32Platform::shellFolder(ShellFolder folder) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, static_cast<int>(folder), nullptr, SHGFP_TYPE_CURRENT,
+                                path))) {
+        return std::nullopt;
+    }
+    return FromWide(path);
+}
+
+std::u16string Win32Platform::windowsDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return FromWide(path, length);
+}
+
+LocalTime Win32Platform::localTime() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+std::optional<std::u16string> Win32Platform::systemMessage(uint32_t code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const UniqueLocalMemory owner(text);
+    if (length == 0 || text == nullptr) {
+        return std::nullopt;
+    }
+    return FromWide(text, length);
+}
+
+// --- Registry ------------------------------------------------------------------------------------
+
+bool Win32Platform::runsOn64BitWindows() {
+    if (sizeof(void*) == 8) {
+        return true;
+    }
+    // Looked up by name: the function is missing on the oldest systems.
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) {
+        return false;
+    }
+    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64)) {
+        return false;
+    }
+    return wow64 != FALSE;
+}
+
+uint32_t Win32Platform::openKeyForRead(RegistryRoot root, RegistryView view,
+                                       const std::u16string& path) {
+    UniqueKey key;
+    return static_cast<uint32_t>(OpenKey(root, view, path, KEY_READ, key));
+}
+
+SubkeyListing Win32Platform::listSubkeys(RegistryRoot root, RegistryView view,
+                                         const std::u16string& path) {
+    SubkeyListing listing;
+    UniqueKey key;
+    const LONG status = OpenKey(root, view, path, KEY_READ, key);
+    if (status != ERROR_SUCCESS) {
+        listing.error = static_cast<uint32_t>(status);
+        return listing;
+    }
+    constexpr DWORD kNameUnits = 512; // names longer than this are passed over
+    wchar_t name[kNameUnits];
+    DWORD failuresInARow = 0;
+    for (DWORD index = 0; failuresInARow < kMaxConsecutiveEnumFailures; ++index) {
+        DWORD length = kNameUnits;
+        const LONG result =
+            RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS) {
+            ++failuresInARow;
+            continue;
+        }
+        failuresInARow = 0;
+        listing.names.push_back(FromWide(name, length));
+    }
+    return listing;
+}
+
+RegistryValues Win32Platform::readValues(RegistryRoot root, RegistryView view,
+                                         const std::u16string& path,
+                                         const std::vector<std::u16string>& names) {
+    RegistryValues result;
+    UniqueKey key;
+    const LONG status = OpenKey(root, view, path, KEY_READ, key);
+    if (status != ERROR_SUCCESS) {
+        result.error = static_cast<uint32_t>(status);
+        return result;
+    }
+    result.values.reserve(names.size());
+    for (const auto& name : names) {
+        result.values.push_back(ReadValue(key.get(), name));
+    }
+    return result;
+}
+
+uint32_t Win32Platform::deleteTree(RegistryRoot root, RegistryView view,
+                                   const std::u16string& parentPath, const std::u16string& leaf) {
+    UniqueKey parent;
+    // KEY_READ | KEY_WRITE | DELETE: what RegDeleteTreeW needs to walk and remove the branch.
+    const LONG status = OpenKey(root, view, parentPath, KEY_READ | KEY_WRITE | DELETE, parent);
+    if (status != ERROR_SUCCESS) {
+        return static_cast<uint32_t>(status);
+    }
+    return static_cast<uint32_t>(RegDeleteTreeW(parent.get(), AsWide(leaf)));
+}
+
+// --- Processes and services ----------------------------------------------------------------------
+
+ProcessListing Win32Platform::listProcesses() {
+    ProcessListing listing;
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) {
+        const DWORD error = GetLastError();
+        listing.error = error;
+        return listing;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        listing.processes.push_back({entry.th32ProcessID, FromWide(entry.szExeFile)});
+    }
+    return listing;
+}
+
+TerminateAttempt Win32Platform::terminateProcess(uint32_t processId, uint32_t waitMilliseconds) {
+    TerminateAttempt attempt;
+    UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId));
+    if (!process.valid()) {
+        const DWORD error = GetLastError();
+        attempt.openError = error;
+        return attempt;
+    }
+    if (!TerminateProcess(process.get(), 0)) {
+        const DWORD error = GetLastError();
+        attempt.terminateError = error;
+        return attempt;
+    }
+    WaitForSingleObject(process.get(), waitMilliseconds);
+    return attempt;
+}
+
+ServiceListing Win32Platform::listServices() {
+    ServiceListing listing;
+    UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    if (!manager.valid()) {
+        const DWORD error = GetLastError();
+        listing.error = error;
+        return listing;
+    }
+    // First with no buffer to learn the size. A list that grows before the second call fails
+    // the listing; there is no third attempt.
+    DWORD needed = 0;
+    DWORD count = 0;
+    DWORD resume = 0;
+    if (EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
+                              nullptr, 0, &needed, &count, &resume, nullptr)) {
+        return listing; // no services at all
+    }
+    const DWORD sizingError = GetLastError();
+    if (sizingError != ERROR_MORE_DATA) {
+        listing.error = sizingError;
+        return listing;
+    }
+    // Records first, then the strings they point to: keep the buffer aligned for the records.
+    std::vector<ENUM_SERVICE_STATUS_PROCESSW> buffer(
+        (needed + sizeof(ENUM_SERVICE_STATUS_PROCESSW) - 1) / sizeof(ENUM_SERVICE_STATUS_PROCESSW));
+    resume = 0;
+    count = 0;
+    if (!EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
+                               SERVICE_STATE_ALL, reinterpret_cast<BYTE*>(buffer.data()), needed,
+                               &needed, &count, &resume, nullptr)) {
+        const DWORD error = GetLastError();
+        listing.error = error;
+        return listing;
+    }
+    listing.services.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+        listing.services.push_back(
+            {FromWide(buffer[i].lpServiceName), FromWide(buffer[i].lpDisplayName)});
+    }
+    return listing;
+}
+
+ServiceStopAttempt Win32Platform::stopService(const std::u16string& keyName) {
+    ServiceStopAttempt attempt;
+    UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.valid()) {
+        const DWORD error = GetLastError();
+        attempt.managerError = error;
+        return attempt;
+    }
+    UniqueService service(
+        OpenServiceW(manager.get(), AsWide(keyName), SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service.valid()) {
+        const DWORD error = GetLastError();
+        attempt.serviceError = error;
+        return attempt;
+    }
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED) {
+        return attempt;
+    }
+    attempt.stopSent = true;
+    SERVICE_STATUS afterStop{};
+    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &afterStop)) {
+        const DWORD error = GetLastError();
+        attempt.controlError = error;
+    }
+    // The service handle closes before the manager's: members are destroyed in reverse order.
+    return attempt;
+}
+
+// --- Child processes -----------------------------------------------------------------------------
+
+ChildStart Win32Platform::startHidden(const std::u16string& commandLine) {
+    ChildStart start;
+    // CreateProcessW may write into the command line while it parses it.
+    std::u16string writable = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, AsWritableWide(writable), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        const DWORD error = GetLastError();
+        start.error = error;
+        return start;
+    }
+    const UniqueKernelHandle thread(info.hThread);
+    start.child = nextChild_++;
+    Child& child = children_[start.child];
+    child.process.reset(info.hProcess);
+    child.processId = info.dwProcessId;
+    return start;
+}
+
+ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, bool keepPainting) {
+    ChildWait wait;
+    auto found = children_.find(id);
+    if (found == children_.end()) {
+        wait.error = ERROR_INVALID_HANDLE;
+        return wait;
+    }
+    HANDLE process = found->second.process.get();
+    DWORD result = WAIT_FAILED;
+    DWORD waitError = ERROR_SUCCESS;
+    if (!keepPainting) {
+        result = WaitForSingleObject(process, timeoutMilliseconds);
+        waitError = GetLastError();
+    } else {
+        // Only paint messages are taken from the queue; clicks and keys wait for the caller.
+        const ULONGLONG started = GetTickCount64();
+        for (;;) {
+            MSG message;
+            for (int painted = 0;
+                 painted < kMaxPaintsPerWake &&
+                 PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT);
+                 ++painted) {
+                DispatchMessageW(&message);
+            }
+            DWORD remaining = INFINITE;
+            if (timeoutMilliseconds != codes::kInfinite) {
+                const ULONGLONG elapsed = GetTickCount64() - started;
+                remaining = elapsed >= timeoutMilliseconds
+                                ? 0
+                                : static_cast<DWORD>(timeoutMilliseconds - elapsed);
+            }
+            result = MsgWaitForMultipleObjects(1, &process, FALSE, remaining, QS_PAINT);
+            waitError = GetLastError();
+            if (result != WAIT_OBJECT_0 + 1) {
+                break;
+            }
+        }
+    }
+    if (result == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process, &exitCode);
+        wait.end = WaitEnd::Exited;
+        wait.exitCode = exitCode;
+    } else if (result == WAIT_TIMEOUT) {
+        wait.end = WaitEnd::TimedOut;
+    } else {
+        wait.error = waitError;
+    }
+    return wait;
+}
+
+void Win32Platform::releaseChild(ChildId child) {
+    children_.erase(child);
+}
+
+// --- User interface ------------------------------------------------------------------------------
+
+bool Win32Platform::askYesNo(const std::u16string& text, const std::u16string& title,
+                             NoticeIcon icon, bool yesIsDefault) {
+    return MessageBoxW(owner_, AsWide(text), AsWide(title), QuestionBoxStyle(icon, yesIsDefault)) ==
+           IDYES;
+}
+
+void Win32Platform::showNotice(const std::u16string& text, const std::u16string& title,
+                               NoticeIcon icon) {
+    MessageBoxW(owner_, AsWide(text), AsWide(title), NoticeBoxStyle(icon));
+}
+
+void Win32Platform::setWaitCursor(bool waiting) {
+    SetCursor(LoadCursorW(nullptr, waiting ? IDC_WAIT : IDC_ARROW));
+}
+
+void Win32Platform::repaintWindow() {
+    if (owner_ != nullptr) {
+        UpdateWindow(owner_);
+    }
+}
+
+} // namespace tidewell
