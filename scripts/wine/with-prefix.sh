@@ -139,6 +139,15 @@ for user_dir in "$WINEPREFIX"/drive_c/users/*/; do
     done < <(find "$user_dir" -maxdepth 1 -type l -print0)
 done
 
+# Wine closes a desktop that no process uses, and the next window then starts a new explorer.exe
+# inside a test, a second or more each time. A keeper process (waiting on a FIFO that nobody
+# writes) holds the desktop for the whole run, and one call creates it before COMMAND starts.
+mkfifo "$work/desktop-keeper"
+exec 7<>"$work/desktop-keeper"
+"$wine64" cmd.exe /c pause <"$work/desktop-keeper" >/dev/null 2>&1 &
+timeout "$BOOT_TIMEOUT" "$wine64" rundll32.exe user32.dll,GetDesktopWindow \
+    </dev/null >/dev/null 2>&1 || boot_failed "desktop start"
+
 done_ms=$(now_ms)
 say "Wine prefix ready on DISPLAY=$DISPLAY in $((done_ms - started)) ms" \
     "(Xvfb $((display_ready - started)), first boot $((first_boot_done - display_ready))," \
@@ -146,7 +155,7 @@ say "Wine prefix ready on DISPLAY=$DISPLAY in $((done_ms - started)) ms" \
 export TIDEWELL_WINE_HARNESS=1
 
 set +e
-"$@"
+"$@" 7>&-
 status=$?
 set -e
 exit "$status"
