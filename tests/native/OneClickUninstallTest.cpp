@@ -1,0 +1,302 @@
+#include "uninstall/OneClickUninstall.h"
+#include "FakeWorkflowWindow.h"
+#include "WorkflowMachine.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace tidewell {
+namespace {
+
+const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::u16string kSuiteTitle = u"AutoCAD 2024 - 简体中文 (Simplified Chinese) 24.3.61.0";
+const std::u16string kSuiteCommand = u"MsiExec.exe /I{AC-2024}";
+const std::u16string kLtCommand =
+    u"\"C:\\Program Files\\Autodesk\\AutoCAD LT 2024\\Setup\\Setup.exe\" -q -uninstall";
+
+// AutoCAD with two install records of its own, a plug-in's record that merely mentions it,
+// its own and a shared process, a service and shared data.
+class OneClickUninstallTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        PrepareWorkflowMachine(machine);
+        machine.addFile(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\acad.exe");
+        machine.addFile(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\acad.cfg");
+        machine.addDirectory(u"C:\\Program Files\\Autodesk\\Autodesk Desktop App");
+        machine.addFile(u"C:\\ProgramData\\Autodesk\\AutoCAD 2024\\R24.3\\profile.aws");
+        machine.addDirectory(u"C:\\ProgramData\\Autodesk\\ODIS");
+        machine.addFile(u"C:\\Users\\u\\AppData\\Local\\Temp\\AutoCAD_install.log");
+        machine.addKey(RegistryRoot::CurrentUser, RegistryView::Bits64,
+                       u"Software\\Autodesk\\AutoCAD\\R24.3");
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                       u"Software\\Autodesk\\AutoCAD\\R24.3");
+        addRecord(RegistryRoot::LocalMachine, RegistryView::Bits64, u"{AC-2024}",
+                  u"AutoCAD 2024 - 简体中文 (Simplified Chinese)", u"24.3.61.0", u"",
+                  kSuiteCommand);
+        addRecord(RegistryRoot::LocalMachine, RegistryView::Bits32, u"AcadLT", u"AutoCAD LT 2024",
+                  u"", kLtCommand, u"C:\\ignored.exe");
+        addRecord(RegistryRoot::CurrentUser, RegistryView::Bits64, u"ExpressTools",
+                  u"Express Tools for AutoCAD 2024", u"", u"", u"C:\\et\\remove.exe");
+        machine.addProcess(100, u"acad.exe");
+        machine.addProcess(101, u"adsklicensingagent.exe");
+        machine.addService(u"AdskLicensingService", u"Autodesk Desktop Licensing Service",
+                           codes::kServiceRunning);
+
+        machine.onChild(FakeRegExport(machine, [this](const std::u16string& commandLine) {
+            FakeChildBehaviour uninstaller;
+            uninstaller.runMilliseconds = 40000;
+            uninstaller.exitCode = exitCodes[commandLine];
+            if (commandLine == u"MsiExec.exe /X{AC-2024} /qn /norestart" && uninstallRemoves) {
+                uninstaller.sideEffect = [this] {
+                    machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall,
+                                       u"{AC-2024}");
+                    machine.deleteFile(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\acad.exe");
+                };
+            }
+            return uninstaller;
+        }));
+        exitCodes[u"MsiExec.exe /X{AC-2024} /qn /norestart"] = 0;
+        exitCodes[kLtCommand] = codes::kUnknownProduct;
+    }
+
+    void addRecord(RegistryRoot root, RegistryView view, const std::u16string& key,
+                   const std::u16string& name, const std::u16string& version,
+                   const std::u16string& quiet, const std::u16string& plain) {
+        const std::u16string path = kUninstall + u"\\" + key;
+        machine.setStringValue(root, view, path, u"DisplayName", name);
+        if (!version.empty()) {
+            machine.setStringValue(root, view, path, u"DisplayVersion", version);
+        }
+        if (!quiet.empty()) {
+            machine.setStringValue(root, view, path, u"QuietUninstallString", quiet);
+        }
+        if (!plain.empty()) {
+            machine.setStringValue(root, view, path, u"UninstallString", plain);
+        }
+    }
+
+    void scanFirst() {
+        window.scan.runScan();
+        window.scansShown = 0;
+        machine.journal.clear();
+    }
+
+    std::string LogFile() { return machine.fileContents(kLogPath).value_or("<no log>"); }
+    std::string LogBytes(const std::u16string& title, const std::u16string& body) {
+        return "\xEF\xBB\xBF" + ToUtf8(title + u"\r\n时间：2025-3-7 9:17:33\r\n\r\n" + body);
+    }
+
+    std::vector<std::u16string> removals() const {
+        std::vector<std::u16string> found;
+        for (const auto& change : machine.journal) {
+            if (StartsWithNoCase(change, u"delete") || StartsWithNoCase(change, u"remove")) {
+                found.push_back(change);
+            }
+        }
+        return found;
+    }
+
+    FakePlatform machine;
+    FakeWorkflowWindow window{machine};
+    std::map<std::u16string, uint32_t> exitCodes;
+    bool uninstallRemoves = true;
+};
+
+TEST_F(OneClickUninstallTest, WithoutARecordItScansFirstAndExplains) {
+    machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall, u"{AC-2024}");
+    machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits32, kUninstall, u"AcadLT");
+    machine.journal.clear();
+
+    OneClickUninstall(machine, window);
+
+    EXPECT_EQ(window.scansShown, 1); // the list was empty: a scan fills it
+    EXPECT_FALSE(window.scan.items.empty());
+    ASSERT_EQ(machine.messages.size(), 1u);
+    EXPECT_EQ(machine.messages[0].title, u"未发现可卸载产品");
+    EXPECT_EQ(machine.messages[0].icon, NoticeIcon::Information);
+    EXPECT_EQ(
+        machine.messages[0].text,
+        u"未检测到可调用卸载器的 AutoCAD 安装记录。\r\n\r\n如需处理孤立残留，请先扫描并人工勾选。"
+        u"为了避免误删，程序不会在此情况下自动清理全部项目。");
+    EXPECT_TRUE(window.busyStates.empty());
+    EXPECT_TRUE(machine.journal.empty()) << "the plug-in's record must not be uninstalled";
+}
+
+TEST_F(OneClickUninstallTest, RefusalChangesNothing) {
+    scanFirst();
+    OneClickUninstall(machine, window); // no answer queued: No
+    ASSERT_EQ(machine.messages.size(), 1u);
+    const FakePlatform::Message& question = machine.messages[0];
+    EXPECT_TRUE(question.question);
+    EXPECT_FALSE(question.yesIsDefault);
+    EXPECT_EQ(question.icon, NoticeIcon::Warning);
+    EXPECT_EQ(question.title, u"一键卸载并清理 AutoCAD");
+    EXPECT_EQ(
+        question.text,
+        u"此操作只卸载检测到的 AutoCAD 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或"
+        u"共享许可的数据。\r\n\r\n检测到 2 个安装记录。是否继续？");
+    EXPECT_EQ(window.scansShown, 0);
+    EXPECT_TRUE(machine.journal.empty());
+    EXPECT_TRUE(window.busyStates.empty());
+}
+
+TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidues) {
+    scanFirst();
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    // Own process ended, uninstallers run silently in record order (32-bit view first).
+    EXPECT_FALSE(machine.processRunning(100));
+    EXPECT_TRUE(machine.processRunning(101)) << "a shared process is left running";
+    std::vector<std::u16string> uninstallers;
+    for (const auto& command : machine.childCommandLines) {
+        if (!ContainsNoCase(command, u"reg.exe")) {
+            uninstallers.push_back(command);
+        }
+    }
+    EXPECT_EQ(uninstallers,
+              (std::vector<std::u16string>{kLtCommand, u"MsiExec.exe /X{AC-2024} /qn /norestart"}));
+
+    const std::u16string temp = u"C:\\Users\\u\\AppData\\Local\\Temp";
+    const std::u16string body =
+        u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
+        u"[卸载成功] AutoCAD LT 2024：退出代码 1605\r\n"
+        u"[卸载成功] " +
+        kSuiteTitle +
+        u"：退出代码 0\r\n"
+        u"[清理成功] AutoCAD 2024\r\n  C:\\Program Files\\Autodesk\\AutoCAD 2024\r\n  "
+        u"目录已删除\r\n"
+        u"[清理成功] AutoCAD 2024\r\n  C:\\ProgramData\\Autodesk\\AutoCAD 2024\r\n  目录已删除\r\n"
+        u"[清理成功] AutoCAD_install.log\r\n  " +
+        temp +
+        u"\\AutoCAD_install.log\r\n  文件已删除\r\n"
+        u"[清理成功] AutoCAD 用户注册表 [32位]\r\n  HKCU\\Software\\Autodesk\\AutoCAD [32位]\r\n  "
+        u"注册表已备份并删除\r\n"
+        u"[清理成功] AutoCAD LT 2024\r\n  HKLM\\" +
+        kUninstall +
+        u"\\AcadLT [32位]\r\n  "
+        u"注册表已备份并删除\r\n"
+        u"[清理成功] Express Tools for AutoCAD 2024\r\n  HKCU\\" +
+        kUninstall +
+        u"\\ExpressTools [32位]\r\n  注册表已备份并删除\r\n"
+        u"[清理成功] AutoCAD 用户注册表 [64位]\r\n  HKCU\\Software\\Autodesk\\AutoCAD [64位]\r\n  "
+        u"注册表项已不存在\r\n"
+        u"[清理成功] AutoCAD 系统注册表 [64位]\r\n  HKLM\\Software\\Autodesk\\AutoCAD [64位]\r\n  "
+        u"注册表已备份并删除\r\n"
+        u"[清理成功] Express Tools for AutoCAD 2024\r\n  HKCU\\" +
+        kUninstall +
+        u"\\ExpressTools [64位]\r\n  注册表项已不存在\r\n"
+        u"\r\n注册表备份：" +
+        std::u16string(kBackupFolder);
+    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载并清理日志", body)) << machine.dump();
+
+    EXPECT_EQ(window.progress, (std::vector<int>{11, 22, 33, 44, 55, 66, 77, 88, 100}));
+    EXPECT_EQ(window.scansShown, 2);
+    const std::u16string summary = u"一键卸载并清理完成：清理成功 9，失败 0";
+    EXPECT_EQ(window.busyStates,
+              (std::vector<FakeWorkflowWindow::BusyState>{
+                  {true, u"正在卸载 AutoCAD，请勿关闭程序..."}, {false, summary}}));
+    const FakePlatform::Message& done = machine.messages.back();
+    EXPECT_EQ(done.title, u"操作完成");
+    EXPECT_EQ(done.icon, NoticeIcon::Information);
+    EXPECT_EQ(done.text, summary + u"\r\n\r\n日志已保存到桌面：\r\n" + kLogPath);
+
+    // Services, shared data and shared processes stay.
+    EXPECT_EQ(machine.serviceState(u"AdskLicensingService"), codes::kServiceRunning);
+    EXPECT_TRUE(machine.isDirectory(u"C:\\ProgramData\\Autodesk\\ODIS"));
+    EXPECT_TRUE(machine.isDirectory(u"C:\\Program Files\\Autodesk\\Autodesk Desktop App"));
+    // What the last scan still shows: only what the run spares.
+    for (const auto& item : window.scan.items) {
+        EXPECT_TRUE(item->kind == ItemKind::Service || item->category == u"共享安装组件" ||
+                    (item->kind == ItemKind::Process && item->risk != RiskLevel::Safe))
+            << ToUtf8(item->location);
+    }
+}
+
+TEST_F(OneClickUninstallTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
+    scanFirst();
+    uninstallRemoves = false;
+    exitCodes[kLtCommand] = 1603;
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    const std::u16string body = u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
+                                u"[卸载失败] AutoCAD LT 2024：退出代码 1603\r\n"
+                                u"[卸载成功] " +
+                                kSuiteTitle +
+                                u"：退出代码 0\r\n"
+                                u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
+    EXPECT_TRUE(removals().empty()) << machine.dump();
+    EXPECT_EQ(window.scansShown, 0) << "the tree keeps the scan from before the run";
+    EXPECT_TRUE(window.progress.empty());
+    EXPECT_EQ(window.busyStates.back(),
+              (FakeWorkflowWindow::BusyState{false, u"AutoCAD 卸载未全部成功，已停止残留清理"}));
+    const FakePlatform::Message& done = machine.messages.back();
+    EXPECT_EQ(done.title, u"卸载未完成");
+    EXPECT_EQ(done.icon, NoticeIcon::Error);
+    EXPECT_EQ(done.text, u"有 1 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
+                             std::u16string(kLogPath));
+}
+
+TEST_F(OneClickUninstallTest, ARecordWithoutCommandFailsWhileTheOthersStillRun) {
+    machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits32,
+                           kUninstall + u"\\AcadLT", u"QuietUninstallString", u"");
+    machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits32,
+                           kUninstall + u"\\AcadLT", u"UninstallString", u"");
+    uninstallRemoves = false;
+    scanFirst();
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    const std::u16string body = u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
+                                u"[卸载失败] AutoCAD LT 2024：未找到卸载命令\r\n"
+                                u"[卸载成功] " +
+                                kSuiteTitle +
+                                u"：退出代码 0\r\n"
+                                u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
+    EXPECT_EQ(machine.messages.back().text,
+              u"有 1 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
+                  std::u16string(kLogPath));
+    EXPECT_TRUE(removals().empty());
+}
+
+TEST_F(OneClickUninstallTest, AMissingProgramAndAHighBitExitCodeBothFail) {
+    machine.failCall(FakeCall::StartHidden, codes::kFileNotFound, u"Setup.exe");
+    exitCodes[u"MsiExec.exe /X{AC-2024} /qn /norestart"] = 0xC0000005;
+    scanFirst();
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    const std::u16string body =
+        u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
+        u"[卸载失败] AutoCAD LT 2024：The system cannot find the file specified.\r\n"
+        u"[卸载失败] " +
+        kSuiteTitle +
+        u"：退出代码 3221225477\r\n"
+        u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
+    EXPECT_EQ(machine.messages.back().text,
+              u"有 2 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
+                  std::u16string(kLogPath));
+}
+
+TEST_F(OneClickUninstallTest, RestartRequestedByAnUninstallerMakesTheEndAWarning) {
+    scanFirst();
+    exitCodes[u"MsiExec.exe /X{AC-2024} /qn /norestart"] = codes::kSuccessRebootRequired;
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+    const FakePlatform::Message& done = machine.messages.back();
+    EXPECT_EQ(done.title, u"操作完成");
+    EXPECT_EQ(done.icon, NoticeIcon::Warning);
+    EXPECT_EQ(done.text, u"一键卸载并清理完成：清理成功 9，失败 0\r\n部分操作需要重启 Windows "
+                         u"后完成。\r\n\r\n日志已保存到桌面：\r\n" +
+                             std::u16string(kLogPath));
+    EXPECT_NE(LogFile().find(ToUtf8(kSuiteTitle + u"：退出代码 3010\r\n")), std::string::npos);
+}
+
+} // namespace
+} // namespace tidewell
