@@ -1,5 +1,7 @@
 #include "clean/FileRemoval.h"
 
+#include "clean/ProtectedLocations.h"
+
 #include "platform/SystemCodes.h"
 #include "support/Text.h"
 
@@ -130,10 +132,17 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
 } // namespace
 
 ActionResult RemoveFile(Platform& platform, const std::u16string& path) {
+    if (IsProtectedLocation(platform, path)) {
+        return {false, kProtectedLocationMessage, false};
+    }
     return RemoveFileAt(platform, path).result;
 }
 
+// Only the top needs the guard: every protected folder below it would make it an ancestor.
 ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path) {
+    if (IsProtectedLocation(platform, path)) {
+        return {false, kProtectedLocationMessage, false};
+    }
     return RemoveTreeAt(platform, path).result;
 }
 

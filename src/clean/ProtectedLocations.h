@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <string>
+
+namespace tidewell {
+
+// Some residue locations come from the machine rather than the catalogue (ORACLE_HOME, TEMP,
+// the base folders). A misconfigured one must not take the system or the user's data with it:
+// drive roots, the Windows folder and everything in it, both program folders, ProgramData, the
+// Users folder, the profile, Documents, Desktop, the application data folders and TEMP itself,
+// and every ancestor of these, are never removed or entered. Paths compare after ASCII case
+// folding, with "/" read as "\", "." and ".." resolved and trailing separators, dots and blanks
+// ignored, as Windows reads them. Relative paths are refused outright.
+bool IsProtectedLocation(Platform& platform, const std::u16string& path);
+
+// What a refused item's log line says.
+extern const char16_t kProtectedLocationMessage[];
+
+} // namespace tidewell
