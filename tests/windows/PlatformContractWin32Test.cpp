@@ -66,9 +66,9 @@ public:
     Win32MachinePreparer() {
         const std::u16string unique = u"TidewellContract-" + Decimal(GetCurrentProcessId()) + u"-" +
                                       Decimal(++counter_) + u"-" + Decimal(GetTickCount64());
-        wchar_t temp[MAX_PATH + 1] = {};
-        const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-        std::u16string base = FromWide(temp, length);
+        std::vector<wchar_t> temp(GetTempPathW(0, nullptr) + 1);
+        const DWORD length = GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
+        std::u16string base = FromWide(temp.data(), length);
         if (!base.empty() && base.back() == u'\\') {
             base.pop_back();
         }

@@ -300,7 +300,7 @@ std::optional<std::u16string> Win32Platform::systemMessage(uint32_t code) {
 // --- Registry ------------------------------------------------------------------------------------
 
 bool Win32Platform::runsOn64BitWindows() {
-    if (sizeof(void*) == 8) {
+    if constexpr (sizeof(void*) == 8) {
         return true;
     }
     // Looked up by name: the function is missing on the oldest systems.
