@@ -1,0 +1,190 @@
+// The one-click uninstall, confirmed, with uninstallers that succeed and take their records,
+// while each platform call fails in turn.
+
+#include "FaultInjectionHarness.h"
+
+#include "uninstall/OneClickUninstall.h"
+
+#include <iostream>
+
+namespace tidewell::fault_test {
+namespace {
+
+class FaultInjectionOneClickTest : public ::testing::TestWithParam<ProductKind> {};
+
+std::vector<std::u16string> Lines(const std::u16string& log, const std::u16string& mark) {
+    std::vector<std::u16string> lines;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find(u"\r\n", start);
+        if (end == std::u16string::npos) {
+            end = log.size();
+        }
+        if (log.compare(start, mark.size(), mark) == 0) {
+            lines.push_back(log.substr(start + mark.size(), end - start - mark.size()));
+        }
+        start = end + 2;
+    }
+    return lines;
+}
+
+// Each title has exactly one line among the lines, as "title：reason".
+::testing::AssertionResult OneLineEach(const std::vector<ResidueItem>& items,
+                                       std::vector<std::u16string> lines) {
+    if (lines.size() != items.size()) {
+        return ::testing::AssertionFailure()
+               << lines.size() << " lines for " << items.size() << " items";
+    }
+    for (const auto& item : items) {
+        const std::u16string head = item.title + u"：";
+        auto line = std::find_if(lines.begin(), lines.end(), [&](const std::u16string& text) {
+            return text.compare(0, head.size(), head) == 0;
+        });
+        if (line == lines.end()) {
+            return ::testing::AssertionFailure() << "no line for " << Utf8(item.title);
+        }
+        lines.erase(line);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+bool SharedCategory(const std::u16string& category) {
+    return category == u"共享组件" || category == u"共享安装组件" || category == u"共享许可组件";
+}
+
+// What the run removes after the uninstallers: the new scan without services, shared data and
+// shared processes.
+std::vector<ResidueItem> CleanListOf(const std::vector<ResidueItem>& scan) {
+    std::vector<ResidueItem> list;
+    for (const auto& item : scan) {
+        if (item.kind != ItemKind::Service && !SharedCategory(item.category) &&
+            !(item.kind == ItemKind::Process && item.risk != RiskLevel::Safe)) {
+            list.push_back(item);
+        }
+    }
+    return list;
+}
+
+struct Before {
+    std::vector<ResidueItem> records;
+    std::vector<ResidueItem> ownProcesses;
+    std::vector<std::u16string> commands;
+};
+
+// Returns true when the run went on to remove residues.
+bool CheckRun(FaultMachine& run, const FaultCase& fault, const Before& before) {
+    const bool shellFault = fault.call == FakeCall::ShellFolder;
+    EXPECT_TRUE(EveryDeletionWasBackedUp(run)) << run.machine.dump();
+    EXPECT_EQ(run.machine.messages.size(), 2u);
+    const FakePlatform::Message& done = run.machine.messages.back();
+    EXPECT_FALSE(done.question);
+    const std::optional<std::u16string> log = run.logText();
+    EXPECT_TRUE(log || fault.call == FakeCall::WriteFile) << "the log went missing";
+    const std::u16string text = log.value_or(u"");
+
+    if (done.title == u"卸载未完成") {
+        // Nothing removed: only the product's processes ended, and the uninstallers ran.
+        EXPECT_TRUE(NothingOutsideTouched(run, before.ownProcesses, before.commands, shellFault))
+            << run.machine.dump();
+        EXPECT_TRUE(run.window.shownScans.empty());
+        EXPECT_TRUE(run.window.progress.empty());
+        size_t failures = 0;
+        EXPECT_TRUE(NumberAfter(done.text, u"有 ", failures)) << Utf8(done.text);
+        EXPECT_GE(failures, 1u);
+        if (log) {
+            EXPECT_TRUE(OneLineEach(before.ownProcesses, Lines(text, u"[结束进程] ")))
+                << Utf8(text);
+            std::vector<std::u16string> uninstalls = Lines(text, u"[卸载成功] ");
+            const std::vector<std::u16string> failed = Lines(text, u"[卸载失败] ");
+            uninstalls.insert(uninstalls.end(), failed.begin(), failed.end());
+            EXPECT_TRUE(OneLineEach(before.records, uninstalls)) << Utf8(text);
+            EXPECT_EQ(failed.size(), failures) << Utf8(text);
+            EXPECT_TRUE(Lines(text, u"[清理").empty()) << Utf8(text);
+        }
+        return false;
+    }
+
+    // Every uninstall succeeded: the scan after them decides what is removed.
+    EXPECT_EQ(done.title, u"操作完成");
+    EXPECT_EQ(run.window.shownScans.size(), 2u);
+    if (run.window.shownScans.empty()) {
+        return false;
+    }
+    const std::vector<ResidueItem> cleanList = CleanListOf(run.window.shownScans[0]);
+    std::vector<ResidueItem> processed = before.ownProcesses;
+    processed.insert(processed.end(), cleanList.begin(), cleanList.end());
+    EXPECT_TRUE(NothingOutsideTouched(run, processed, before.commands, shellFault))
+        << run.machine.dump();
+
+    size_t succeeded = 0;
+    size_t failed = 0;
+    EXPECT_TRUE(
+        SummaryNumbers(done.text, u"一键卸载并清理完成：清理成功 ", u"，失败 ", succeeded, failed))
+        << Utf8(done.text);
+    EXPECT_EQ(succeeded + failed, cleanList.size());
+    EXPECT_EQ(run.window.progress.size(), cleanList.size());
+    if (log) {
+        EXPECT_TRUE(OneLineEach(before.ownProcesses, Lines(text, u"[结束进程] "))) << Utf8(text);
+        EXPECT_TRUE(OneLineEach(before.records, Lines(text, u"[卸载成功] "))) << Utf8(text);
+        EXPECT_TRUE(Lines(text, u"[卸载失败] ").empty()) << Utf8(text);
+        const std::vector<LogEntry> entries = LogEntries(text, {u"[清理成功] ", u"[清理失败] "});
+        EXPECT_TRUE(EachItemLogged(cleanList, entries)) << Utf8(text);
+        EXPECT_EQ(CountMark(entries, u"[清理成功] "), succeeded) << Utf8(text);
+        EXPECT_EQ(CountMark(entries, u"[清理失败] "), failed) << Utf8(text);
+    }
+    return true;
+}
+
+TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouched) {
+    const ProductKind product = GetParam();
+    Tally tally;
+    int removalRuns = 0;
+    for (const FaultCase& fault : FaultCases()) {
+        for (uint32_t code : fault.codes) {
+            for (int times : FaultModes()) {
+                SCOPED_TRACE(Describe(fault, code, times, product));
+                FaultMachine run(product);
+                run.scanFirst();
+                Before before;
+                for (const auto& item : run.window.scan.items) {
+                    if (item->kind == ItemKind::InstallRecord &&
+                        isProductInstallRecord(*item, product)) {
+                        before.records.push_back(*item);
+                        before.commands.push_back(
+                            BuildSilentUninstallCommand(item->uninstallCommand));
+                    }
+                    if (item->kind == ItemKind::Process && item->risk == RiskLevel::Safe) {
+                        before.ownProcesses.push_back(*item);
+                    }
+                }
+                ASSERT_GE(before.records.size(), 2u);
+                run.inject(fault, code, times);
+                run.machine.queueAnswers({true});
+                OneClickUninstall(run.machine, run.window);
+                ++tally.runs;
+                tally.faults += run.faultsInjected();
+                tally.runsWithFaults += run.faultsInjected() > 0 ? 1 : 0;
+                removalRuns += CheckRun(run, fault, before) ? 1 : 0;
+            }
+        }
+    }
+    // Most faults leave the uninstallers alone, so most runs reach the removal.
+    EXPECT_GT(removalRuns, tally.runs / 2);
+    EXPECT_GT(tally.runsWithFaults, tally.runs / 2);
+    RecordProperty("runs", tally.runs);
+    RecordProperty("faults", tally.faults);
+    std::cout << "[fault injection] one-click of " << Utf8(productName(product)) << ": "
+              << tally.runs << " runs (" << removalRuns << " reached the removal), "
+              << tally.runsWithFaults << " with a fault handed out, " << tally.faults
+              << " faults injected\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Products, FaultInjectionOneClickTest,
+                         ::testing::Values(ProductKind::AutoCAD, ProductKind::SolidWorks,
+                                           ProductKind::Oracle),
+                         [](const ::testing::TestParamInfo<ProductKind>& info) {
+                             return Utf8(productName(info.param));
+                         });
+
+} // namespace
+} // namespace tidewell::fault_test
