@@ -185,6 +185,8 @@ public:
                                    bool keepPainting) = 0;
     // Closes the program's handles; a child still running goes on on its own.
     virtual void releaseChild(ChildId child) = 0;
+    // How long an uninstaller is waited for before the user is asked whether to keep waiting.
+    virtual uint32_t uninstallerQuestionInterval() { return 30 * 60 * 1000; }
 
     // --- User interface services of the main window.
     // A modal question owned by the main window. True for Yes.

@@ -4,30 +4,57 @@
 
 namespace tidewell {
 
-ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine,
-                           uint32_t& exitCode, uint32_t timeoutMilliseconds, bool keepPainting) {
+namespace {
+
+// Starts the child and waits in slices of `slice`; after each slice that passes, keepWaiting
+// (when given) decides whether to wait another one.
+ChildRun Run(Platform& platform, const std::u16string& commandLine, uint32_t& exitCode,
+             uint32_t slice, bool keepPainting,
+             const std::function<bool(uint64_t waited)>& keepWaiting) {
     ChildRun run;
     const ChildStart start = platform.startHidden(commandLine);
     if (start.error != codes::kSuccess) {
         run.error = start.error;
         return run;
     }
-    const ChildWait wait = platform.waitForChild(start.child, timeoutMilliseconds, keepPainting);
+    for (;;) {
+        const ChildWait wait = platform.waitForChild(start.child, slice, keepPainting);
+        if (wait.end == WaitEnd::Exited) {
+            exitCode = wait.exitCode;
+            run.ended = true;
+            break;
+        }
+        if (wait.end == WaitEnd::Failed) {
+            run.error = wait.error;
+            break;
+        }
+        run.waited += slice;
+        if (!keepWaiting) {
+            run.error = codes::kTimeout;
+            break;
+        }
+        if (!keepWaiting(run.waited)) {
+            run.error = codes::kTimeout;
+            run.givenUp = true;
+            break;
+        }
+    }
     // Closing our handles does not end the child: one that outlived the limit goes on alone.
     platform.releaseChild(start.child);
-    switch (wait.end) {
-    case WaitEnd::Exited:
-        exitCode = wait.exitCode;
-        run.ended = true;
-        break;
-    case WaitEnd::TimedOut:
-        run.error = codes::kTimeout;
-        break;
-    case WaitEnd::Failed:
-        run.error = wait.error;
-        break;
-    }
     return run;
+}
+
+} // namespace
+
+ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine,
+                           uint32_t& exitCode, uint32_t timeoutMilliseconds, bool keepPainting) {
+    return Run(platform, commandLine, exitCode, timeoutMilliseconds, keepPainting, {});
+}
+
+ChildRun RunProcessAndWaitPatiently(Platform& platform, const std::u16string& commandLine,
+                                    uint32_t& exitCode, uint32_t questionInterval,
+                                    const std::function<bool(uint64_t waited)>& keepWaiting) {
+    return Run(platform, commandLine, exitCode, questionInterval, true, keepWaiting);
 }
 
 } // namespace tidewell

@@ -3,14 +3,17 @@
 #include "platform/Platform.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tidewell {
 
 // How a child run ended. There is no thread last-error on the seam, so the reason travels here.
 struct ChildRun {
-    bool ended = false; // started and ended within the limit; the exit code was stored
-    uint32_t error = 0; // when not ended: the start's code, codes::kTimeout, or the wait's code
+    bool ended = false;   // started and ended within the limit; the exit code was stored
+    uint32_t error = 0;   // when not ended: the start's code, codes::kTimeout, or the wait's code
+    bool givenUp = false; // the user stopped waiting; the child may still be running
+    uint64_t waited = 0;  // milliseconds waited in slices that ran out
 };
 
 // Starts the command line without a console window, waits up to timeoutMilliseconds
@@ -20,5 +23,12 @@ struct ChildRun {
 ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine,
                            uint32_t& exitCode, uint32_t timeoutMilliseconds,
                            bool keepPainting = false);
+
+// Waits for a child without a time limit, but after every questionInterval of waiting asks
+// keepWaiting(milliseconds waited so far); when it answers false the wait is given up and the
+// child left running. The main window keeps repainting meanwhile.
+ChildRun RunProcessAndWaitPatiently(Platform& platform, const std::u16string& commandLine,
+                                    uint32_t& exitCode, uint32_t questionInterval,
+                                    const std::function<bool(uint64_t waited)>& keepWaiting);
 
 } // namespace tidewell

@@ -26,6 +26,16 @@ std::u16string Count(size_t value) {
     return ToDecimal(static_cast<int64_t>(value));
 }
 
+std::u16string Minutes(uint64_t milliseconds) {
+    return ToDecimal(static_cast<int64_t>(milliseconds / 60000));
+}
+
+std::u16string StillRunningQuestion(const ResidueItem& record, uint64_t waited) {
+    return u"卸载程序仍在运行：\r\n" + record.title + u"\r\n\r\n已等待 " + Minutes(waited) +
+           u" 分钟。是否继续等待？\r\n\r\n选择“否”将放弃等待此记录（卸载程序不会被终止），"
+           u"该记录按卸载失败处理，不会继续清理残留。";
+}
+
 struct RunState {
     std::u16string log;
     size_t uninstallFailures = 0;
@@ -52,9 +62,19 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
         return;
     }
     uint32_t exitCode = 1;
-    const ChildRun child =
-        RunProcessAndWait(platform, BuildSilentUninstallCommand(record.uninstallCommand), exitCode,
-                          codes::kInfinite, true);
+    const ChildRun child = RunProcessAndWaitPatiently(
+        platform, BuildSilentUninstallCommand(record.uninstallCommand), exitCode,
+        platform.uninstallerQuestionInterval(), [&](uint64_t waited) {
+            // An uninstaller that never ends must not hold the window for ever.
+            return platform.askYesNo(StillRunningQuestion(record, waited), u"卸载仍在进行",
+                                     NoticeIcon::Question, true);
+        });
+    if (child.givenUp) {
+        ++run.uninstallFailures;
+        run.log += u"[卸载失败] " + record.title + u"：已放弃等待卸载程序（已等待 " +
+                   Minutes(child.waited) + u" 分钟，卸载程序未被终止）\r\n";
+        return;
+    }
     if (!child.ended) {
         ++run.uninstallFailures;
         run.log += u"[卸载失败] " + record.title + u"：" + SystemErrorText(platform, child.error) +

@@ -46,7 +46,8 @@ public:
 
         machine.onChild(FakeRegExport(machine, [this](const std::u16string& commandLine) {
             FakeChildBehaviour uninstaller;
-            uninstaller.runMilliseconds = 40000;
+            uninstaller.runMilliseconds =
+                runMilliseconds.count(commandLine) != 0 ? runMilliseconds[commandLine] : 40000;
             uninstaller.exitCode = exitCodes[commandLine];
             if (commandLine == u"MsiExec.exe /X{AC-2024} /qn /norestart" && uninstallRemoves) {
                 uninstaller.sideEffect = [this] {
@@ -101,6 +102,7 @@ public:
     FakePlatform machine;
     FakeWorkflowWindow window{machine};
     std::map<std::u16string, uint32_t> exitCodes;
+    std::map<std::u16string, uint32_t> runMilliseconds;
     bool uninstallRemoves = true;
 };
 
@@ -296,6 +298,51 @@ TEST_F(OneClickUninstallTest, RestartRequestedByAnUninstallerMakesTheEndAWarning
                          u"后完成。\r\n\r\n日志已保存到桌面：\r\n" +
                              std::u16string(kLogPath));
     EXPECT_NE(LogFile().find(ToUtf8(kSuiteTitle + u"：退出代码 3010\r\n")), std::string::npos);
+}
+
+TEST_F(OneClickUninstallTest, AHungUninstallerCanBeGivenUpAfterAskingEveryHalfHour) {
+    runMilliseconds[kLtCommand] = codes::kInfinite;
+    uninstallRemoves = false;
+    scanFirst();
+    machine.queueAnswers({true, true, true, false}); // consent, then wait twice, then give up
+    OneClickUninstall(machine, window);
+
+    std::vector<std::u16string> questions;
+    for (const auto& message : machine.messages) {
+        if (message.title == u"卸载仍在进行") {
+            EXPECT_TRUE(message.question);
+            EXPECT_TRUE(message.yesIsDefault);
+            EXPECT_EQ(message.icon, NoticeIcon::Question);
+            questions.push_back(message.text);
+        }
+    }
+    ASSERT_EQ(questions.size(), 3u);
+    EXPECT_NE(questions[0].find(u"AutoCAD LT 2024\r\n\r\n已等待 30 分钟。是否继续等待？"),
+              std::u16string::npos)
+        << ToUtf8(questions[0]);
+    EXPECT_NE(questions[2].find(u"已等待 90 分钟"), std::u16string::npos);
+
+    // The record counts as failed; the next one is still uninstalled; nothing is removed.
+    const std::u16string body =
+        u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
+        u"[卸载失败] AutoCAD LT 2024：已放弃等待卸载程序（已等待 90 分钟，卸载程序未被终止）\r\n"
+        u"[卸载成功] " +
+        kSuiteTitle +
+        u"：退出代码 0\r\n"
+        u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
+    EXPECT_TRUE(removals().empty());
+    EXPECT_EQ(machine.messages.back().title, u"卸载未完成");
+}
+
+TEST_F(OneClickUninstallTest, ASlowUninstallerThatIsWaitedForStillCounts) {
+    runMilliseconds[kLtCommand] = 45 * 60 * 1000;
+    scanFirst();
+    machine.queueAnswers({true, true});
+    OneClickUninstall(machine, window);
+    EXPECT_EQ(machine.messages.back().title, u"操作完成") << ToUtf8(machine.messages.back().text);
+    EXPECT_NE(LogFile().find(ToUtf8(u"[卸载成功] AutoCAD LT 2024：退出代码 1605")),
+              std::string::npos);
 }
 
 } // namespace

@@ -126,7 +126,8 @@ public:
     // Every call that changed the machine: "deleteFile C:\x", "deleteTree HKLM\...", ...
     std::vector<std::u16string> journal;
     uint64_t elapsedMilliseconds = 0; // advanced by waits on children
-    int injectedFailures = 0;         // failures handed out by failCall
+    uint32_t uninstallerQuestionMilliseconds = 30 * 60 * 1000;
+    int injectedFailures = 0; // failures handed out by failCall
 
     // --- Platform.
     FileAttributes fileAttributes(const std::u16string& path) override;
@@ -158,6 +159,7 @@ public:
     ChildStart startHidden(const std::u16string& commandLine) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
+    uint32_t uninstallerQuestionInterval() override { return uninstallerQuestionMilliseconds; }
     bool askYesNo(const std::u16string& text, const std::u16string& title, NoticeIcon icon,
                   bool yesIsDefault) override;
     void showNotice(const std::u16string& text, const std::u16string& title,
