@@ -538,6 +538,10 @@ FileAttributes FakePlatform::fileAttributes(const std::u16string& path) {
     if (const uint32_t error = injected(FakeCall::FileAttributes, path)) {
         return {error, 0};
     }
+    // An empty path names nothing, not the current folder (Windows and Wine: 3).
+    if (path.empty()) {
+        return {codes::kPathNotFound, 0};
+    }
     const FileNode* node = findNode(path);
     if (node == nullptr) {
         return {missingCode(path), 0};
