@@ -100,6 +100,22 @@ TEST(CatalogueFolderTest, ProgramFilesBaseAndTheX86OnlyRows) {
     }
 }
 
+// When both variables name one folder the x86-only row must not even look: if it did, a folder
+// the first row failed to read would turn up as a 32-bit one.
+TEST(CatalogueFolderTest, X86OnlyRowDoesNotLookWhenBothNameOneFolder) {
+    for (const char16_t* x86 : {u"C:\\Program Files", u"c:\\PROGRAM FILES"}) {
+        FakePlatform machine;
+        machine.addDirectory(u"C:\\Program Files\\SOLIDWORKS Corp");
+        machine.setEnvironment(u"ProgramFiles", u"C:\\Program Files");
+        machine.setEnvironment(u"ProgramFiles(x86)", x86);
+        machine.failCall(FakeCall::FileAttributes, codes::kAccessDenied, u"SOLIDWORKS Corp", 1);
+        ScanCollector collector(machine, ProductKind::SolidWorks);
+        collector.scanFolders();
+        EXPECT_TRUE(collector.items.empty()) << Text(Locations(collector.items));
+        EXPECT_EQ(machine.injectedFailures, 1);
+    }
+}
+
 TEST(CatalogueFolderTest, X86OnlyDynamicRowFollowsTheSameCondition) {
     FakePlatform machine;
     machine.addDirectory(kProgramFiles + u"\\Autodesk\\AutoCAD 2024");
