@@ -176,6 +176,17 @@ public:
         machine.addKey(kHKLM, k64, u"Software\\SolidWorks\\SOLIDWORKS 2023\\Security");
         machine.addKey(kHKLM, k64, u"Software\\Oracle\\KEY_OraDB19Home1\\ODP.NET");
 
+        // Files held open (deletion at restart) and processes of another user (refused with 5),
+        // so that the failure paths and their messages are reached too.
+        machine.lockFile(kProgramData + u"\\Autodesk\\AutoCAD 2024\\R24.3\\chs\\acad.cfg");
+        machine.lockFile(kLocal + u"\\SOLIDWORKS\\SOLIDWORKS 2023\\swxJRNL.swj");
+        machine.lockFile(kLocal + u"\\Oracle\\cache\\c.dat");
+        machine.addProcess(4400, u"acadlt.exe");
+        machine.protectProcess(4400, codes::kAccessDenied);
+        machine.protectProcess(5120, codes::kAccessDenied);
+        machine.protectProcess(6002, codes::kAccessDenied);
+        machine.protectProcess(7002, codes::kAccessDenied);
+
         // Links inside residue folders to folders that are not residues.
         machine.addFile(kProjects + u"\\plan.dwg");
         machine.addFile(kProjects + u"\\part.sldprt");
@@ -578,6 +589,25 @@ struct Tally {
     int runs = 0;
     int runsWithFaults = 0;
     int faults = 0;
+    std::map<std::string, int> faultsByCall;
+
+    void add(const FaultCase& fault, int handedOut) {
+        ++runs;
+        faults += handedOut;
+        runsWithFaults += handedOut > 0 ? 1 : 0;
+        faultsByCall[fault.name] += handedOut;
+    }
+
+    // The calls the workflow never made, so that their faults never fired.
+    std::string unreached() const {
+        std::string names;
+        for (const auto& [name, count] : faultsByCall) {
+            if (count == 0) {
+                names += (names.empty() ? "" : ", ") + name;
+            }
+        }
+        return names.empty() ? "none" : names;
+    }
 };
 
 inline std::string Describe(const FaultCase& fault, uint32_t code, int times, ProductKind product) {

@@ -161,9 +161,7 @@ TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouche
                 run.inject(fault, code, times);
                 run.machine.queueAnswers({true});
                 OneClickUninstall(run.machine, run.window);
-                ++tally.runs;
-                tally.faults += run.faultsInjected();
-                tally.runsWithFaults += run.faultsInjected() > 0 ? 1 : 0;
+                tally.add(fault, run.faultsInjected());
                 removalRuns += CheckRun(run, fault, before) ? 1 : 0;
             }
         }
@@ -171,12 +169,14 @@ TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouche
     // Most faults leave the uninstallers alone, so most runs reach the removal.
     EXPECT_GT(removalRuns, tally.runs / 2);
     EXPECT_GT(tally.runsWithFaults, tally.runs / 2);
+    // Every call is made but the one that stops services: the run never stops them.
+    EXPECT_EQ(tally.unreached(), "StopService");
     RecordProperty("runs", tally.runs);
     RecordProperty("faults", tally.faults);
     std::cout << "[fault injection] one-click of " << Utf8(productName(product)) << ": "
               << tally.runs << " runs (" << removalRuns << " reached the removal), "
               << tally.runsWithFaults << " with a fault handed out, " << tally.faults
-              << " faults injected\n";
+              << " faults injected; calls never made: " << tally.unreached() << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Products, FaultInjectionOneClickTest,
