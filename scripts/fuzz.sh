@@ -3,8 +3,10 @@
 # after another.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   each target SECONDS long (default 600)
-#   scripts/fuzz.sh --smoke [TARGET...]     replay the regression inputs, then 10 s per target
+#   scripts/fuzz.sh --smoke [TARGET...]     the same with 10 s per target, for CI
 #
+# Each target first replays its regression inputs, then fuzzes from its corpus, its seeds and
+# its dictionary of UTF-16 words (tests/fuzz/<target>.dict).
 # Corpora grow in $TIDEWELL_FUZZ_WORK (default: a folder under the system's temp folder) and are
 # kept from run to run; the seeds in tests/fuzz/corpus/<target>/ are read but never written.
 # An input that breaks a property or trips a sanitizer is copied to
