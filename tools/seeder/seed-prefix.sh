@@ -17,7 +17,7 @@ if (($# < 2)); then
 fi
 build=$1
 shift
-seeder="$build/tools/seeder/tidewell-seeder.exe"
+seeder=$(realpath -m "$build/tools/seeder/tidewell-seeder.exe")
 if [[ ! -f $seeder ]]; then
     echo "seed-prefix: no seeder at $seeder (build the tidewell_seeder target)" >&2
     exit 2
