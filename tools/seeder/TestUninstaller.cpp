@@ -55,13 +55,13 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-void RemoveKey(const std::wstring& spec) {
-    const size_t separator = spec.find(L'\\');
+void RemoveKey(const std::wstring& target) {
+    const size_t separator = target.find(L'\\');
     if (separator == std::wstring::npos) {
         return;
     }
-    const std::wstring hive = spec.substr(0, separator);
-    const std::wstring path = spec.substr(separator + 1);
+    const std::wstring hive = target.substr(0, separator);
+    const std::wstring path = target.substr(separator + 1);
     HKEY root = HKEY_LOCAL_MACHINE;
     REGSAM view = KEY_WOW64_64KEY;
     if (hive == L"HKLM32") {
