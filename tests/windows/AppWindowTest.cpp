@@ -1,0 +1,474 @@
+#include "AppTestSupport.h"
+
+#include "app/ResultTreeRules.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tidewell::apptest {
+namespace {
+
+// Residues of AutoCAD the scanners recognise on the in-memory machine.
+void SeedAutoCad(FakePlatform& machine) {
+    machine.setEnvironment(u"ProgramFiles", u"C:\\Program Files");
+    machine.setEnvironment(u"TEMP", u"C:\\Temp");
+    machine.addDirectory(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\Support");
+    machine.addDirectory(u"C:\\Program Files\\Autodesk\\Autodesk Desktop App");
+    machine.addFile(u"C:\\Temp\\acad_install.log", "seed");
+    machine.addProcess(4312, u"acad.exe");
+    machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                   u"Software\\Autodesk\\AutoCAD");
+}
+
+bool HasItem(const ItemList& items, ItemKind kind, const std::u16string& location) {
+    return std::any_of(items.begin(), items.end(), [&](const auto& item) {
+        return item->kind == kind && item->location == location;
+    });
+}
+
+struct ControlState {
+    bool scan = false;
+    bool clean = false;
+    bool oneClick = false;
+    bool tree = false;
+    bool tabs = false;
+    bool waitCursor = false;
+    std::string status;
+};
+
+ControlState Capture(const MainWindow& app) {
+    ControlState state;
+    state.scan = IsWindowEnabled(app.scanButton) != FALSE;
+    state.clean = IsWindowEnabled(app.cleanButton) != FALSE;
+    state.oneClick = IsWindowEnabled(app.oneClickButton) != FALSE;
+    state.tree = IsWindowEnabled(app.resultTree) != FALSE;
+    state.tabs = IsWindowEnabled(app.productTabs) != FALSE;
+    state.waitCursor = GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
+    state.status = WindowText(app.statusLabel);
+    return state;
+}
+
+TEST_F(AppWindowTest, CreatesTheControlsWithTheirClassesIdsStylesAndTexts) {
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    EXPECT_STREQ(className, L"TidewellMain");
+    EXPECT_EQ(WindowText(window), "Tidewell | Marrowby | v1.0.1");
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) &
+                  (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN),
+              static_cast<DWORD>(0x02CF0000));
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.right - outer.left, 960);
+    EXPECT_EQ(outer.bottom - outer.top, 720);
+
+    struct Expected {
+        HWND control;
+        const wchar_t* className;
+        int id;
+        DWORD style;
+        DWORD extendedStyle;
+        const char* text;
+        bool bodyFont;
+    };
+    const Expected controls[] = {
+        {app->productTabs, L"SysTabControl32", 107, 0x50010400, 0, "", true},
+        {app->actionsGroup, L"Button", 0, 0x50000007, 0, "1. 扫描与操作", true},
+        {app->scanButton, L"Button", 101, 0x50010000, 0, "搜索残留...", true},
+        {app->cleanButton, L"Button", 102, 0x50010000, 0, "清理选中项", true},
+        {app->oneClickButton, L"Button", 103, 0x50010000, 0, "一键卸载并清理 AutoCAD", true},
+        {app->resultsGroup, L"Button", 0, 0x50000007, 0, "2. 扫描结果（勾选父节点可选择整个分类）",
+         true},
+        {app->resultTree, L"SysTreeView32", 104, 0x50010927, WS_EX_CLIENTEDGE, "", true},
+        {app->progressBar, L"msctls_progress32", 105, 0x50000000, 0, "", false},
+        {app->statusLabel, L"Static", 106, 0x50008000, 0, "就绪（程序以管理员权限运行）", true},
+    };
+    HWND previous = nullptr;
+    for (const Expected& c : controls) {
+        SCOPED_TRACE(WindowText(c.control));
+        ASSERT_NE(c.control, nullptr);
+        EXPECT_EQ(GetParent(c.control), window);
+        GetClassNameW(c.control, className, 64);
+        EXPECT_EQ(_wcsicmp(className, c.className), 0);
+        EXPECT_EQ(GetDlgCtrlID(c.control), c.id);
+        const DWORD style = static_cast<DWORD>(GetWindowLongW(c.control, GWL_STYLE));
+        const DWORD disabled = c.control == app->cleanButton ? WS_DISABLED : 0;
+        EXPECT_EQ(style & ~(WS_CLIPSIBLINGS | WS_DISABLED), c.style) << std::hex << style;
+        EXPECT_EQ(style & WS_DISABLED, disabled);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(c.control, GWL_EXSTYLE)) & WS_EX_CLIENTEDGE,
+                  c.extendedStyle);
+        EXPECT_EQ(WindowText(c.control), c.text);
+        const HFONT font = reinterpret_cast<HFONT>(SendMessageW(c.control, WM_GETFONT, 0, 0));
+        EXPECT_EQ(font, c.bodyFont ? app->bodyFont.get() : nullptr);
+        // Created in this order: each one follows the previous one among the children.
+        if (previous != nullptr) {
+            EXPECT_EQ(GetWindow(previous, GW_HWNDNEXT), c.control);
+        }
+        previous = c.control;
+    }
+
+    LOGFONTW body = {};
+    ASSERT_EQ(GetObjectW(app->bodyFont.get(), sizeof(body), &body), int{sizeof(body)});
+    EXPECT_EQ(body.lfHeight, -13);
+    EXPECT_EQ(body.lfWeight, FW_NORMAL);
+    EXPECT_STREQ(body.lfFaceName, L"Segoe UI");
+    LOGFONTW title = {};
+    ASSERT_EQ(GetObjectW(app->titleFont.get(), sizeof(title), &title), int{sizeof(title)});
+    EXPECT_EQ(title.lfHeight, -25);
+    EXPECT_EQ(title.lfWeight, FW_BOLD);
+    EXPECT_STREQ(title.lfFaceName, L"Microsoft YaHei UI");
+    EXPECT_EQ(title.lfQuality, CLEARTYPE_QUALITY);
+
+    const char* tabNames[] = {"AutoCAD", "SolidWorks", "Oracle"};
+    ASSERT_EQ(SendMessageW(app->productTabs, TCM_GETITEMCOUNT, 0, 0), 3);
+    for (int index = 0; index < 3; ++index) {
+        wchar_t text[32] = {};
+        TCITEMW tab = {};
+        tab.mask = TCIF_TEXT;
+        tab.pszText = text;
+        tab.cchTextMax = 32;
+        SendMessageW(app->productTabs, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&tab));
+        EXPECT_EQ(Utf8(std::u16string(reinterpret_cast<char16_t*>(text))), tabNames[index]);
+        RECT rect;
+        SendMessageW(app->productTabs, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
+        EXPECT_EQ(rect.right - rect.left, 138) << index;
+    }
+    EXPECT_EQ(SendMessageW(app->productTabs, TCM_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(app->product, ProductKind::AutoCAD);
+
+    // Height 19 without TVS_NONEVENHEIGHT gives 18-pixel rows.
+    EXPECT_EQ(SendMessageW(app->resultTree, TVM_GETITEMHEIGHT, 0, 0), 18);
+    EXPECT_NE(app->systemImageList, nullptr);
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(
+                  SendMessageW(app->resultTree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0)),
+              app->systemImageList);
+    EXPECT_EQ(SendMessageW(app->progressBar, PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(app->progressBar, PBM_GETRANGE, FALSE, 0), 100);
+    EXPECT_EQ(SendMessageW(app->resultTree, TVM_GETCOUNT, 0, 0), 0);
+}
+
+TEST_F(AppWindowTest, LaysOutTheControlsForTheClientSize) {
+    // Each row: left, top, width, height, as functions of the client size.
+    struct Placement {
+        HWND MainWindow::*control;
+        int x, y;
+        int (*width)(int w);
+        int (*height)(int h);
+    };
+    const Placement placements[] = {
+        {&MainWindow::productTabs, 20, 116, [](int w) { return w - 40; }, [](int) { return 34; }},
+        {&MainWindow::actionsGroup, 20, 158, [](int w) { return w - 40; }, [](int) { return 100; }},
+        {&MainWindow::scanButton, 44, 189, [](int) { return 132; }, [](int) { return 38; }},
+        {&MainWindow::cleanButton, 194, 189, [](int) { return 148; }, [](int) { return 38; }},
+        {&MainWindow::oneClickButton, 360, 189, [](int) { return 240; }, [](int) { return 38; }},
+        {&MainWindow::resultsGroup, 20, 272, [](int w) { return w - 40; },
+         [](int h) { return std::max(h - 320, 90); }},
+        {&MainWindow::resultTree, 30, 297, [](int w) { return w - 60; },
+         [](int h) { return std::max(h - 356, 50); }},
+        {&MainWindow::statusLabel, 20, -40, [](int w) { return w - 260; }, [](int) { return 20; }},
+        {&MainWindow::progressBar, -225, -40, [](int) { return 205; }, [](int) { return 18; }},
+    };
+    auto check = [&](int width, int height) {
+        for (size_t i = 0; i < std::size(placements); ++i) {
+            const Placement& p = placements[i];
+            SCOPED_TRACE(testing::Message()
+                         << "client " << width << "x" << height << ", control " << i);
+            const RECT rect = ChildRect(window, app.get()->*p.control);
+            // Negative offsets count from the right or bottom edge.
+            EXPECT_EQ(rect.left, p.x < 0 ? width + p.x : p.x);
+            EXPECT_EQ(rect.top, p.y < 0 ? height + p.y : p.y);
+            // The window manager makes a negative size empty.
+            EXPECT_EQ(rect.right - rect.left, std::max(p.width(width), 0));
+            EXPECT_EQ(rect.bottom - rect.top, std::max(p.height(height), 0));
+        }
+    };
+
+    // The window as created and shown: 960 x 720 outside.
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_GT(client.bottom, 410);
+    check(client.right, client.bottom);
+
+    // Between 406 and 410 only the group has stopped shrinking; below 406 the tree too, while
+    // the status row keeps following the bottom edge.
+    for (const auto& [width, height] :
+         {std::pair{900, 408}, std::pair{700, 380}, std::pair{500, 300}, std::pair{961, 411}}) {
+        SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+        check(width, height);
+    }
+
+    // Minimising lays out for a 0 x 0 client area; restoring lays out again.
+    ShowWindow(window, SW_MINIMIZE);
+    PumpQueued();
+    EXPECT_TRUE(IsIconic(window));
+    check(0, 0);
+    ShowWindow(window, SW_RESTORE);
+    PumpQueued();
+    GetClientRect(window, &client);
+    check(client.right, client.bottom);
+}
+
+TEST_F(AppWindowTest, ScanIsBusyWhileItRunsAndReportsTheCount) {
+    SeedAutoCad(machine);
+    std::vector<ControlState> during;
+    machine.onScanStart = [&] { during.push_back(Capture(*app)); };
+    clickScan();
+
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_FALSE(during[0].scan);
+    EXPECT_FALSE(during[0].clean);
+    EXPECT_FALSE(during[0].oneClick);
+    EXPECT_FALSE(during[0].tree);
+    EXPECT_TRUE(during[0].tabs);
+    EXPECT_TRUE(during[0].waitCursor);
+    EXPECT_EQ(during[0].status, "正在扫描文件、注册表、服务和进程...");
+
+    ASSERT_TRUE(HasItem(app->items, ItemKind::Process, u"4312")) << machine.dump();
+    ASSERT_TRUE(
+        HasItem(app->items, ItemKind::Directory, u"C:\\Program Files\\Autodesk\\AutoCAD 2024"));
+    const ControlState after = Capture(*app);
+    EXPECT_EQ(after.status, "扫描完成，共发现 " + std::to_string(app->items.size()) + " 项");
+    EXPECT_TRUE(after.scan);
+    EXPECT_TRUE(after.clean);
+    EXPECT_TRUE(after.oneClick);
+    EXPECT_TRUE(after.tree);
+    EXPECT_FALSE(after.waitCursor);
+    // The tree shows the scan: its root counts every item.
+    const HTREEITEM root = TreeView_GetRoot(app->resultTree);
+    ASSERT_NE(root, nullptr);
+    wchar_t text[128] = {};
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = root;
+    item.pszText = text;
+    item.cchTextMax = 128;
+    TreeView_GetItem(app->resultTree, &item);
+    EXPECT_EQ(Utf8(reinterpret_cast<char16_t*>(text)),
+              "AutoCAD 扫描结果（" + std::to_string(app->items.size()) + " 个项目）");
+
+    // A second scan replaces the first list completely: nothing of the first survives.
+    for (auto& item : app->items) {
+        item->note = u"first scan";
+    }
+    machine.onScanStart = nullptr;
+    clickScan();
+    EXPECT_EQ(status(), after.status);
+    EXPECT_TRUE(std::none_of(app->items.begin(), app->items.end(),
+                             [](const auto& item) { return item->note == u"first scan"; }));
+}
+
+TEST_F(AppWindowTest, ScanThatFindsNothingNamesTheProductAndKeepsCleanDisabled) {
+    clickTab(2);
+    clickScan();
+    EXPECT_TRUE(app->items.empty()) << machine.dump();
+    const ControlState after = Capture(*app);
+    EXPECT_EQ(after.status, "未发现明确的 Oracle 残留");
+    EXPECT_FALSE(after.clean);
+    EXPECT_TRUE(after.scan);
+    EXPECT_TRUE(after.oneClick);
+    EXPECT_TRUE(after.tree);
+    // Only the root: Oracle 扫描结果（0 个项目）, unchecked.
+    const HTREEITEM root = TreeView_GetRoot(app->resultTree);
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(TreeView_GetChild(app->resultTree, root), nullptr);
+    EXPECT_EQ(SendMessageW(app->resultTree, TVM_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(TreeView_GetCheckState(app->resultTree, root), 0u);
+}
+
+TEST_F(AppWindowTest, SetBusySwitchesBetweenTheTwoStates) {
+    struct Case {
+        bool busy;
+        bool haveItems;
+        const char16_t* text;
+        bool scan, oneClick, clean, tree, wait;
+    };
+    const Case cases[] = {
+        {true, true, u"正在清理...", false, false, false, false, true},
+        {false, true, u"清理完成", true, true, true, true, false},
+        {true, false, u"正在卸载...", false, false, false, false, true},
+        {false, false, u"卸载完成", true, true, false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8(c.text));
+        app->items.clear();
+        if (c.haveItems) {
+            app->items.push_back(std::make_unique<ResidueItem>());
+        }
+        app->setBusy(c.busy, c.text);
+        const ControlState state = Capture(*app);
+        EXPECT_EQ(state.scan, c.scan);
+        EXPECT_EQ(state.oneClick, c.oneClick);
+        EXPECT_EQ(state.clean, c.clean);
+        EXPECT_EQ(state.tree, c.tree);
+        EXPECT_TRUE(state.tabs);
+        EXPECT_EQ(state.waitCursor, c.wait);
+        EXPECT_EQ(state.status, Utf8(c.text));
+    }
+    app->items.clear();
+}
+
+TEST_F(AppWindowTest, SwitchingProductDiscardsTheScan) {
+    SeedAutoCad(machine);
+    clickScan();
+    ASSERT_FALSE(app->items.empty());
+    SendMessageW(app->progressBar, PBM_SETPOS, 100, 0);
+
+    struct Step {
+        int tab;
+        ProductKind product;
+        const char* caption;
+        const char* status;
+    };
+    const Step steps[] = {
+        {1, ProductKind::SolidWorks, "一键卸载并清理 SolidWorks",
+         "已切换到 SolidWorks，请点击“搜索残留”"},
+        {2, ProductKind::Oracle, "一键卸载并清理 Oracle", "已切换到 Oracle，请点击“搜索残留”"},
+        {0, ProductKind::AutoCAD, "一键卸载并清理 AutoCAD", "已切换到 AutoCAD，请点击“搜索残留”"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.caption);
+        clickTab(step.tab);
+        EXPECT_EQ(app->product, step.product);
+        EXPECT_EQ(WindowText(app->oneClickButton), step.caption);
+        EXPECT_EQ(status(), step.status);
+        EXPECT_TRUE(app->items.empty());
+        EXPECT_EQ(SendMessageW(app->resultTree, TVM_GETCOUNT, 0, 0), 0);
+        EXPECT_FALSE(IsWindowEnabled(app->cleanButton));
+        EXPECT_EQ(SendMessageW(app->progressBar, PBM_GETPOS, 0, 0), 0);
+        SendMessageW(app->progressBar, PBM_SETPOS, 100, 0);
+        // The one-click button stays usable without a scan.
+        EXPECT_TRUE(IsWindowEnabled(app->oneClickButton));
+    }
+
+    // Clicking the tab that is already selected changes nothing.
+    app->setStatus(u"unchanged");
+    clickTab(0);
+    EXPECT_EQ(status(), "unchanged");
+    EXPECT_EQ(SendMessageW(app->progressBar, PBM_GETPOS, 0, 0), 100);
+}
+
+TEST_F(AppWindowTest, DispatchAnswersCommandsAndPassesOtherMessagesOn) {
+    // Commands other than the three buttons return 0 and change nothing.
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(app->actionsGroup)),
+              0);
+    EXPECT_EQ(status(), "就绪（程序以管理员权限运行）");
+    // The scan runs for any notification code of command 101.
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_SCAN, 0x1234), 0);
+    EXPECT_EQ(status(), "未发现明确的 AutoCAD 残留");
+    // A message the table does not name goes to DefWindowProcW.
+    EXPECT_EQ(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0), 28);
+    // The object is bound to the window.
+    EXPECT_EQ(reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)), app.get());
+    EXPECT_EQ(app->window, window);
+
+    // Destroying the window frees the fonts and the icon and asks the loop to end.
+    DestroyWindow(window);
+    EXPECT_FALSE(app->bodyFont.valid());
+    EXPECT_FALSE(app->titleFont.valid());
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 0u);
+    window = nullptr;
+}
+
+// The header band as painted on screen: read back from the window's device context.
+class HeaderPixels {
+public:
+    explicit HeaderPixels(HWND window) {
+        RECT client;
+        GetClientRect(window, &client);
+        width_ = client.right;
+        height_ = client.bottom;
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width_;
+        info.bmiHeader.biHeight = -height_; // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        const HDC screen = GetDC(window);
+        const HDC memory = CreateCompatibleDC(screen);
+        void* bits = nullptr;
+        const HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        const HGDIOBJ previous = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width_, height_, screen, 0, 0, SRCCOPY);
+        GdiFlush();
+        const auto* pixels = static_cast<const uint32_t*>(bits);
+        pixels_.assign(pixels, pixels + static_cast<size_t>(width_) * height_);
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(window, screen);
+    }
+
+    COLORREF at(int x, int y) const {
+        const uint32_t pixel = pixels_[static_cast<size_t>(y) * width_ + x];
+        return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+    }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<uint32_t> pixels_;
+};
+
+std::string Show(COLORREF colour) {
+    return "RGB(" + std::to_string(GetRValue(colour)) + ", " + std::to_string(GetGValue(colour)) +
+           ", " + std::to_string(GetBValue(colour)) + ")";
+}
+
+bool Near(COLORREF a, COLORREF b, int tolerance) {
+    return std::abs(GetRValue(a) - GetRValue(b)) <= tolerance &&
+           std::abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= tolerance;
+}
+
+TEST_F(AppWindowTest, PaintsTheHeaderBand) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    const HeaderPixels shot(window);
+    ASSERT_GT(shot.width(), 900);
+    const int right = shot.width() - 1;
+
+    // Columns right of the title and subtitle show only the gradient, the line and the
+    // background.
+    for (int x : {0, 12, 700, right}) {
+        SCOPED_TRACE(x);
+        EXPECT_EQ(Show(shot.at(x, 0)), Show(RGB(244, 250, 255)));
+        EXPECT_TRUE(Near(shot.at(x, 102), RGB(181, 213, 241), 2)) << Show(shot.at(x, 102));
+        EXPECT_EQ(Show(shot.at(x, 103)), Show(RGB(137, 177, 211)));
+        EXPECT_EQ(Show(shot.at(x, 104)), Show(RGB(243, 243, 243)));
+        EXPECT_EQ(Show(shot.at(x, 110)), Show(RGB(243, 243, 243)));
+        // Top to bottom the band darkens in every channel.
+        for (int y = 1; y < 103; ++y) {
+            const COLORREF above = shot.at(x, y - 1);
+            const COLORREF here = shot.at(x, y);
+            ASSERT_LE(GetRValue(here), GetRValue(above)) << y;
+            ASSERT_LE(GetGValue(here), GetGValue(above)) << y;
+            ASSERT_LE(GetBValue(here), GetBValue(above)) << y;
+        }
+        EXPECT_TRUE(Near(shot.at(x, 52), RGB(212, 231, 248), 3)) << Show(shot.at(x, 52));
+    }
+    // The background below the controls' area and at the bottom edge.
+    EXPECT_EQ(Show(shot.at(5, 400)), Show(RGB(243, 243, 243)));
+    EXPECT_EQ(Show(shot.at(right, shot.height() - 1)), Show(RGB(243, 243, 243)));
+
+    // The title and the subtitle are drawn in their colours.
+    auto count = [&](int left, int top, int right, int bottom, COLORREF colour) {
+        int hits = 0;
+        for (int y = top; y < bottom; ++y) {
+            for (int x = left; x < right; ++x) {
+                hits += Near(shot.at(x, y), colour, 12) ? 1 : 0;
+            }
+        }
+        return hits;
+    };
+    EXPECT_GT(count(101, 23, 260, 56, RGB(18, 69, 116)), 40);
+    EXPECT_GT(count(104, 65, 480, 85, RGB(48, 91, 130)), 40);
+    // Without an icon resource in the test program, the icon's place shows the gradient.
+    EXPECT_EQ(count(24, 20, 88, 84, RGB(18, 69, 116)), 0);
+}
+
+} // namespace
+} // namespace tidewell::apptest
