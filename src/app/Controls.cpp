@@ -67,7 +67,12 @@ void MainWindow::createControls() {
     cleanButton = child(L"BUTTON", L"清理选中项", kButtonStyle, 0, ID_CLEAN);
     oneClickButton = child(L"BUTTON", AsWide(OneClickCaption(ProductKind::AutoCAD)), kButtonStyle,
                            0, ID_ONECLICK);
-    SendMessageW(oneClickButton, BCM_SETSHIELD, 0, 1);
+    if (SendMessageW(oneClickButton, BCM_SETSHIELD, 0, 1) != 1) {
+        // Systems whose buttons draw no shield (Wine) get the stock shield icon as the image.
+        SendMessageW(oneClickButton, BM_SETIMAGE, IMAGE_ICON,
+                     reinterpret_cast<LPARAM>(
+                         LoadImageW(nullptr, IDI_SHIELD, IMAGE_ICON, 16, 16, LR_SHARED)));
+    }
 
     resultsGroup = child(L"BUTTON", L"2. 扫描结果（勾选父节点可选择整个分类）", kGroupStyle, 0, 0);
     resultTree = child(WC_TREEVIEWW, L"", kTreeStyle, WS_EX_CLIENTEDGE, ID_RESULT_TREE);

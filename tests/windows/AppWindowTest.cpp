@@ -132,6 +132,12 @@ TEST_F(AppWindowTest, CreatesTheControlsWithTheirClassesIdsStylesAndTexts) {
         SendMessageW(app->productTabs, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
         EXPECT_EQ(rect.right - rect.left, 138) << index;
     }
+    // The one-click button carries the elevation shield: drawn by the button itself where it
+    // knows the message, as the stock shield icon where it does not (Wine).
+    const bool buttonDrawsShield = SendMessageW(app->oneClickButton, BCM_SETSHIELD, 0, 1) == 1;
+    EXPECT_TRUE(buttonDrawsShield ||
+                SendMessageW(app->oneClickButton, BM_GETIMAGE, IMAGE_ICON, 0) != 0);
+    EXPECT_EQ(SendMessageW(app->scanButton, BM_GETIMAGE, IMAGE_ICON, 0), 0);
     EXPECT_EQ(SendMessageW(app->productTabs, TCM_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(app->product, ProductKind::AutoCAD);
 
