@@ -78,7 +78,9 @@ fi
 
 export HOME="$work/home"
 export WINEPREFIX="$work/prefix"
-export DISPLAY=":$display"
+# TIDEWELL_WINE_DISPLAY shows the windows on that X display instead (the run command opens
+# Tidewell on the user's screen); the private Xvfb then stays unused.
+export DISPLAY="${TIDEWELL_WINE_DISPLAY:-:$display}"
 export WINEDEBUG=-all
 export WINEARCH=win64
 # No Mono or Gecko installers, and no menu entries written to the throwaway home.
