@@ -1,0 +1,529 @@
+#include "Machine.h"
+
+#include "AppDriver.h"
+#include "platform/win32/Wide.h"
+#include "support/Text.h"
+
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+namespace tidewell::e2e {
+
+using win32::AsWide;
+using win32::AsWritableWide;
+using win32::FromWide;
+
+namespace {
+
+constexpr DWORD kSeederTimeoutMs = 300000;
+
+std::vector<Fields> ParseManifest(const std::string& bytes) {
+    std::vector<Fields> lines;
+    for (const std::u16string& line : SplitLines(FromUtf8(bytes))) {
+        if (line.empty()) {
+            continue;
+        }
+        Fields fields;
+        size_t at = 0;
+        for (size_t tab = line.find(u'\t'); tab != std::u16string::npos;
+             tab = line.find(u'\t', at)) {
+            fields.push_back(line.substr(at, tab - at));
+            at = tab + 1;
+        }
+        fields.push_back(line.substr(at));
+        lines.push_back(fields);
+    }
+    return lines;
+}
+
+void ListTreeInto(const std::u16string& folder, const std::u16string& prefix,
+                  std::set<std::u16string>& out) {
+    WIN32_FIND_DATAW data;
+    win32::UniqueFind find(FindFirstFileW(AsWide(JoinPath(folder, u"*")), &data));
+    if (!find.valid()) {
+        return;
+    }
+    do {
+        const std::u16string name = FromWide(data.cFileName);
+        if (name == u"." || name == u"..") {
+            continue;
+        }
+        const std::u16string relative = prefix.empty() ? name : prefix + u"\\" + name;
+        out.insert(relative);
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            ListTreeInto(JoinPath(folder, name), relative, out);
+        }
+    } while (FindNextFileW(find.get(), &data));
+}
+
+void ListKeysInto(HKEY key, const std::u16string& prefix, std::set<std::u16string>& out,
+                  REGSAM view) {
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            return;
+        }
+        const std::u16string child = FromWide(name, length);
+        const std::u16string relative = prefix.empty() ? child : prefix + u"\\" + child;
+        out.insert(relative);
+        win32::UniqueKey sub;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ | view, sub.receive()) == ERROR_SUCCESS) {
+            ListKeysInto(sub.get(), relative, out, view);
+        }
+    }
+}
+
+// "20250307_091733" from "Tidewell日志_20250307_091733.txt".
+std::u16string StampOf(const std::u16string& fileName) {
+    const size_t underscore = fileName.find(u'_');
+    const size_t dot = fileName.rfind(u'.');
+    if (underscore == std::u16string::npos || dot == std::u16string::npos || dot < underscore) {
+        return {};
+    }
+    return fileName.substr(underscore + 1, dot - underscore - 1);
+}
+
+bool IsDigits(const std::u16string& text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (char16_t unit : text) {
+        if (unit < u'0' || unit > u'9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::u16string Env(const char16_t* name) {
+    const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring value(size, L'\0');
+    value.resize(GetEnvironmentVariableW(AsWide(name), &value[0], size));
+    return FromWide(value.c_str(), value.size());
+}
+
+std::u16string ShellFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))
+               ? FromWide(path)
+               : std::u16string();
+}
+
+SeedLock::SeedLock() : mutex_(CreateMutexW(nullptr, FALSE, L"TidewellResidueSeed")) {
+    if (mutex_.valid()) {
+        const DWORD wait = WaitForSingleObject(mutex_.get(), 600000);
+        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+}
+
+SeedLock::~SeedLock() {
+    if (held_) {
+        ReleaseMutex(mutex_.get());
+    }
+}
+
+std::vector<Fields> SeederRun::lines(const char16_t* kind) const {
+    std::vector<Fields> found;
+    for (const Fields& fields : manifest) {
+        if (!fields.empty() && fields[0] == kind) {
+            found.push_back(fields);
+        }
+    }
+    return found;
+}
+
+SeederRun RunSeeder(const std::u16string& arguments) {
+    SeederRun run;
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const std::u16string manifest = FromWide(temp) + u"tidewell-e2e-manifest.txt";
+    DeleteFileW(AsWide(manifest));
+    std::u16string commandLine = u"\"" + BuildPath(TIDEWELL_SEEDER_PATH) + u"\" " + arguments +
+                                 u" --manifest \"" + manifest + u"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, AsWritableWide(commandLine), nullptr, nullptr, FALSE, 0, nullptr,
+                        L"C:\\", &startup, &info)) {
+        run.failures = "seeder not started: error " + std::to_string(GetLastError());
+        return run;
+    }
+    win32::UniqueKernelHandle process(info.hProcess);
+    CloseHandle(info.hThread);
+    if (WaitForSingleObject(process.get(), kSeederTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 1);
+        run.failures = "seeder did not finish in time";
+        return run;
+    }
+    GetExitCodeProcess(process.get(), &run.exitCode);
+    run.manifest = ParseManifest(ReadBytes(manifest));
+    DeleteFileW(AsWide(manifest));
+    for (const Fields& fields : run.lines(u"failure")) {
+        run.failures += ToUtf8(fields.size() > 2 ? fields[2] : u"?") + "\n";
+    }
+    if (run.exitCode != 0 && run.failures.empty()) {
+        run.failures = "seeder exited with " + std::to_string(run.exitCode);
+    }
+    return run;
+}
+
+SeededProduct::SeededProduct(const std::u16string& product)
+    : product_(product), run_(RunSeeder(u"seed " + product)) {}
+
+SeededProduct::~SeededProduct() {
+    RunSeeder(u"clear " + product_);
+}
+
+bool PathExists(const std::u16string& path) {
+    return GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadBytes(const std::u16string& path) {
+    win32::UniqueFile file(CreateFileW(AsWide(path), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (file.valid() && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) &&
+           read != 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+std::set<std::u16string> ListNames(const std::u16string& folder, const std::u16string& pattern) {
+    std::set<std::u16string> names;
+    WIN32_FIND_DATAW data;
+    win32::UniqueFind find(FindFirstFileW(AsWide(JoinPath(folder, pattern)), &data));
+    if (!find.valid()) {
+        return names;
+    }
+    do {
+        const std::u16string name = FromWide(data.cFileName);
+        if (name != u"." && name != u"..") {
+            names.insert(name);
+        }
+    } while (FindNextFileW(find.get(), &data));
+    return names;
+}
+
+std::set<std::u16string> ListTree(const std::u16string& folder) {
+    std::set<std::u16string> paths;
+    ListTreeInto(folder, {}, paths);
+    return paths;
+}
+
+void RemoveTree(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(AsWide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    SetFileAttributesW(AsWide(path), FILE_ATTRIBUTE_NORMAL);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW(AsWide(path));
+        return;
+    }
+    for (const std::u16string& name : ListNames(path, u"*")) {
+        RemoveTree(JoinPath(path, name));
+    }
+    RemoveDirectoryW(AsWide(path));
+}
+
+std::u16string RegistryPlace::exportName() const {
+    return (root == HKEY_CURRENT_USER ? u"HKEY_CURRENT_USER\\" : u"HKEY_LOCAL_MACHINE\\") + path;
+}
+
+std::optional<RegistryPlace> ParseRegistryLocation(const std::u16string& location) {
+    RegistryPlace place;
+    std::u16string rest;
+    if (location.rfind(u"HKCU\\", 0) == 0) {
+        place.root = HKEY_CURRENT_USER;
+        place.rootName = u"HKCU";
+    } else if (location.rfind(u"HKLM\\", 0) == 0) {
+        place.root = HKEY_LOCAL_MACHINE;
+        place.rootName = u"HKLM";
+    } else {
+        return std::nullopt;
+    }
+    const std::u16string mark64 = u" [64位]";
+    const std::u16string mark32 = u" [32位]";
+    const auto endsWith = [&](const std::u16string& mark) {
+        return location.size() > mark.size() &&
+               location.compare(location.size() - mark.size(), mark.size(), mark) == 0;
+    };
+    if (endsWith(mark64)) {
+        place.view = KEY_WOW64_64KEY;
+        rest = location.substr(5, location.size() - 5 - mark64.size());
+    } else if (endsWith(mark32)) {
+        place.view = KEY_WOW64_32KEY;
+        rest = location.substr(5, location.size() - 5 - mark32.size());
+    } else {
+        return std::nullopt;
+    }
+    place.path = rest;
+    return place;
+}
+
+bool KeyExists(const RegistryPlace& place) {
+    win32::UniqueKey key;
+    return RegOpenKeyExW(place.root, AsWide(place.path), 0, KEY_READ | place.view, key.receive()) ==
+           ERROR_SUCCESS;
+}
+
+std::set<std::u16string> ListKeys(HKEY root, REGSAM view, const std::u16string& path) {
+    std::set<std::u16string> keys;
+    win32::UniqueKey key;
+    if (RegOpenKeyExW(root, AsWide(path), 0, KEY_READ | view, key.receive()) == ERROR_SUCCESS) {
+        keys.insert(u".");
+        ListKeysInto(key.get(), {}, keys, view);
+    }
+    return keys;
+}
+
+bool WriteStringValue(HKEY root, REGSAM view, const std::u16string& path, const wchar_t* name,
+                      const std::u16string& value) {
+    win32::UniqueKey key;
+    if (RegCreateKeyExW(root, AsWide(path), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                        key.receive(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(char16_t))) ==
+           ERROR_SUCCESS;
+}
+
+namespace {
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+} // namespace
+
+std::vector<std::u16string> PendingRenames::entries() const {
+    std::vector<std::u16string> list;
+    std::u16string current;
+    for (char16_t unit : data) {
+        if (unit == u'\0') {
+            list.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(unit);
+        }
+    }
+    return list;
+}
+
+PendingRenames ReadPendingRenames() {
+    PendingRenames renames;
+    win32::UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_WOW64_64KEY,
+                      key.receive()) != ERROR_SUCCESS) {
+        return renames;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return renames;
+    }
+    renames.present = true;
+    renames.data.resize(size / sizeof(char16_t));
+    RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type,
+                     reinterpret_cast<BYTE*>(renames.data.data()), &size);
+    return renames;
+}
+
+void RestorePendingRenames(const PendingRenames& renames) {
+    win32::UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                      key.receive()) != ERROR_SUCCESS) {
+        return;
+    }
+    if (!renames.present) {
+        RegDeleteValueW(key.get(), kPendingRenames);
+        return;
+    }
+    RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(renames.data.data()),
+                   static_cast<DWORD>(renames.data.size() * sizeof(char16_t)));
+}
+
+std::optional<DWORD> ServiceState(const std::u16string& name) {
+    win32::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.valid()) {
+        return std::nullopt;
+    }
+    win32::UniqueService service(OpenServiceW(manager.get(), AsWide(name), SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status = {};
+    if (!service.valid() || !QueryServiceStatus(service.get(), &status)) {
+        return std::nullopt;
+    }
+    return status.dwCurrentState;
+}
+
+bool ProcessRunning(DWORD processId, const std::u16string& executableName) {
+    win32::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot.valid() && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == processId &&
+            ToLower(FromWide(entry.szExeFile)) == ToLower(executableName)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::u16string DecodeUtf16Le(const std::string& bytes) {
+    std::u16string text;
+    for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
+                                             (static_cast<unsigned char>(bytes[at + 1]) << 8)));
+    }
+    return text;
+}
+
+std::vector<std::u16string> SplitLines(const std::u16string& text) {
+    std::vector<std::u16string> lines;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(u"\r\n", start);
+        if (end == std::u16string::npos) {
+            lines.push_back(text.substr(start));
+            return lines;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+}
+
+RunOutputs::RunOutputs()
+    : desktop_(ShellFolder(CSIDL_DESKTOPDIRECTORY)),
+      backupRoot_(JoinPath(ShellFolder(CSIDL_PERSONAL), u"TidewellBackup")),
+      logsBefore_(ListNames(desktop_, u"Tidewell日志_*.txt")),
+      foldersBefore_(ListNames(backupRoot_, u"*")) {}
+
+RunOutputs::~RunOutputs() {
+    for (const std::u16string& log : newLogs()) {
+        DeleteFileW(AsWide(log));
+    }
+    for (const std::u16string& folder : newBackupFolders()) {
+        RemoveTree(folder);
+    }
+    if (foldersBefore_.empty()) {
+        RemoveDirectoryW(AsWide(backupRoot_));
+    }
+}
+
+std::vector<std::u16string> RunOutputs::newLogs() const {
+    std::vector<std::u16string> paths;
+    for (const std::u16string& name : ListNames(desktop_, u"Tidewell日志_*.txt")) {
+        if (logsBefore_.count(name) == 0) {
+            paths.push_back(JoinPath(desktop_, name));
+        }
+    }
+    return paths;
+}
+
+std::vector<std::u16string> RunOutputs::newBackupFolders() const {
+    std::vector<std::u16string> paths;
+    for (const std::u16string& name : ListNames(backupRoot_, u"*")) {
+        if (foldersBefore_.count(name) == 0) {
+            paths.push_back(JoinPath(backupRoot_, name));
+        }
+    }
+    return paths;
+}
+
+RunLogFile ReadRunLog(const std::u16string& path) {
+    RunLogFile log;
+    const std::string bytes = ReadBytes(path);
+    log.hasBom = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (!log.hasBom) {
+        log.problem = "no UTF-8 byte-order mark";
+        return log;
+    }
+    const std::string utf8 = bytes.substr(3);
+    const std::u16string text = FromUtf8(utf8);
+    log.validUtf8 = ToUtf8(text) == utf8 && text.find(u'\xFFFD') == std::u16string::npos;
+    if (!log.validUtf8) {
+        log.problem = "not well-formed UTF-8";
+        return log;
+    }
+    const size_t first = text.find(u"\r\n");
+    const size_t second = first == std::u16string::npos ? first : text.find(u"\r\n", first + 2);
+    if (second == std::u16string::npos || text.compare(second, 4, u"\r\n\r\n") != 0) {
+        log.problem = "no title line, time line and empty line";
+        return log;
+    }
+    log.title = text.substr(0, first);
+    log.timeLine = text.substr(first + 2, second - first - 2);
+    log.body = text.substr(second + 4);
+    return log;
+}
+
+bool TimeLineMatchesName(const std::u16string& timeLine, const std::u16string& fileName) {
+    const std::u16string prefix = u"时间：";
+    if (timeLine.rfind(prefix, 0) != 0) {
+        return false;
+    }
+    // Y-M-D h:m:s, plain decimal without leading zeros.
+    std::vector<std::u16string> numbers(1);
+    const std::u16string separators = u"-- ::";
+    size_t next = 0;
+    for (char16_t unit : timeLine.substr(prefix.size())) {
+        if (next < separators.size() && unit == separators[next]) {
+            numbers.emplace_back();
+            ++next;
+        } else {
+            numbers.back().push_back(unit);
+        }
+    }
+    if (numbers.size() != 6) {
+        return false;
+    }
+    std::u16string stamp;
+    const int widths[] = {4, 2, 2, 2, 2, 2};
+    for (size_t i = 0; i < 6; ++i) {
+        const std::u16string& number = numbers[i];
+        if (!IsDigits(number) || (number.size() > 1 && number[0] == u'0') ||
+            number.size() > static_cast<size_t>(widths[i])) {
+            return false;
+        }
+        stamp += std::u16string(widths[i] - number.size(), u'0') + number;
+        if (i == 2) {
+            stamp += u"_";
+        }
+    }
+    return StampOf(fileName) == stamp;
+}
+
+RegExport ReadRegExport(const std::u16string& path) {
+    RegExport file;
+    const std::string bytes = ReadBytes(path);
+    file.hasBom = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                  static_cast<unsigned char>(bytes[1]) == 0xFE;
+    if (!file.hasBom) {
+        return file;
+    }
+    file.text = DecodeUtf16Le(bytes.substr(2));
+    const std::vector<std::u16string> lines = SplitLines(file.text);
+    file.header = lines.empty() ? std::u16string() : lines[0];
+    for (const std::u16string& line : lines) {
+        if (!line.empty() && line[0] == u'[') {
+            file.keyLine = line;
+            break;
+        }
+    }
+    return file;
+}
+
+} // namespace tidewell::e2e

@@ -1,0 +1,153 @@
+#pragma once
+
+// The machine around the program under test: seeding residues with tools/seeder, and reading
+// back what a run changed or left (files, registry branches in either view, services,
+// processes, the run log on the desktop and the backup folders under Documents).
+
+#include "platform/win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tidewell::e2e {
+
+using Fields = std::vector<std::u16string>;
+
+std::u16string Env(const char16_t* name);
+std::u16string ShellFolder(int csidl);
+
+// Serialises the tests that seed the shared prefix (the catalogue's Wine tests take it too).
+class SeedLock {
+public:
+    SeedLock();
+    ~SeedLock();
+    SeedLock(const SeedLock&) = delete;
+    SeedLock& operator=(const SeedLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    win32::UniqueKernelHandle mutex_;
+    bool held_ = false;
+};
+
+struct SeederRun {
+    DWORD exitCode = ~0u;
+    std::vector<Fields> manifest;
+    std::string failures; // empty when the run went well
+    // The manifest lines of one kind ("file", "process", "record" ...).
+    std::vector<Fields> lines(const char16_t* kind) const;
+};
+
+SeederRun RunSeeder(const std::u16string& arguments);
+
+// Seeds one product for the length of a test and clears it again at its end, however the test
+// ends.
+class SeededProduct {
+public:
+    explicit SeededProduct(const std::u16string& product);
+    ~SeededProduct();
+    SeededProduct(const SeededProduct&) = delete;
+    SeededProduct& operator=(const SeededProduct&) = delete;
+    const SeederRun& run() const { return run_; }
+
+private:
+    std::u16string product_;
+    SeederRun run_;
+};
+
+// Files.
+bool PathExists(const std::u16string& path);
+std::string ReadBytes(const std::u16string& path);
+// Names in a folder matching a pattern ("Tidewell日志_*.txt"), without "." and "..".
+std::set<std::u16string> ListNames(const std::u16string& folder, const std::u16string& pattern);
+// Every file and folder below a folder, as paths relative to it ("a", "a\b.txt").
+std::set<std::u16string> ListTree(const std::u16string& folder);
+void RemoveTree(const std::u16string& path);
+
+// Registry.
+struct RegistryPlace {
+    HKEY root = nullptr;
+    REGSAM view = 0;
+    std::u16string rootName; // HKCU or HKLM
+    std::u16string path;
+
+    // As reg.exe names it in an export: "HKEY_CURRENT_USER\Software\X".
+    std::u16string exportName() const;
+};
+// A registry item's location as the program shows it: "HKCU\Software\X [64位]".
+std::optional<RegistryPlace> ParseRegistryLocation(const std::u16string& location);
+bool KeyExists(const RegistryPlace& place);
+// Every key below a key, as paths relative to it; empty when the key is missing.
+std::set<std::u16string> ListKeys(HKEY root, REGSAM view, const std::u16string& path);
+// Creates the key when it is missing.
+bool WriteStringValue(HKEY root, REGSAM view, const std::u16string& path, const wchar_t* name,
+                      const std::u16string& value);
+
+// The files the system deletes at the next restart: PendingFileRenameOperations, as pairs of
+// "\??\path" and "" (delete). Restoring the value as read undoes what a test scheduled.
+struct PendingRenames {
+    bool present = false;
+    std::vector<char16_t> data; // the REG_MULTI_SZ as stored
+    std::vector<std::u16string> entries() const;
+};
+PendingRenames ReadPendingRenames();
+void RestorePendingRenames(const PendingRenames& renames);
+
+// Services and processes.
+// The service's current state (SERVICE_RUNNING ...), or nothing when it is not registered.
+std::optional<DWORD> ServiceState(const std::u16string& name);
+bool ProcessRunning(DWORD processId, const std::u16string& executableName);
+
+// Text.
+std::u16string DecodeUtf16Le(const std::string& bytes);
+std::vector<std::u16string> SplitLines(const std::u16string& text);
+
+// The log files and backup folders that appear while a test runs; removed again at its end.
+class RunOutputs {
+public:
+    RunOutputs();
+    ~RunOutputs();
+    RunOutputs(const RunOutputs&) = delete;
+    RunOutputs& operator=(const RunOutputs&) = delete;
+
+    std::u16string desktop() const { return desktop_; }
+    std::u16string backupRoot() const { return backupRoot_; }
+    std::vector<std::u16string> newLogs() const;          // full paths
+    std::vector<std::u16string> newBackupFolders() const; // full paths
+
+private:
+    std::u16string desktop_;
+    std::u16string backupRoot_;
+    std::set<std::u16string> logsBefore_;
+    std::set<std::u16string> foldersBefore_;
+};
+
+// A run log as WriteRunLog lays it out: BOM, title line, time line, empty line, body.
+struct RunLogFile {
+    bool hasBom = false;
+    bool validUtf8 = false;
+    std::u16string title;
+    std::u16string timeLine;
+    std::u16string body;
+    std::string problem; // empty when the layout is right
+};
+RunLogFile ReadRunLog(const std::u16string& path);
+// Whether "时间：Y-M-D h:m:s" names the same moment as the file name's "YYYYMMDD_hhmmss".
+bool TimeLineMatchesName(const std::u16string& timeLine, const std::u16string& fileName);
+
+// A .reg export as reg.exe writes it.
+struct RegExport {
+    bool hasBom = false;
+    std::u16string header;  // the first line
+    std::u16string keyLine; // the first "[...]" line
+    std::u16string text;
+};
+RegExport ReadRegExport(const std::u16string& path);
+
+} // namespace tidewell::e2e

@@ -1,0 +1,491 @@
+// One-click uninstall, end to end, on AutoCAD residues seeded in the prefix: five install
+// records, one of them written by Wine's own msiexec for a real package, the others with the
+// seeder's test uninstaller. Either one uninstaller fails (exit code 1603) and the program
+// stops without removing anything itself, or every uninstaller succeeds and the program
+// removes the product's exclusive residues while services, shared components and the shared
+// licensing process stay.
+
+#include "E2eSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <set>
+
+namespace tidewell::e2e {
+namespace {
+
+constexpr DWORD kScanTimeoutMs = 60000;
+constexpr DWORD kRunTimeoutMs = 240000;
+constexpr DWORD kBoxTimeoutMs = 10000;
+
+const std::u16string kUninstallList = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::u16string kPackageCode = u"{6C3E2F0A-5B1D-4E27-9A41-2024C0DE0804}";
+const std::u16string kAutoCadRecord = u"{28B89EEF-7101-0804-2102-CF3F3A09B77D}";
+const std::u16string kFeedbackRecord = u"{5783F2D7-D001-4E80-9C5A-1E5A7C2E3A10}";
+
+const std::u16string kConfirmation =
+    u"此操作只卸载检测到的 AutoCAD 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或共享"
+    u"许可的数据。\r\n\r\n检测到 5 个安装记录。是否继续？";
+
+std::u16string PackageCache() {
+    return JoinPath(Env(u"ProgramData"), u"Package Cache");
+}
+
+std::u16string UninstallerLogPath() {
+    return JoinPath(PackageCache(), u"test-uninstaller.log");
+}
+
+// "command line<TAB>-> exit code", one line per uninstaller run.
+std::vector<std::pair<std::u16string, std::u16string>> UninstallerRuns() {
+    std::vector<std::pair<std::u16string, std::u16string>> runs;
+    for (const std::u16string& line : SplitLines(FromUtf8(ReadBytes(UninstallerLogPath())))) {
+        const size_t tab = line.rfind(u"\t-> ");
+        if (tab != std::u16string::npos) {
+            runs.emplace_back(line.substr(0, tab), line.substr(tab + 4));
+        }
+    }
+    return runs;
+}
+
+// The files and registry branches that AutoCAD's residues live in, entry by entry.
+using Snapshot = std::map<std::u16string, std::set<std::u16string>>;
+
+Snapshot TakeSnapshot() {
+    const std::u16string pf = Env(u"ProgramW6432");
+    const std::u16string pf86 = Env(u"ProgramFiles(x86)");
+    const std::u16string pd = Env(u"ProgramData");
+    const std::u16string temp = Env(u"TEMP");
+    const std::u16string folders[] = {
+        pf + u"\\Autodesk",
+        pf86 + u"\\Autodesk",
+        pf86 + u"\\Common Files\\Autodesk Shared",
+        pd + u"\\Autodesk",
+        ShellFolder(CSIDL_LOCAL_APPDATA) + u"\\Autodesk",
+        ShellFolder(CSIDL_APPDATA) + u"\\Autodesk",
+        temp + u"\\Autodesk_ODIS_Cache",
+        temp + u"\\AutoCAD 2024 Install.log",
+        temp + u"\\acad_2024_crash.dmp",
+        temp + u"\\my_acad_notes.txt",
+    };
+    Snapshot snapshot;
+    for (const std::u16string& folder : folders) {
+        std::set<std::u16string> entries = ListTree(folder);
+        if (PathExists(folder)) {
+            entries.insert(u".");
+        }
+        snapshot[folder] = entries;
+    }
+    struct Branch {
+        const char16_t* name;
+        HKEY root;
+        REGSAM view;
+        std::u16string path;
+    };
+    const Branch branches[] = {
+        {u"HKCU\\Software\\Autodesk", HKEY_CURRENT_USER, KEY_WOW64_64KEY, u"Software\\Autodesk"},
+        {u"HKLM64\\Software\\Autodesk", HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, u"Software\\Autodesk"},
+        {u"HKLM32\\Software\\Autodesk", HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, u"Software\\Autodesk"},
+        {u"HKCU\\Uninstall", HKEY_CURRENT_USER, KEY_WOW64_64KEY, kUninstallList},
+        {u"HKLM64\\Uninstall", HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kUninstallList},
+        {u"HKLM32\\Uninstall", HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kUninstallList},
+    };
+    for (const Branch& branch : branches) {
+        snapshot[branch.name] = ListKeys(branch.root, branch.view, branch.path);
+    }
+    return snapshot;
+}
+
+// "area | entry" for every entry of `from` that `to` lacks.
+std::set<std::u16string> Missing(const Snapshot& from, const Snapshot& to) {
+    std::set<std::u16string> missing;
+    for (const auto& area : from) {
+        const std::set<std::u16string>& other = to.at(area.first);
+        for (const std::u16string& entry : area.second) {
+            if (other.count(entry) == 0) {
+                missing.insert(area.first + u" | " + entry);
+            }
+        }
+    }
+    return missing;
+}
+
+std::string Dump(const std::set<std::u16string>& lines) {
+    std::string text;
+    for (const std::u16string& line : lines) {
+        text += U8(line) + "\n";
+    }
+    return text;
+}
+
+std::u16string LeafTitle(const TreeNode& leaf) {
+    return leaf.text.substr(0, leaf.text.rfind(u"  ["));
+}
+
+bool IsSharedCategory(const std::u16string& category) {
+    return category == u"共享组件" || category == u"共享安装组件" || category == u"共享许可组件";
+}
+
+// What the one-click run leaves alone: services, shared data, shared processes.
+bool KeptByOneClick(const TreeNode& leaf) {
+    const LeafKind kind = KindOf(leaf);
+    return kind == LeafKind::Service || IsSharedCategory(leaf.category) ||
+           (kind == LeafKind::Process && leaf.risk != u"安全项");
+}
+
+// The seeded AutoCAD, with the program running and the uninstaller log emptied.
+class OneClickE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        started_ = std::chrono::steady_clock::now();
+        ASSERT_TRUE(lock_.held());
+        seeded_ = std::make_unique<SeededProduct>(u"autocad");
+        ASSERT_EQ(seeded_->run().failures, "");
+        // The language pack came from Windows Installer, which recorded its own command.
+        const std::vector<Fields> packages = seeded_->run().lines(u"package");
+        ASSERT_EQ(packages.size(), 1u);
+        ASSERT_EQ(U8(packages[0][4]), U8(u"MsiExec.exe /I" + kPackageCode));
+        ASSERT_TRUE(KeyExists(
+            {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, u"HKLM", kUninstallList + u"\\" + kPackageCode}));
+        DeleteFileW(reinterpret_cast<const wchar_t*>(UninstallerLogPath().c_str()));
+        for (const Fields& process : seeded_->run().lines(u"process")) {
+            processes_[process[3]] = std::stoul(U8(process[2]));
+        }
+        ASSERT_EQ(processes_.size(), 3u);
+        seedSeconds_ = SecondsSince(started_);
+    }
+
+    void TearDown() override {
+        // What a run scheduled for the next restart would otherwise reach later tests.
+        RestorePendingRenames(pendingBefore_);
+        DeleteFileW(reinterpret_cast<const wchar_t*>(UninstallerLogPath().c_str()));
+        std::cout << "[ timing ] seed " << seedSeconds_ << " s, one-click run " << runSeconds_
+                  << " s, whole test " << SecondsSince(started_) << " s\n";
+    }
+
+    // The test uninstaller runs the program should cause, "command => exit code": one per
+    // record leaf that the seeder wrote (the package's record runs msiexec instead), with the
+    // quiet command where the record has one. `failing` replaces one record's command.
+    std::multiset<std::u16string> expectedRuns(const std::vector<TreeNode>& tree,
+                                               const std::u16string& failingRecord = {},
+                                               const std::u16string& failingCommand = {}) const {
+        std::multiset<std::u16string> runs;
+        for (const TreeNode& leaf : Leaves(tree)) {
+            if (leaf.category != u"安装记录（高风险）") {
+                continue;
+            }
+            const size_t end = leaf.location.rfind(u" [");
+            const size_t start = leaf.location.rfind(u'\\', end) + 1;
+            const std::u16string subkey = leaf.location.substr(start, end - start);
+            for (const Fields& record : seeded_->run().lines(u"record")) {
+                if (record[3] != subkey) {
+                    continue;
+                }
+                if (subkey == failingRecord) {
+                    runs.insert(failingCommand + u" => 1603");
+                } else {
+                    runs.insert((record[6].empty() ? record[7] : record[6]) + u" => 0");
+                }
+            }
+        }
+        return runs;
+    }
+
+    bool running(const char16_t* executable) const {
+        return ProcessRunning(processes_.at(executable), executable);
+    }
+
+    SeedLock lock_;
+    const PendingRenames pendingBefore_ = ReadPendingRenames();
+    std::unique_ptr<SeededProduct> seeded_;
+    std::map<std::u16string, DWORD> processes_; // executable name -> process id
+    std::chrono::steady_clock::time_point started_;
+    double seedSeconds_ = 0;
+    double runSeconds_ = 0;
+};
+
+TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
+    // The main product's uninstaller now fails, as a real one does with 1603, and removes
+    // nothing; the four other uninstallers still run and succeed.
+    const std::u16string uninstaller =
+        JoinPath(JoinPath(PackageCache(), kAutoCadRecord), u"test-uninstaller.exe");
+    const std::u16string failing =
+        u"\"" + uninstaller + u"\" --exit-code 1603 --log \"" + UninstallerLogPath() + u"\"";
+    ASSERT_TRUE(WriteStringValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY,
+                                 kUninstallList + u"\\" + kAutoCadRecord, L"QuietUninstallString",
+                                 failing));
+    RunOutputs outputs;
+    AppDriver app;
+    ASSERT_EQ(app.start(), "");
+    std::u16string last;
+    app.press(kScanButton);
+    ASSERT_TRUE(app.waitForStatus(
+        [](const std::u16string& text) { return StartsWith(text, u"扫描完成，共发现 "); },
+        kScanTimeoutMs, &last))
+        << U8(last);
+    const std::vector<TreeNode> tree = app.readTree(true);
+    ASSERT_FALSE(tree.empty());
+    const Snapshot before = TakeSnapshot();
+    const std::map<std::u16string, std::optional<DWORD>> services = {
+        {u"AdskLicensingService", ServiceState(u"AdskLicensingService")},
+        {u"GenuineService", ServiceState(u"GenuineService")}};
+
+    app.press(kOneClickButton);
+    std::optional<MessageBoxSeen> box = app.waitForMessageBox(kBoxTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(U8(box->title), "一键卸载并清理 AutoCAD");
+    EXPECT_EQ(U8(box->text), U8(kConfirmation));
+    EXPECT_TRUE(box->hasYesNo);
+    const auto runStarted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(app.answer(*box, IDYES));
+    EXPECT_TRUE(app.waitForStatusText(u"正在卸载 AutoCAD，请勿关闭程序...", kBoxTimeoutMs, &last))
+        << U8(last);
+    box = app.waitForMessageBox(kRunTimeoutMs);
+    ASSERT_TRUE(box.has_value()) << "status: " << U8(app.status());
+    runSeconds_ = SecondsSince(runStarted);
+
+    const std::vector<std::u16string> logs = outputs.newLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(U8(box->title), "卸载未完成");
+    EXPECT_EQ(U8(box->text),
+              U8(u"有 1 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" + logs[0]));
+    EXPECT_TRUE(box->hasOk);
+    EXPECT_EQ(U8(app.status()), "AutoCAD 卸载未全部成功，已停止残留清理");
+    EXPECT_EQ(app.progress(), 0);
+    ASSERT_TRUE(app.answer(*box, IDOK));
+
+    // The log: the product's own processes ended, every uninstaller with its exit code, then
+    // the stop note.
+    const RunLogFile log = ReadRunLog(logs[0]);
+    ASSERT_EQ(log.problem, "");
+    EXPECT_EQ(U8(log.title), "AutoCAD 一键卸载日志");
+    EXPECT_TRUE(TimeLineMatchesName(log.timeLine, logs[0].substr(logs[0].rfind(u'\\') + 1)))
+        << U8(log.timeLine);
+    std::u16string expectedBody;
+    size_t records = 0;
+    for (const TreeNode& leaf : Leaves(tree)) {
+        if (leaf.category == u"正在占用" && leaf.risk == u"安全项") {
+            expectedBody += u"[结束进程] " + LeafTitle(leaf) + u"：进程已结束\r\n";
+        }
+    }
+    for (const TreeNode& leaf : Leaves(tree)) {
+        if (leaf.category == u"安装记录（高风险）") {
+            const bool fails = leaf.location.find(kAutoCadRecord) != std::u16string::npos;
+            expectedBody += (fails ? u"[卸载失败] " : u"[卸载成功] ") + LeafTitle(leaf) +
+                            u"：退出代码 " + (fails ? u"1603" : u"0") + u"\r\n";
+            ++records;
+        }
+    }
+    EXPECT_EQ(records, 5u) << TreeDump(tree);
+    expectedBody += u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+    EXPECT_EQ(U8(log.body), U8(expectedBody));
+
+    // Each test uninstaller ran once per record with the command its record carries.
+    const std::multiset<std::u16string> expected = expectedRuns(tree, kAutoCadRecord, failing);
+    EXPECT_EQ(expected.size(), 4u);
+    std::multiset<std::u16string> runs;
+    for (const auto& run : UninstallerRuns()) {
+        runs.insert(run.first + u" => " + run.second);
+    }
+    EXPECT_EQ(runs, expected);
+    // msiexec removed the package: its record and its file.
+    EXPECT_FALSE(KeyExists(
+        {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, u"HKLM", kUninstallList + u"\\" + kPackageCode}));
+
+    // Nothing else changed: what is gone is exactly what the successful uninstallers took.
+    const Snapshot after = TakeSnapshot();
+    const std::u16string pf = Env(u"ProgramW6432") + u"\\Autodesk";
+    const std::u16string pf86 = Env(u"ProgramFiles(x86)") + u"\\Autodesk";
+    const std::set<std::u16string> takenByUninstallers = {
+        u"HKLM64\\Uninstall | " + kPackageCode,
+        u"HKLM32\\Uninstall | " + kFeedbackRecord,
+        u"HKCU\\Uninstall | AutoCADWebLauncher",
+        pf + u" | AutoCAD 2024\\zh-CN",
+        pf + u" | AutoCAD 2024\\zh-CN\\acadres.txt",
+        pf86 + u" | AutoCAD Performance Feedback Tool",
+        pf86 + u" | AutoCAD Performance Feedback Tool\\1.3.10",
+        pf86 + u" | AutoCAD Performance Feedback Tool\\1.3.10\\PFTool.dll",
+    };
+    EXPECT_EQ(Dump(Missing(before, after)), Dump(takenByUninstallers));
+    EXPECT_EQ(Dump(Missing(after, before)), "");
+    for (const auto& service : services) {
+        EXPECT_EQ(ServiceState(service.first), service.second) << U8(service.first);
+    }
+    EXPECT_FALSE(running(u"acad.exe"));
+    EXPECT_TRUE(running(u"AdskLicensingAgent.exe"));
+    EXPECT_TRUE(running(u"AcEventSync.exe"));
+    // No branch was exported: any backup folder of the run is empty.
+    for (const std::u16string& folder : outputs.newBackupFolders()) {
+        EXPECT_EQ(Dump(ListTree(folder)), "") << U8(folder);
+    }
+    // The tree is still the scan from before the run.
+    const std::vector<TreeNode> treeAfter = app.readTree(false);
+    ASSERT_EQ(treeAfter.size(), tree.size());
+    for (size_t i = 0; i < tree.size(); ++i) {
+        EXPECT_EQ(U8(treeAfter[i].text), U8(tree[i].text));
+        EXPECT_EQ(treeAfter[i].stateImage, tree[i].stateImage) << U8(tree[i].text);
+    }
+    EXPECT_EQ(app.stop(), 0u);
+}
+
+TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
+    RunOutputs outputs;
+    AppDriver app;
+    ASSERT_EQ(app.start(), "");
+    const std::map<std::u16string, std::optional<DWORD>> services = {
+        {u"AdskLicensingService", ServiceState(u"AdskLicensingService")},
+        {u"GenuineService", ServiceState(u"GenuineService")}};
+    ASSERT_EQ(services.at(u"AdskLicensingService"), std::optional<DWORD>(SERVICE_RUNNING));
+
+    // Without a scan the button scans first; the tree is there while the question is asked.
+    app.press(kOneClickButton);
+    std::optional<MessageBoxSeen> box = app.waitForMessageBox(kScanTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(U8(box->title), "一键卸载并清理 AutoCAD");
+    EXPECT_EQ(U8(box->text), U8(kConfirmation));
+    const std::vector<TreeNode> tree = app.readTree(true);
+    ASSERT_FALSE(tree.empty());
+    const std::vector<TreeNode> scanned = Leaves(tree);
+    EXPECT_EQ(U8(tree[0].text), U8(u"AutoCAD 扫描结果（" + Number(scanned.size()) + u" 个项目）"));
+    std::vector<TreeNode> kept;
+    for (const TreeNode& leaf : scanned) {
+        if (KeptByOneClick(leaf)) {
+            kept.push_back(leaf);
+        }
+    }
+
+    const auto runStarted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(app.answer(*box, IDYES));
+    box = app.waitForMessageBox(kRunTimeoutMs);
+    ASSERT_TRUE(box.has_value()) << "status: " << U8(app.status());
+    runSeconds_ = SecondsSince(runStarted);
+    const std::u16string summary = app.status();
+    const std::vector<std::u16string> logs = outputs.newLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(U8(box->title), "操作完成");
+    EXPECT_EQ(app.progress(), 100);
+    const MessageBoxSeen finalBox = *box;
+    ASSERT_TRUE(app.answer(*box, IDOK));
+
+    // Every uninstaller ran, silently, and succeeded; msiexec removed the package.
+    const std::multiset<std::u16string> expected = expectedRuns(tree);
+    EXPECT_EQ(expected.size(), 4u);
+    std::multiset<std::u16string> runs;
+    for (const auto& run : UninstallerRuns()) {
+        runs.insert(run.first + u" => " + run.second);
+    }
+    EXPECT_EQ(runs, expected);
+    // With /I instead of /X Windows Installer would repair the package, and without /qn it
+    // would wait for someone at its window: the record is gone only after a silent removal.
+    EXPECT_FALSE(KeyExists(
+        {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, u"HKLM", kUninstallList + u"\\" + kPackageCode}));
+    EXPECT_FALSE(PathExists(Env(u"ProgramW6432") + u"\\Autodesk\\AutoCAD 2024\\zh-CN"));
+
+    // The log: ended processes, uninstallers, then one entry per cleaned item and the backup.
+    const RunLogFile log = ReadRunLog(logs[0]);
+    ASSERT_EQ(log.problem, "");
+    EXPECT_EQ(U8(log.title), "AutoCAD 一键卸载并清理日志");
+    std::u16string expectedHead;
+    for (const TreeNode& leaf : scanned) {
+        if (leaf.category == u"正在占用" && leaf.risk == u"安全项") {
+            expectedHead += u"[结束进程] " + LeafTitle(leaf) + u"：进程已结束\r\n";
+        }
+    }
+    for (const TreeNode& leaf : scanned) {
+        if (leaf.category == u"安装记录（高风险）") {
+            expectedHead += u"[卸载成功] " + LeafTitle(leaf) + u"：退出代码 0\r\n";
+        }
+    }
+    ASSERT_TRUE(StartsWith(log.body, expectedHead)) << U8(log.body);
+    std::vector<LogEntry> entries;
+    std::u16string backupFolder;
+    std::string problem;
+    ASSERT_TRUE(
+        ParseCleanEntries(log.body.substr(expectedHead.size()), entries, backupFolder, problem))
+        << problem << "\n"
+        << U8(log.body);
+    ASSERT_FALSE(entries.empty());
+    // The seeder's AcEventSync.exe, named like no product process, keeps running from inside
+    // the AutoCAD 2024 folder: that folder goes at the next restart.
+    const std::vector<std::u16string> pending = ReadPendingRenames().entries();
+    const auto scheduled = [&](const std::u16string& path) {
+        for (const std::u16string& entry : pending) {
+            if (StartsWith(entry, u"\\??\\" + path + u"\\") || entry == u"\\??\\" + path) {
+                return true;
+            }
+        }
+        return false;
+    };
+    size_t succeeded = 0;
+    bool restart = false;
+    std::set<std::u16string> waitingForRestart;
+    std::map<std::u16string, int> exportsExpected;
+    for (const LogEntry& entry : entries) {
+        SCOPED_TRACE(U8(entry.location));
+        EXPECT_EQ(U8(entry.outcome), "清理成功") << U8(entry.message);
+        succeeded += entry.outcome == u"清理成功" ? 1 : 0;
+        const std::optional<RegistryPlace> place = ParseRegistryLocation(entry.location);
+        if (place && entry.message == u"注册表已备份并删除") {
+            ++exportsExpected[u"[" + place->exportName() + u"]"];
+        }
+        if (entry.message == u"部分内容将在重启后删除" || entry.message == u"文件将在重启后删除") {
+            restart = true;
+            waitingForRestart.insert(entry.location);
+            EXPECT_TRUE(scheduled(entry.location));
+        } else if (place) {
+            EXPECT_FALSE(KeyExists(*place));
+        } else if (entry.location.size() > 1 && entry.location[1] == u':') {
+            EXPECT_FALSE(PathExists(entry.location));
+        }
+    }
+    EXPECT_EQ(U8(summary), U8(u"一键卸载并清理完成：清理成功 " + Number(succeeded) + u"，失败 " +
+                              Number(entries.size() - succeeded)));
+    EXPECT_EQ(U8(finalBox.text),
+              U8(summary + (restart ? u"\r\n部分操作需要重启 Windows 后完成。" : u"") +
+                 u"\r\n\r\n日志已保存到桌面：\r\n" + logs[0]));
+    EXPECT_EQ(Dump(waitingForRestart),
+              U8(Env(u"ProgramW6432") + u"\\Autodesk\\AutoCAD 2024") + "\n");
+    ASSERT_FALSE(backupFolder.empty());
+    std::map<std::u16string, int> exportsFound;
+    for (const std::u16string& name : ListNames(backupFolder, u"*.reg")) {
+        const RegExport file = ReadRegExport(JoinPath(backupFolder, name));
+        EXPECT_TRUE(file.hasBom) << U8(name);
+        EXPECT_EQ(U8(file.header), "Windows Registry Editor Version 5.00");
+        ++exportsFound[file.keyLine];
+    }
+    EXPECT_FALSE(exportsExpected.empty());
+    EXPECT_EQ(exportsFound, exportsExpected);
+
+    // Exclusive residues are gone; services, shared data and the shared process are not.
+    for (const TreeNode& leaf : scanned) {
+        if (KeptByOneClick(leaf)) {
+            EXPECT_TRUE(ResidueExists(leaf)) << "removed: " << U8(leaf.location);
+        } else if (waitingForRestart.count(leaf.location) == 0) {
+            EXPECT_FALSE(ResidueExists(leaf)) << "left: " << U8(leaf.location);
+        }
+    }
+    for (const auto& service : services) {
+        EXPECT_EQ(ServiceState(service.first), service.second) << U8(service.first);
+    }
+    EXPECT_FALSE(running(u"acad.exe"));
+    EXPECT_TRUE(running(u"AdskLicensingAgent.exe"));
+    EXPECT_TRUE(running(u"AcEventSync.exe")); // named like no product process
+
+    // The tree shows the scan after the removal: only what the run keeps.
+    const std::vector<TreeNode> after = app.readTree(true);
+    std::multiset<std::u16string> left;
+    for (const TreeNode& leaf : Leaves(after)) {
+        left.insert(leaf.location);
+    }
+    std::multiset<std::u16string> expectedLeft(waitingForRestart.begin(), waitingForRestart.end());
+    for (const TreeNode& leaf : kept) {
+        expectedLeft.insert(leaf.location);
+    }
+    EXPECT_EQ(left, expectedLeft) << TreeDump(after);
+    EXPECT_EQ(app.stop(), 0u);
+}
+
+} // namespace
+} // namespace tidewell::e2e
