@@ -6,6 +6,8 @@
 //                                                "switched" (a product tab was picked) or
 //                                                "scanned" (a scan has finished)
 //   tidewell-probe.exe status                    the status line now
+//   tidewell-probe.exe centre ID                 "X Y": the middle of the control with that id
+//   tidewell-probe.exe tab-centre N              "X Y": the middle of product tab N (0 to 2)
 //   tidewell-probe.exe close                     asks the window to close
 //
 // Output is UTF-8. Exit code 0 on success, 1 when the window or the text did not come in time,
@@ -18,6 +20,11 @@
 namespace {
 
 constexpr int kStatusId = 106;
+constexpr int kProductTabsId = 107;
+// The product tabs have a fixed size; the first starts two pixels inside the control.
+constexpr int kTabWidth = 138;
+constexpr int kTabHeight = 29;
+constexpr int kTabInset = 2;
 
 void Print(const std::wstring& text) {
     std::wstring line = text + L"\n";
@@ -119,11 +126,30 @@ int wmain(int argc, wchar_t** argv) {
         Print(StatusText(window));
         return 0;
     }
+    if ((command == L"centre" || command == L"tab-centre") && argc == 3) {
+        const HWND window = MainWindow();
+        const int number = _wtoi(argv[2]);
+        const HWND control =
+            window == nullptr ? nullptr
+                              : GetDlgItem(window, command == L"centre" ? number : kProductTabsId);
+        if (control == nullptr) {
+            return 1;
+        }
+        RECT rect;
+        GetWindowRect(control, &rect);
+        POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        if (command == L"tab-centre") {
+            centre = {rect.left + kTabInset + kTabWidth * number + kTabWidth / 2,
+                      rect.top + kTabInset + kTabHeight / 2};
+        }
+        Print(std::to_wstring(centre.x) + L" " + std::to_wstring(centre.y));
+        return 0;
+    }
     if (command == L"close" && argc == 2) {
         const HWND window = MainWindow();
         return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
     }
     Print(L"usage: tidewell-probe.exe wait-window SECONDS | wait-status SECONDS switched|scanned | "
-          L"status | close");
+          L"status | centre ID | tab-centre N | close");
     return 2;
 }
