@@ -88,6 +88,20 @@ UINT IconStyle(NoticeIcon icon) {
 // Reads one value into exactly as many bytes as it holds.
 RegistryValue ReadValue(HKEY key, const std::u16string& name) {
     RegistryValue value;
+    // Most values fit a small buffer: one call then, instead of sizing first.
+    BYTE small[512];
+    DWORD smallType = 0;
+    DWORD smallSize = sizeof(small);
+    const LONG first = RegQueryValueExW(key, AsWide(name), nullptr, &smallType, small, &smallSize);
+    if (first == ERROR_SUCCESS) {
+        value.type = smallType;
+        value.data.assign(small, small + smallSize);
+        return value;
+    }
+    if (first != ERROR_MORE_DATA) {
+        value.error = static_cast<uint32_t>(first);
+        return value;
+    }
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         DWORD type = 0;
         DWORD size = 0;
