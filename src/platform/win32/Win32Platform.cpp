@@ -89,13 +89,14 @@ UINT IconStyle(NoticeIcon icon) {
 RegistryValue ReadValue(HKEY key, const std::u16string& name) {
     RegistryValue value;
     // Most values fit a small buffer: one call then, instead of sizing first.
-    BYTE small[512];
-    DWORD smallType = 0;
-    DWORD smallSize = sizeof(small);
-    const LONG first = RegQueryValueExW(key, AsWide(name), nullptr, &smallType, small, &smallSize);
+    BYTE firstBuffer[512];
+    DWORD firstType = 0;
+    DWORD firstSize = sizeof(firstBuffer);
+    const LONG first =
+        RegQueryValueExW(key, AsWide(name), nullptr, &firstType, firstBuffer, &firstSize);
     if (first == ERROR_SUCCESS) {
-        value.type = smallType;
-        value.data.assign(small, small + smallSize);
+        value.type = firstType;
+        value.data.assign(firstBuffer, firstBuffer + firstSize);
         return value;
     }
     if (first != ERROR_MORE_DATA) {
