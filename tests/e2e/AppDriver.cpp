@@ -325,16 +325,11 @@ std::vector<TreeNode> AppDriver::readTree(bool withLocations) {
             return {};
         }
         node.leaf = link != 0;
-        if (node.depth >= 1) {
-            size_t category = nodes.size();
-            for (size_t at = next.parent; at != SIZE_MAX; at = nodes[at].parent) {
-                category = at;
-                if (nodes[at].depth == 1) {
-                    break;
-                }
-            }
-            const std::u16string& categoryText = node.depth == 1 ? node.text : nodes[category].text;
-            node.category = categoryText.substr(0, categoryText.rfind(u'（'));
+        // A category's text ends with its count: "临时文件（2 个项目）".
+        if (node.depth == 1) {
+            node.category = node.text.substr(0, node.text.rfind(u'（'));
+        } else if (node.depth > 1) {
+            node.category = nodes[next.parent].category;
         }
         const size_t index = nodes.size();
         nodes.push_back(node);

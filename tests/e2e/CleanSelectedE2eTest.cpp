@@ -220,7 +220,7 @@ TEST(CleanSelectedE2eTest, RemovesCheckedItemsWithBackupsLogAndFreshScan) {
 
     // The log: header, one entry per checked leaf in tree order, the backup line.
     const RunLogFile log = ReadRunLog(logs[0]);
-    ASSERT_EQ(log.problem, "") << logs.size();
+    ASSERT_EQ(log.problem, "") << U8(logs[0]);
     EXPECT_EQ(U8(log.title), "SolidWorks 残留清理日志");
     EXPECT_TRUE(TimeLineMatchesName(log.timeLine, logs[0].substr(logs[0].rfind(u'\\') + 1)))
         << U8(log.timeLine) << " / " << U8(logs[0]);
