@@ -112,16 +112,18 @@ void ScanCollector::scanRegistry() {
 }
 
 void ScanCollector::scanUninstallRecords(RegistryRoot root, RegistryView view) {
-    const SubkeyListing listing = platform.listSubkeys(root, view, kUninstallList);
-    if (listing.error != 0) {
-        return;
-    }
     const ProductKind rows = RowProduct(product);
     const std::vector<std::u16string> valueNames{u"DisplayName", u"DisplayVersion",
                                                  u"QuietUninstallString", u"UninstallString"};
-    for (const std::u16string& name : listing.names) {
-        const std::u16string path = std::u16string(kUninstallList) + u"\\" + name;
-        const RegistryValues values = platform.readValues(root, view, path, valueNames);
+    // Each record is opened under the open uninstall list and read there.
+    const SubkeyValuesListing listing =
+        platform.readSubkeyValues(root, view, kUninstallList, valueNames);
+    if (listing.error != 0) {
+        return;
+    }
+    for (const SubkeyValues& subkey : listing.subkeys) {
+        const std::u16string path = std::u16string(kUninstallList) + u"\\" + subkey.name;
+        const RegistryValues& values = subkey.values;
         if (values.error != 0 || values.values.size() != valueNames.size()) {
             continue;
         }

@@ -59,6 +59,16 @@ struct RegistryValues {
     std::vector<RegistryValue> values; // one per requested name, in request order
 };
 
+struct SubkeyValues {
+    std::u16string name;
+    RegistryValues values; // error: the subkey did not open
+};
+
+struct SubkeyValuesListing {
+    uint32_t error = 0;                // 0 when the key could be opened
+    std::vector<SubkeyValues> subkeys; // enumeration order
+};
+
 struct ProcessEntry {
     uint32_t id = 0;
     std::u16string executableName; // file name only, in the letter case the system reports
@@ -160,6 +170,21 @@ public:
     virtual RegistryValues readValues(RegistryRoot root, RegistryView view,
                                       const std::u16string& path,
                                       const std::vector<std::u16string>& names) = 0;
+    // The named values of every subkey of the key, as listSubkeys and readValues of each subkey
+    // give them. An implementation may open each subkey under the open key instead of by its
+    // whole path, which costs less in the 32-bit view.
+    virtual SubkeyValuesListing readSubkeyValues(RegistryRoot root, RegistryView view,
+                                                 const std::u16string& path,
+                                                 const std::vector<std::u16string>& names) {
+        SubkeyValuesListing result;
+        SubkeyListing listing = listSubkeys(root, view, path);
+        result.error = listing.error;
+        for (std::u16string& name : listing.names) {
+            RegistryValues values = readValues(root, view, path + u"\\" + name, names);
+            result.subkeys.push_back({std::move(name), std::move(values)});
+        }
+        return result;
+    }
     // Opens parentPath (empty: the root itself) for deletion and deletes its subkey leaf with
     // everything below it. Returns the open's code, or else the deletion's.
     virtual uint32_t deleteTree(RegistryRoot root, RegistryView view,

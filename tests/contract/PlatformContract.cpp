@@ -308,6 +308,52 @@ TEST_P(PlatformContract, ReadValuesGivesTypesAndTheStoredBytes) {
     EXPECT_TRUE(missing.values.empty());
 }
 
+TEST_P(PlatformContract, SubkeyValuesAreWhatListingAndReadingEachSubkeyGive) {
+    std::vector<RegistryView> views = {k64};
+    if (platform().runsOn64BitWindows()) {
+        views.push_back(k32);
+    }
+    const std::u16string records = scratchKey(u"Records");
+    // Longer than any small first read buffer.
+    const std::vector<uint8_t> longText = Utf16Bytes(std::u16string(1500, u'x') + u'\0');
+    for (RegistryView view : views) {
+        const std::u16string own = view == k64 ? u"Only64" : u"Only32";
+        preparer->makeKey(kMachine, view, records + u"\\Empty");
+        preparer->setValue(kMachine, view, records + u"\\" + own, u"DisplayName", codes::kRegSz,
+                           Utf16Bytes(own + u'\0'));
+        preparer->setValue(kMachine, view, records + u"\\Long", u"UninstallString", codes::kRegSz,
+                           longText);
+    }
+
+    const std::vector<std::u16string> names = {u"DisplayName", u"UninstallString"};
+    for (RegistryView view : views) {
+        SCOPED_TRACE(view == k64 ? "64" : "32");
+        const SubkeyValuesListing all = platform().readSubkeyValues(kMachine, view, records, names);
+        const SubkeyListing listing = platform().listSubkeys(kMachine, view, records);
+        ASSERT_EQ(all.error, kSuccess);
+        ASSERT_EQ(all.subkeys.size(), 3u);
+        ASSERT_EQ(all.subkeys.size(), listing.names.size());
+        for (size_t i = 0; i < all.subkeys.size(); ++i) {
+            const SubkeyValues& subkey = all.subkeys[i];
+            SCOPED_TRACE(Narrow(subkey.name));
+            EXPECT_EQ(subkey.name, listing.names[i]);
+            const RegistryValues one =
+                platform().readValues(kMachine, view, records + u"\\" + subkey.name, names);
+            EXPECT_EQ(subkey.values.error, one.error);
+            ASSERT_EQ(subkey.values.values.size(), one.values.size());
+            for (size_t v = 0; v < one.values.size(); ++v) {
+                EXPECT_EQ(subkey.values.values[v].error, one.values[v].error);
+                EXPECT_EQ(subkey.values.values[v].type, one.values[v].type);
+                EXPECT_EQ(subkey.values.values[v].data, one.values[v].data);
+            }
+        }
+        EXPECT_EQ(all.subkeys[1].values.values[1].data, longText);
+        EXPECT_EQ(all.subkeys[0].values.values[0].error, kFileNotFound);
+    }
+    EXPECT_EQ(platform().readSubkeyValues(kUser, k64, scratchKey(u"Missing"), names).error,
+              kFileNotFound);
+}
+
 TEST_P(PlatformContract, CreateDirectoryTellsExistingAndMissingParents) {
     preparer->makeFile(scratch(u"taken"), "x");
     const struct {

@@ -384,6 +384,50 @@ RegistryValues Win32Platform::readValues(RegistryRoot root, RegistryView view,
     return result;
 }
 
+SubkeyValuesListing Win32Platform::readSubkeyValues(RegistryRoot root, RegistryView view,
+                                                    const std::u16string& path,
+                                                    const std::vector<std::u16string>& names) {
+    SubkeyValuesListing listing;
+    UniqueKey key;
+    const LONG status = OpenKey(root, view, path, KEY_READ, key);
+    if (status != ERROR_SUCCESS) {
+        listing.error = static_cast<uint32_t>(status);
+        return listing;
+    }
+    constexpr DWORD kNameUnits = 512; // names longer than this are passed over
+    wchar_t name[kNameUnits];
+    DWORD failuresInARow = 0;
+    for (DWORD index = 0; failuresInARow < kMaxConsecutiveEnumFailures; ++index) {
+        DWORD length = kNameUnits;
+        const LONG result =
+            RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS) {
+            ++failuresInARow;
+            continue;
+        }
+        failuresInARow = 0;
+        SubkeyValues subkey;
+        subkey.name = FromWide(name, length);
+        // Under the open key: a whole path in the 32-bit view costs Wine one open per level.
+        UniqueKey child;
+        const LONG opened =
+            RegOpenKeyExW(key.get(), name, 0, KEY_READ | ViewFlag(view), child.receive());
+        if (opened != ERROR_SUCCESS) {
+            subkey.values.error = static_cast<uint32_t>(opened);
+        } else {
+            subkey.values.values.reserve(names.size());
+            for (const auto& valueName : names) {
+                subkey.values.values.push_back(ReadValue(child.get(), valueName));
+            }
+        }
+        listing.subkeys.push_back(std::move(subkey));
+    }
+    return listing;
+}
+
 uint32_t Win32Platform::deleteTree(RegistryRoot root, RegistryView view,
                                    const std::u16string& parentPath, const std::u16string& leaf) {
     UniqueKey parent;

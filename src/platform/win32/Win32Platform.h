@@ -49,6 +49,9 @@ public:
                               const std::u16string& path) override;
     RegistryValues readValues(RegistryRoot root, RegistryView view, const std::u16string& path,
                               const std::vector<std::u16string>& names) override;
+    SubkeyValuesListing readSubkeyValues(RegistryRoot root, RegistryView view,
+                                         const std::u16string& path,
+                                         const std::vector<std::u16string>& names) override;
     uint32_t deleteTree(RegistryRoot root, RegistryView view, const std::u16string& parentPath,
                         const std::u16string& leaf) override;
 
