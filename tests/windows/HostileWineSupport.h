@@ -1,0 +1,587 @@
+#pragma once
+
+// Helpers of the hostile-input tests on the real system: seeding through the long-path form so
+// that names Windows would otherwise normalise (trailing dots and blanks) and paths past 260
+// units are kept as written; registry values stored byte for byte; links and their removal
+// through the Linux side where Wine cannot make or undo them from Win32; snapshots of every
+// place a run could reach; readers for the run log and the registry backups.
+#include "../native/FakeWorkflowWindow.h"
+#include "RemovalWin32Support.h"
+
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32Platform.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tidewell::hostile {
+
+using removaltest::Narrow;
+using removaltest::WaitFor;
+using win32::AsWide;
+using win32::FromWide;
+
+// --- Files ---------------------------------------------------------------------------------------
+
+// The long-path form, which the system takes verbatim.
+inline std::u16string Verbatim(const std::u16string& path) {
+    return u"\\\\?\\" + path;
+}
+
+inline DWORD VerbatimAttributes(const std::u16string& path) {
+    return GetFileAttributesW(AsWide(Verbatim(path)));
+}
+
+inline bool ExistsVerbatim(const std::u16string& path) {
+    return VerbatimAttributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline bool IsLink(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+inline void MakeFolder(const std::u16string& path) {
+    if (!CreateDirectoryW(AsWide(Verbatim(path)), nullptr)) {
+        const DWORD error = GetLastError();
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << Narrow(path);
+    }
+}
+
+// Creates the folder and every missing folder above it.
+inline void MakeFolders(const std::u16string& path) {
+    for (size_t at = path.find(u'\\', 3); at != std::u16string::npos;
+         at = path.find(u'\\', at + 1)) {
+        CreateDirectoryW(AsWide(Verbatim(path.substr(0, at))), nullptr);
+    }
+    MakeFolder(path);
+}
+
+inline void PutFile(const std::u16string& path, const std::string& contents = "hostile") {
+    win32::UniqueFile file(CreateFileW(AsWide(Verbatim(path)), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.valid()) << Narrow(path) << ": " << GetLastError();
+    DWORD written = 0;
+    WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+}
+
+inline std::string ReadWhole(const std::u16string& path) {
+    return removaltest::ReadBytes(Verbatim(path));
+}
+
+// The names of a folder's entries, "." and ".." left out.
+inline std::vector<std::pair<std::u16string, DWORD>> ListFolder(const std::u16string& folder) {
+    std::vector<std::pair<std::u16string, DWORD>> entries;
+    WIN32_FIND_DATAW data;
+    win32::UniqueFind find(FindFirstFileW(AsWide(Verbatim(folder) + u"\\*"), &data));
+    if (!find.valid()) {
+        return entries;
+    }
+    do {
+        const std::u16string name = FromWide(data.cFileName);
+        if (name != u"." && name != u"..") {
+            entries.push_back({name, data.dwFileAttributes});
+        }
+    } while (FindNextFileW(find.get(), &data));
+    return entries;
+}
+
+// --- The Linux side --------------------------------------------------------------------------
+
+// The Unix path of a Windows path, as UTF-8; empty when Wine cannot tell.
+inline std::string UnixName(const std::u16string& path) {
+    using UnixNameFunction = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixNameFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) {
+        return {};
+    }
+    char* name = unixName(AsWide(path));
+    if (name == nullptr) {
+        return {};
+    }
+    std::string text = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+// Starts a Linux program with Unix paths as its arguments. Wine hands it over to the system and
+// reports it ended at once, so callers poll for its effect.
+inline bool StartUnixProgram(const std::u16string& program, const std::vector<std::string>& args) {
+    std::u16string command = u"Z:\\bin\\" + program;
+    for (const std::string& arg : args) {
+        command += u" \"" + FromUtf8(arg) + u"\"";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, win32::AsWritableWide(command), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    WaitForSingleObject(info.hProcess, 10000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
+inline std::string UnixNameOf(const std::u16string& path) {
+    const size_t separator = path.rfind(u'\\');
+    const std::string parent = UnixName(path.substr(0, separator));
+    return parent.empty() ? parent : parent + "/" + ToUtf8(path.substr(separator + 1));
+}
+
+// A directory link at `link` to `target`: Wine 8 cannot make one from the Windows side, but
+// shows a Linux symbolic link to a directory as a directory reparse point.
+inline bool MakeDirectoryLink(const std::u16string& link, const std::u16string& target) {
+    const std::string from = UnixName(target);
+    const std::string to = UnixNameOf(link);
+    if (from.empty() || to.empty() || !StartUnixProgram(u"ln", {"-s", from, to})) {
+        return false;
+    }
+    return WaitFor([&] { return IsLink(VerbatimAttributes(link)); });
+}
+
+// Removes a path with everything below it without following links. Links go through the Linux
+// side (RemoveDirectoryW refuses a link whose target has content under Wine); everything else
+// through the long-path form, which reaches names with trailing dots and deep entries.
+inline void Erase(const std::u16string& path) {
+    const DWORD attributes = VerbatimAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if (IsLink(attributes)) {
+        const std::string unix = UnixNameOf(path);
+        if (!unix.empty() && StartUnixProgram(u"rm", {"-f", unix})) {
+            WaitFor([&] { return !ExistsVerbatim(path); });
+        }
+        return;
+    }
+    SetFileAttributesW(AsWide(Verbatim(path)), FILE_ATTRIBUTE_NORMAL);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW(AsWide(Verbatim(path)));
+        return;
+    }
+    for (const auto& entry : ListFolder(path)) {
+        Erase(path + u"\\" + entry.first);
+    }
+    RemoveDirectoryW(AsWide(Verbatim(path)));
+}
+
+// --- Registry --------------------------------------------------------------------------------
+
+struct Key {
+    HKEY root;
+    REGSAM view; // KEY_WOW64_64KEY or KEY_WOW64_32KEY
+    std::u16string path;
+};
+
+inline LONG CreateKey(const Key& key) {
+    HKEY handle = nullptr;
+    const LONG status = RegCreateKeyExW(key.root, AsWide(key.path), 0, nullptr, 0,
+                                        KEY_ALL_ACCESS | key.view, nullptr, &handle, nullptr);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(handle);
+    }
+    return status;
+}
+
+inline bool KeyExists(const Key& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_READ | key.view, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+// Stores `size` bytes of `bytes` as the value; the bytes after them stay in the source buffer,
+// so that nothing zero follows the data there (Wine adds a terminator to string data when the
+// unit after it happens to be zero).
+inline LONG SetRawValue(const Key& key, const std::u16string& name, DWORD type,
+                        const std::vector<uint8_t>& bytes, size_t size) {
+    HKEY handle = nullptr;
+    LONG status = RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_SET_VALUE | key.view, &handle);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = RegSetValueExW(handle, AsWide(name), 0, type, bytes.data(), static_cast<DWORD>(size));
+    RegCloseKey(handle);
+    return status;
+}
+
+// The value's stored size in bytes, or nothing.
+inline std::optional<DWORD> StoredSize(const Key& key, const std::u16string& name) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_READ | key.view, &handle) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    DWORD size = 0;
+    const LONG status = RegQueryValueExW(handle, AsWide(name), nullptr, nullptr, nullptr, &size);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS ? std::optional<DWORD>(size) : std::nullopt;
+}
+
+// UTF-16 bytes of the text, then `padding` (what follows the data in the source buffer).
+inline std::vector<uint8_t> TextBytes(const std::u16string& text, const std::string& padding) {
+    std::vector<uint8_t> bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    bytes.insert(bytes.end(), padding.begin(), padding.end());
+    return bytes;
+}
+
+inline LONG SetText(const Key& key, const std::u16string& name, const std::u16string& text) {
+    const std::vector<uint8_t> bytes = TextBytes(text + u'\0', {});
+    return SetRawValue(key, name, REG_SZ, bytes, bytes.size());
+}
+
+inline void DeleteKey(const Key& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_ALL_ACCESS | key.view, &handle) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeW(handle, nullptr);
+        RegCloseKey(handle);
+    }
+    RegDeleteKeyExW(key.root, AsWide(key.path), key.view, 0);
+}
+
+// --- Snapshots -------------------------------------------------------------------------------
+
+// Folded full paths of files, folders and keys.
+using Snapshot = std::set<std::u16string>;
+
+// Every entry below the folder, reached verbatim; links are recorded, never entered.
+inline void AddFiles(Snapshot& snapshot, const std::u16string& folder, bool recursive = true) {
+    for (const auto& entry : ListFolder(folder)) {
+        const std::u16string path = folder + u"\\" + entry.first;
+        snapshot.insert(ToLower(path));
+        if (recursive && (entry.second & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(entry.second)) {
+            AddFiles(snapshot, path);
+        }
+    }
+}
+
+// "hkcu\software\...", "hklm64\software\...", "hklm32\software\..."; the class registrations are
+// left out (nothing of a run reaches them, and they are most of the hive).
+inline void AddKeys(Snapshot& snapshot, HKEY root, REGSAM view, const std::u16string& path,
+                    const std::u16string& label) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, AsWide(path), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<std::u16string> names;
+    // Some keys (the performance texts) fail every index and never say there are no more.
+    int failuresInARow = 0;
+    for (DWORD index = 0; failuresInARow < 16; ++index) {
+        wchar_t name[512];
+        DWORD length = 512;
+        const LONG status =
+            RegEnumKeyExW(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        failuresInARow = status == ERROR_SUCCESS ? 0 : failuresInARow + 1;
+        if (status == ERROR_SUCCESS) {
+            names.push_back(FromWide(name, length));
+        }
+    }
+    RegCloseKey(handle);
+    for (const auto& name : names) {
+        const std::u16string lower = ToLower(name);
+        if (path == u"Software" && (lower == u"classes" || lower == u"wow6432node")) {
+            continue;
+        }
+        const std::u16string child = path + u"\\" + name;
+        snapshot.insert(ToLower(label + u"\\" + child));
+        AddKeys(snapshot, root, view, child, label);
+    }
+}
+
+inline Snapshot RegistrySnapshot() {
+    Snapshot snapshot;
+    AddKeys(snapshot, HKEY_CURRENT_USER, KEY_WOW64_64KEY, u"Software", u"HKCU");
+    AddKeys(snapshot, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, u"Software", u"HKLM64");
+    AddKeys(snapshot, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, u"Software", u"HKLM32");
+    return snapshot;
+}
+
+inline std::vector<std::u16string> Vanished(const Snapshot& before, const Snapshot& after) {
+    std::vector<std::u16string> gone;
+    for (const auto& path : before) {
+        if (after.count(path) == 0) {
+            gone.push_back(path);
+        }
+    }
+    return gone;
+}
+
+// Both folded: whether `path` is `top` or lies below it.
+inline bool Within(const std::u16string& path, const std::u16string& top) {
+    return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
+                           (top.back() == u'\\' || path[top.size()] == u'\\'));
+}
+
+// The snapshot label of a registry item's key.
+inline std::u16string KeyLabel(RegistryRoot root, RegistryView view) {
+    if (root == RegistryRoot::CurrentUser) {
+        return u"HKCU";
+    }
+    return view == RegistryView::Bits64 ? u"HKLM64" : u"HKLM32";
+}
+
+// --- The run log and the backups -------------------------------------------------------------
+
+struct LogEntry {
+    bool success = false;
+    std::u16string title;
+    std::u16string location;
+    std::u16string message;
+};
+
+struct RunLogText {
+    bool found = false;
+    std::u16string title;
+    std::vector<std::u16string> processLines;
+    std::vector<std::u16string> uninstallLines;
+    std::vector<LogEntry> entries;
+    std::u16string backupFolder;
+    std::vector<std::u16string> stray; // lines that fit no shape
+};
+
+inline bool TakePrefix(const std::u16string& line, const std::u16string& prefix,
+                       std::u16string& rest) {
+    if (line.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    rest = line.substr(prefix.size());
+    return true;
+}
+
+// Reads a run log: the title, the time line and an empty line, then the body. Item entries are
+// three lines (mark and title, two blanks and the location, two blanks and the message); the
+// last line names the backup folder.
+inline RunLogText ReadRunLog(const std::u16string& path, const std::u16string& successMark,
+                             const std::u16string& failureMark) {
+    RunLogText log;
+    const std::string bytes = ReadWhole(path);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) {
+        return log;
+    }
+    log.found = true;
+    const std::u16string text = FromUtf8(bytes.substr(3));
+    std::vector<std::u16string> lines;
+    for (size_t start = 0;;) {
+        const size_t end = text.find(u"\r\n", start);
+        lines.push_back(text.substr(start, end == std::u16string::npos ? end : end - start));
+        if (end == std::u16string::npos) {
+            break;
+        }
+        start = end + 2;
+    }
+    if (lines.size() < 3 || lines[1].compare(0, 3, u"时间：") != 0 || !lines[2].empty()) {
+        log.found = false;
+        return log;
+    }
+    log.title = lines[0];
+    for (size_t i = 3; i < lines.size(); ++i) {
+        const std::u16string& line = lines[i];
+        std::u16string rest;
+        const bool success = TakePrefix(line, successMark, rest);
+        if ((success || TakePrefix(line, failureMark, rest)) && i + 2 < lines.size() &&
+            lines[i + 1].compare(0, 2, u"  ") == 0 && lines[i + 2].compare(0, 2, u"  ") == 0) {
+            log.entries.push_back({success, rest, lines[i + 1].substr(2), lines[i + 2].substr(2)});
+            i += 2;
+        } else if (TakePrefix(line, u"[结束进程] ", rest)) {
+            log.processLines.push_back(rest);
+        } else if (TakePrefix(line, u"[卸载成功] ", rest) ||
+                   TakePrefix(line, u"[卸载失败] ", rest)) {
+            log.uninstallLines.push_back(line);
+        } else if (TakePrefix(line, u"注册表备份：", rest)) {
+            log.backupFolder = rest;
+        } else if (!line.empty()) {
+            log.stray.push_back(line);
+        }
+    }
+    return log;
+}
+
+// The key headers of every .reg file in the folder, folded: "[hkey_local_machine\software\x]".
+inline std::set<std::u16string> BackupHeaders(const std::u16string& folder) {
+    std::set<std::u16string> headers;
+    for (const auto& entry : ListFolder(folder)) {
+        const std::string bytes = ReadWhole(folder + u"\\" + entry.first);
+        if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) {
+            continue;
+        }
+        std::u16string text((bytes.size() - 2) / 2, u'\0');
+        for (size_t i = 0; i < text.size(); ++i) {
+            text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 + 2 * i]) |
+                                            (static_cast<uint8_t>(bytes[3 + 2 * i]) << 8));
+        }
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find(u"\r\n", start);
+            end = end == std::u16string::npos ? text.size() : end;
+            const std::u16string line = text.substr(start, end - start);
+            if (!line.empty() && line.front() == u'[' && line.back() == u']') {
+                headers.insert(ToLower(line));
+            }
+            start = end + 2;
+        }
+    }
+    return headers;
+}
+
+// The header reg.exe writes for a key of the snapshot ("hkcu\software\x" and so on).
+inline std::u16string HeaderOf(const std::u16string& snapshotKey) {
+    const size_t separator = snapshotKey.find(u'\\');
+    const std::u16string label = snapshotKey.substr(0, separator);
+    const std::u16string root = label == u"hkcu" ? u"hkey_current_user" : u"hkey_local_machine";
+    return u"[" + root + snapshotKey.substr(separator) + u"]";
+}
+
+// --- The program's surroundings --------------------------------------------------------------
+
+// The real system, with the message boxes answered Yes and recorded instead of shown.
+class AnsweringPlatform : public Win32Platform {
+public:
+    struct Box {
+        std::u16string title;
+        std::u16string text;
+    };
+
+    bool askYesNo(const std::u16string& text, const std::u16string& title, NoticeIcon,
+                  bool) override {
+        questions.push_back({title, text});
+        return true;
+    }
+    void showNotice(const std::u16string& text, const std::u16string& title, NoticeIcon) override {
+        notices.push_back({title, text});
+    }
+
+    // The path a final message ends with: the log file.
+    std::u16string lastNoticePath() const {
+        if (notices.empty()) {
+            return {};
+        }
+        const std::u16string& text = notices.back().text;
+        const size_t lineBreak = text.rfind(u"\r\n");
+        return lineBreak == std::u16string::npos ? std::u16string() : text.substr(lineBreak + 2);
+    }
+
+    std::vector<Box> questions;
+    std::vector<Box> notices;
+};
+
+// Sets an environment variable of this process (the scan reads its own environment) and puts
+// the old value back at the end.
+class ScopedVariable {
+public:
+    ScopedVariable(const std::u16string& name, const std::optional<std::u16string>& value)
+        : name_(name) {
+        const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
+        if (size != 0) {
+            std::vector<wchar_t> buffer(size);
+            const DWORD length = GetEnvironmentVariableW(AsWide(name), buffer.data(), size);
+            old_ = FromWide(buffer.data(), length);
+        }
+        SetEnvironmentVariableW(AsWide(name), value ? AsWide(*value) : nullptr);
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(AsWide(name_), old_ ? AsWide(*old_) : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::u16string name_;
+    std::optional<std::u16string> old_;
+};
+
+class ScopedCurrentFolder {
+public:
+    explicit ScopedCurrentFolder(const std::u16string& folder) {
+        wchar_t old[MAX_PATH] = {};
+        old_ = FromWide(old, GetCurrentDirectoryW(MAX_PATH, old));
+        SetCurrentDirectoryW(AsWide(folder));
+    }
+    ~ScopedCurrentFolder() { SetCurrentDirectoryW(AsWide(old_)); }
+    ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+    ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+private:
+    std::u16string old_;
+};
+
+// The restart registrations a run leaves (links and trailing-dot names make some), put back as
+// they were so that a later restart of the prefix does not act on them.
+class ScopedPendingRenames {
+public:
+    ScopedPendingRenames() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != 0) {
+            return;
+        }
+        DWORD size = 0;
+        if (RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+            old_.emplace(size);
+            RegQueryValueExW(key, kValue, nullptr, nullptr, old_->data(), &size);
+            old_->resize(size);
+        }
+        RegCloseKey(key);
+    }
+    ~ScopedPendingRenames() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != 0) {
+            return;
+        }
+        if (old_) {
+            RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, old_->data(),
+                           static_cast<DWORD>(old_->size()));
+        } else {
+            RegDeleteValueW(key, kValue);
+        }
+        RegCloseKey(key);
+    }
+    ScopedPendingRenames(const ScopedPendingRenames&) = delete;
+    ScopedPendingRenames& operator=(const ScopedPendingRenames&) = delete;
+
+private:
+    static constexpr const wchar_t* kSessionManager =
+        L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
+    std::optional<std::vector<BYTE>> old_;
+};
+
+// Serialises the tests that seed product residues into the shared prefix, so that no other
+// test's scan sees them.
+class SeedLock {
+public:
+    SeedLock() : mutex_(CreateMutexW(nullptr, FALSE, L"TidewellResidueSeed")) {
+        held_ = mutex_.valid() && WaitForSingleObject(mutex_.get(), 600000) != WAIT_TIMEOUT;
+    }
+    ~SeedLock() {
+        if (held_) {
+            ReleaseMutex(mutex_.get());
+        }
+    }
+    bool held() const { return held_; }
+    SeedLock(const SeedLock&) = delete;
+    SeedLock& operator=(const SeedLock&) = delete;
+
+private:
+    win32::UniqueKernelHandle mutex_;
+    bool held_ = false;
+};
+
+} // namespace tidewell::hostile
