@@ -85,24 +85,29 @@ void MainWindow::populateTree() {
         return tempFileIcon;
     };
 
-    const std::vector<PlannedNode> plan = PlanResultTree(items, product);
-    std::vector<HTREEITEM> nodes;
-    nodes.reserve(plan.size());
-    for (const PlannedNode& planned : plan) {
+    std::vector<PlannedNode> plan = PlanResultTree(items, product);
+    // The groups' checks follow from the plan: the same states syncGroupChecks would read back
+    // from the tree, without a message per node (each costs a search of all nodes under Wine).
+    DeriveGroupChecks(plan);
+    // No repaint while thousands of nodes go in; one when the tree is complete.
+    SendMessageW(resultTree, WM_SETREDRAW, FALSE, 0);
+    std::vector<HTREEITEM> nodes(plan.size(), nullptr);
+    for (const size_t index : InsertionOrder(plan)) {
+        const PlannedNode& planned = plan[index];
         const HTREEITEM parent = planned.parent < 0 ? TVI_ROOT : nodes[planned.parent];
-        nodes.push_back(insertTreeItem(parent, planned.text, planned.item, planned.checked,
-                                       imageIndex(planned.image)));
+        nodes[index] = insertTreeItem(parent, planned.text, planned.item, planned.checked,
+                                      imageIndex(planned.image));
     }
-    // Categories open; path nodes start closed; the root opens last, after the groups have
-    // taken their checks from the leaves.
+    // Categories open; path nodes start closed; the root opens last.
     for (size_t index = 1; index < plan.size(); ++index) {
         if (plan[index].expand) {
             SendMessageW(resultTree, TVM_EXPAND, TVE_EXPAND,
                          reinterpret_cast<LPARAM>(nodes[index]));
         }
     }
-    syncGroupChecks(nodes.front());
     SendMessageW(resultTree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(nodes.front()));
+    SendMessageW(resultTree, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(resultTree, nullptr, TRUE);
     treeUpdating = false;
 }
 

@@ -120,6 +120,54 @@ std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind produ
     return plan;
 }
 
+void DeriveGroupChecks(std::vector<PlannedNode>& plan) {
+    std::vector<size_t> children(plan.size(), 0);
+    std::vector<bool> anyUnchecked(plan.size(), false);
+    // Children come after their parent, so walking backwards settles a node before its parent.
+    for (size_t index = plan.size(); index-- > 0;) {
+        PlannedNode& node = plan[index];
+        if (node.item == nullptr) {
+            node.checked = children[index] > 0 && !anyUnchecked[index];
+        }
+        if (node.parent >= 0) {
+            ++children[node.parent];
+            if (!node.checked) {
+                anyUnchecked[node.parent] = true;
+            }
+        }
+    }
+}
+
+std::vector<size_t> InsertionOrder(const std::vector<PlannedNode>& plan) {
+    // Groups first keeps the order only where no leaf precedes a group under the same parent.
+    std::vector<bool> hasLeaf(plan.size(), false);
+    bool groupsFirst = true;
+    for (const PlannedNode& node : plan) {
+        if (node.parent < 0) {
+            continue;
+        }
+        if (node.item != nullptr) {
+            hasLeaf[node.parent] = true;
+        } else if (hasLeaf[node.parent]) {
+            groupsFirst = false;
+            break;
+        }
+    }
+    std::vector<size_t> order;
+    order.reserve(plan.size());
+    for (size_t index = 0; index < plan.size(); ++index) {
+        if (!groupsFirst || plan[index].item == nullptr) {
+            order.push_back(index);
+        }
+    }
+    for (size_t index = 0; groupsFirst && index < plan.size(); ++index) {
+        if (plan[index].item != nullptr) {
+            order.push_back(index);
+        }
+    }
+    return order;
+}
+
 std::u16string RootText(ProductKind product, size_t itemCount) {
     return productName(product) + u" 扫描结果（" + Count(itemCount) + u" 个项目）";
 }

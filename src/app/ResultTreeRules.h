@@ -30,6 +30,16 @@ struct PlannedNode {
 // node followed by its path nodes and leaves in the order the items need them.
 std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product);
 
+// Gives every group node the check it takes from its leaves: checked when it has at least one
+// child and every child is checked. Leaves keep theirs.
+void DeriveGroupChecks(std::vector<PlannedNode>& plan);
+
+// The order in which to insert the planned nodes, each at the end of its parent's children:
+// all group nodes first, then the leaves, when that leaves every parent's children in plan
+// order; the plan order otherwise. A tree view that validates a parent by searching its nodes
+// from the first one (Wine's does) then finds every parent near the front.
+std::vector<size_t> InsertionOrder(const std::vector<PlannedNode>& plan);
+
 // The components a file, folder or registry location is shown as: cut at the last " [" (the
 // registry view mark), split at backslashes, empty components dropped.
 std::vector<std::u16string> SplitLocation(const std::u16string& location);
