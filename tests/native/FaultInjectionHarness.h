@@ -168,7 +168,8 @@ public:
         machine.addFile(kProgramData + u"\\Autodesk\\AutoCAD 2024\\R24.3\\chs\\Plotters\\a.pc3");
         machine.addFile(kLocal + u"\\SOLIDWORKS\\SOLIDWORKS 2023\\swxJRNL.swj");
         machine.addFile(kRoaming + u"\\SOLIDWORKS\\swx.cfg", "x", codes::kAttributeHidden);
-        machine.addFile(kRoaming + u"\\Oracle\\SQL Developer\\product.conf");
+        machine.addFile(kRoaming + u"\\Oracle\\SQL Developer\\product.conf", "x",
+                        codes::kAttributeReadOnly);
         machine.addFile(kLocal + u"\\Oracle\\cache\\c.dat");
         machine.addFile(kTemp + u"\\XSolidWorksTmp\\x.tmp");
         machine.addFile(kTemp + u"\\OraInstall2024-05-06_10-11-12AM\\oui.log");
