@@ -10,6 +10,17 @@ namespace tidewell {
 namespace {
 
 constexpr uint32_t kLinkBits = codes::kAttributeDirectory | codes::kAttributeReparsePoint;
+constexpr uint32_t kBlockingBits =
+    codes::kAttributeReadOnly | codes::kAttributeHidden | codes::kAttributeSystem;
+
+// Resets the attributes only when they carry one that can stand in the way of the deletion:
+// an entry without them is left alone, which saves a call (an open and a close) per entry.
+// A failure here shows up in the deletion that follows.
+void ClearBlockingAttributes(Platform& platform, const std::u16string& path, uint32_t bits) {
+    if ((bits & kBlockingBits) != 0) {
+        platform.setFileAttributes(path, codes::kAttributeNormal);
+    }
+}
 
 // A result together with the code of the call that failed, which a tree walk may need for its
 // own message.
@@ -20,12 +31,12 @@ struct Removal {
 
 Removal RemoveFileAt(Platform& platform, const std::u16string& path) {
     Removal removal;
-    if (!platform.fileAttributes(path).exists()) {
+    const FileAttributes attributes = platform.fileAttributes(path);
+    if (!attributes.exists()) {
         removal.result = {true, u"文件已不存在", false};
         return removal;
     }
-    // A failure here shows up in the deletion that follows.
-    platform.setFileAttributes(path, codes::kAttributeNormal);
+    ClearBlockingAttributes(platform, path, attributes.bits);
     if (platform.deleteFile(path) == codes::kSuccess) {
         removal.result = {true, u"文件已删除", false};
         return removal;
@@ -45,9 +56,9 @@ ActionResult PartlyFailed(Platform& platform, uint32_t error, bool pending) {
 
 // Removes the directory (or directory link) itself, or registers it for restart.
 // Returns the code of the removal, 0 when it went now or was registered.
-uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, bool& pending,
-                          uint32_t& registrationError) {
-    platform.setFileAttributes(path, codes::kAttributeNormal);
+uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, uint32_t bits,
+                          bool& pending, uint32_t& registrationError) {
+    ClearBlockingAttributes(platform, path, bits);
     const uint32_t removeError = platform.removeDirectory(path);
     if (removeError == codes::kSuccess) {
         return codes::kSuccess;
@@ -75,7 +86,7 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
 
     // A link given as the tree itself is removed as a link too: its target is another tree.
     if ((attributes.bits & kLinkBits) == kLinkBits) {
-        platform.setFileAttributes(path, codes::kAttributeNormal);
+        ClearBlockingAttributes(platform, path, attributes.bits);
         removal.error = platform.removeDirectory(path);
         if (removal.error == codes::kSuccess) {
             removal.result = {true, u"目录已删除", false};
@@ -95,7 +106,7 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
         if ((entry.attributes & kLinkBits) == kLinkBits) {
             // Never entered: removing the link leaves its target alone. A link that stays is
             // not registered for restart.
-            platform.setFileAttributes(child, codes::kAttributeNormal);
+            ClearBlockingAttributes(platform, child, entry.attributes);
             const uint32_t error = platform.removeDirectory(child);
             if (error != codes::kSuccess) {
                 allRemoved = false;
@@ -114,7 +125,8 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
     }
 
     uint32_t registrationError = codes::kSuccess;
-    const uint32_t removeError = RemoveOrRegister(platform, path, pending, registrationError);
+    const uint32_t removeError =
+        RemoveOrRegister(platform, path, attributes.bits, pending, registrationError);
     if (removeError != codes::kSuccess && registrationError != codes::kSuccess) {
         removal.error = registrationError;
         removal.result = PartlyFailed(platform, registrationError, pending);
