@@ -21,6 +21,19 @@ std::u16string Canonical(const std::u16string& path) {
             unit = u'\\';
         }
     }
+    // The long-path and device forms name the same places: "\\?\C:\Windows" is C:\Windows and
+    // "\\?\UNC\server\share" is \\server\share. What follows them that is not a drive path or
+    // a share ("\\.\PhysicalDrive0") is left relative, and so refused.
+    for (const char16_t* prefix : {u"\\\\?\\", u"\\\\.\\"}) {
+        const std::u16string form = prefix;
+        if (text.compare(0, form.size(), form) == 0) {
+            text.erase(0, form.size());
+            if (text.compare(0, 4, u"unc\\") == 0) {
+                text.replace(0, 4, u"\\\\");
+            }
+            break;
+        }
+    }
     const bool unc = text.size() > 2 && text[0] == u'\\' && text[1] == u'\\';
     const bool drive = text.size() >= 3 && text[0] >= u'a' && text[0] <= u'z' && text[1] == u':' &&
                        text[2] == u'\\';

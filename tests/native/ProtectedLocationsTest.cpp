@@ -56,6 +56,12 @@ TEST(ProtectedLocationsTest, SystemAndUserFoldersAndTheirAncestorsAreRefused) {
         u"C:oracle",
         u"\\\\server\\share",
         u"\\\\server\\share\\",
+        u"\\\\?\\C:\\Windows",
+        u"\\\\.\\C:\\Windows\\System32",
+        u"\\\\?\\c:\\program files\\",
+        u"\\\\?\\C:\\",
+        u"\\\\?\\UNC\\server\\share",
+        u"\\\\.\\PhysicalDrive0",
     };
     for (const char16_t* path : refused) {
         EXPECT_TRUE(IsProtectedLocation(machine, path)) << ToUtf8(path);
@@ -71,6 +77,8 @@ TEST(ProtectedLocationsTest, SystemAndUserFoldersAndTheirAncestorsAreRefused) {
         u"C:\\Users\\u\\Documents2",
         u"D:\\oracle\\product\\19c",
         u"\\\\server\\share\\oracle",
+        u"\\\\?\\C:\\Program Files\\Oracle",
+        u"\\\\?\\UNC\\server\\share\\oracle",
     };
     for (const char16_t* path : allowed) {
         EXPECT_FALSE(IsProtectedLocation(machine, path)) << ToUtf8(path);

@@ -780,5 +780,205 @@ TEST(HostileRunWineTest, Oracle) {
     RunHostileProduct(Plans()[2]);
 }
 
+// --- Environment values ----------------------------------------------------------------------
+
+std::u16string Upper(std::u16string text) {
+    for (char16_t& unit : text) {
+        unit = unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
+    }
+    return text;
+}
+
+std::u16string Slashed(std::u16string text) {
+    for (char16_t& unit : text) {
+        unit = unit == u'\\' ? u'/' : unit;
+    }
+    return text;
+}
+
+// An Oracle record whose uninstaller ends at once, so that the one-click run reaches removal.
+Key SeedOracleRecord(Seeded& seeded) {
+    const Key key{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY,
+                  kUninstall + u"\\TidewellHostileEnvironment"};
+    seeded.key(key);
+    SetText(key, u"DisplayName", u"Oracle Database 19c Environment");
+    SetText(key, u"UninstallString", kExitsAtOnce);
+    return key;
+}
+
+TEST(HostileEnvironmentWineTest, OracleHomeAndTempThatAreEmptyRelativeOrNameARootOrTheSystem) {
+    SeedLock lock;
+    ASSERT_TRUE(lock.held());
+    ScopedPendingRenames pending;
+    const Places places;
+    const std::u16string scratch = ScratchPath(u"environment");
+    Seeded seeded;
+    // What relative values name from the program's current folder.
+    const std::u16string relativeHome = scratch + u"\\oracle\\keep.txt";
+    const std::u16string relativeTemp = scratch + u"\\Temp\\oracle_setup.log";
+    seeded.file(relativeHome);
+    seeded.file(relativeTemp);
+    ScopedCurrentFolder current(scratch);
+    ScopedVariable noHome(u"ORACLE_HOME", std::nullopt);
+    const Surroundings around{{places.pf, places.pf86, places.pd, places.profile, scratch},
+                              {u"C:", places.windows, places.windows + u"\\system32"}};
+
+    struct Case {
+        std::string label;
+        std::u16string variable;
+        std::u16string value;
+        std::u16string location; // the item the scan makes of the value; empty: none
+    };
+    const std::vector<Case> cases = {
+        {"empty ORACLE_HOME", u"ORACLE_HOME", u"", {}},
+        {"relative ORACLE_HOME", u"ORACLE_HOME", u"oracle", u"oracle"},
+        {"the drive root", u"ORACLE_HOME", u"C:\\", u"C:\\"},
+        {"the Windows folder", u"ORACLE_HOME", places.windows, places.windows},
+        {"the Windows folder, spelled otherwise", u"ORACLE_HOME",
+         Slashed(Upper(places.windows)) + u"/.", Slashed(Upper(places.windows)) + u"/."},
+        {"Program Files through ..", u"ORACLE_HOME", places.pf + u"\\Oracle\\..",
+         places.pf + u"\\Oracle\\.."},
+        {"the Windows folder, long-path form", u"ORACLE_HOME", Verbatim(places.windows),
+         Verbatim(places.windows)},
+        {"Program Files, device form", u"ORACLE_HOME", u"\\\\.\\" + places.pf,
+         u"\\\\.\\" + places.pf},
+        {"empty TEMP", u"TEMP", u"", {}},
+        {"relative TEMP", u"TEMP", u"Temp", u"Temp\\oracle_setup.log"},
+    };
+    AnsweringPlatform platform;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScopedVariable variable(c.variable, c.value);
+        // Only a value the guard refuses is handed to a removal run: one it lets through would
+        // take the folder with it.
+        if (!c.location.empty() && !IsProtectedLocation(platform, c.location)) {
+            ADD_FAILURE() << "the guard lets " << ToUtf8(c.location) << " through; not run";
+            continue;
+        }
+        SeedOracleRecord(seeded);
+        {
+            FakeWorkflowWindow window(platform);
+            window.scan.product = ProductKind::Oracle;
+            window.scan.runScan();
+            const std::u16string category = c.variable == u"TEMP" ? u"临时文件" : u"环境变量目录";
+            std::vector<std::u16string> found;
+            for (const auto& item : window.scan.items) {
+                if (item->category == category) {
+                    found.push_back(item->location);
+                }
+            }
+            EXPECT_EQ(found, c.location.empty() ? std::vector<std::u16string>{}
+                                                : std::vector<std::u16string>{c.location});
+        }
+        const RunRecord clean = RunClean(platform, ProductKind::Oracle, around);
+        CheckRun(clean);
+        SeedOracleRecord(seeded);
+        std::vector<std::u16string> records;
+        const RunRecord oneClick = RunOneClick(platform, ProductKind::Oracle, around, records);
+        CheckRun(oneClick);
+        EXPECT_EQ(records, std::vector<std::u16string>{u"Oracle Database 19c Environment"});
+        for (const RunRecord* run : {&clean, &oneClick}) {
+            if (c.location.empty()) {
+                continue;
+            }
+            const LogEntry* entry = EntryFor(*run, c.location);
+            ASSERT_NE(entry, nullptr);
+            EXPECT_FALSE(entry->success);
+            EXPECT_EQ(entry->message, kProtectedLocationMessage);
+        }
+        EXPECT_TRUE(ExistsVerbatim(relativeHome));
+        EXPECT_TRUE(ExistsVerbatim(relativeTemp));
+    }
+}
+
+// --- The guard against every spelling ----------------------------------------------------------
+
+// Whether the system opens both paths as the same folder.
+bool SameFolder(const std::u16string& a, const std::u16string& b) {
+    auto identity = [](const std::u16string& path) -> std::optional<std::pair<DWORD, ULONGLONG>> {
+        win32::UniqueFile handle(
+            CreateFileW(AsWide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info)) {
+            return std::nullopt;
+        }
+        return std::make_pair(info.dwVolumeSerialNumber,
+                              (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) |
+                                  info.nFileIndexLow);
+    };
+    const auto first = identity(a);
+    return first && first == identity(b);
+}
+
+std::vector<std::u16string> ProtectedFolders(const Places& places) {
+    std::u16string temp = places.temp;
+    while (!temp.empty() && temp.back() == u'\\') {
+        temp.pop_back();
+    }
+    return {places.windows,
+            places.windows + u"\\system32",
+            places.pf,
+            places.pf86,
+            places.pd,
+            places.profile,
+            places.profile.substr(0, places.profile.rfind(u'\\')),
+            temp,
+            places.local,
+            Shell(CSIDL_APPDATA),
+            Shell(CSIDL_PERSONAL),
+            Shell(CSIDL_DESKTOPDIRECTORY)};
+}
+
+TEST(HostileGuardWineTest, EverySpellingTheSystemReadsAsAProtectedFolderIsRefused) {
+    AnsweringPlatform platform;
+    const Places places;
+    size_t spellingsTried = 0;
+    for (const std::u16string& folder : ProtectedFolders(places)) {
+        ASSERT_FALSE(folder.empty());
+        const std::u16string spellings[] = {
+            folder,
+            Verbatim(folder),
+            u"\\\\.\\" + folder,
+            u"\\??\\" + folder,
+            Verbatim(u"UNC\\localhost\\") + folder.substr(0, 1) + u"$" + folder.substr(2),
+            folder + u".",
+            folder + u" ",
+            folder + u"\\.",
+            folder + u"\\x\\..",
+            Slashed(Upper(folder)) + u"/",
+        };
+        for (const auto& spelling : spellings) {
+            if (!SameFolder(spelling, folder)) {
+                continue; // the system does not read it as the folder
+            }
+            ++spellingsTried;
+            EXPECT_TRUE(IsProtectedLocation(platform, spelling)) << ToUtf8(spelling);
+        }
+    }
+    Observe(std::to_string(spellingsTried) + " spellings read as protected folders");
+    EXPECT_GE(spellingsTried, ProtectedFolders(places).size() * 8);
+}
+
+// Known gaps, kept runnable (--gtest_also_run_disabled_tests): the guard compares spellings and
+// learns the folders from the environment, so a short name of a protected folder, or a protected
+// folder whose variable is empty, is not refused. Only the guard is asked; nothing is removed.
+TEST(HostileGuardWineTest, DISABLED_ShortNamesAndFoldersWhoseVariableIsEmptyAreRefused) {
+    AnsweringPlatform platform;
+    const Places places;
+    for (const std::u16string& folder : ProtectedFolders(places)) {
+        wchar_t shortName[MAX_PATH] = {};
+        const DWORD length = GetShortPathNameW(AsWide(folder), shortName, MAX_PATH);
+        ASSERT_GT(length, 0u) << ToUtf8(folder);
+        const std::u16string spelling = FromWide(shortName, length);
+        ASSERT_TRUE(SameFolder(spelling, folder));
+        EXPECT_TRUE(IsProtectedLocation(platform, spelling))
+            << ToUtf8(spelling) << " for " << ToUtf8(folder);
+    }
+    ScopedVariable programFiles(u"ProgramFiles", u"");
+    ScopedVariable programW6432(u"ProgramW6432", u"");
+    EXPECT_TRUE(IsProtectedLocation(platform, places.pf));
+}
+
 } // namespace
 } // namespace tidewell

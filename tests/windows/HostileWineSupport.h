@@ -273,8 +273,29 @@ inline void AddFiles(Snapshot& snapshot, const std::u16string& folder, bool recu
     }
 }
 
-// "hkcu\software\...", "hklm64\software\...", "hklm32\software\..."; the class registrations are
-// left out (nothing of a run reaches them, and they are most of the hive).
+// Both folded: whether `path` is `top` or lies below it.
+inline bool Within(const std::u16string& path, const std::u16string& top) {
+    return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
+                           (top.back() == u'\\' || path[top.size()] == u'\\'));
+}
+
+// Whether the snapshot walks below a key: not into the class registrations and the 32-bit
+// copy (most of the hive, which nothing of a run reaches), and below Software\Microsoft only
+// along the way to the uninstall list. Everything else under Software is walked whole.
+inline bool Walked(const std::u16string& lowerPath) {
+    const std::u16string microsoft = u"software\\microsoft";
+    const std::u16string uninstall = microsoft + u"\\windows\\currentversion\\uninstall";
+    if (lowerPath == u"software\\classes" || lowerPath == u"software\\wow6432node") {
+        return false;
+    }
+    if (!Within(lowerPath, microsoft)) {
+        return true;
+    }
+    return Within(lowerPath, uninstall) || Within(uninstall, lowerPath);
+}
+
+// Keys as "hkcu\software\...", "hklm64\software\...", "hklm32\software\..."; every child of a
+// walked key is recorded.
 inline void AddKeys(Snapshot& snapshot, HKEY root, REGSAM view, const std::u16string& path,
                     const std::u16string& label) {
     HKEY handle = nullptr;
@@ -299,13 +320,11 @@ inline void AddKeys(Snapshot& snapshot, HKEY root, REGSAM view, const std::u16st
     }
     RegCloseKey(handle);
     for (const auto& name : names) {
-        const std::u16string lower = ToLower(name);
-        if (path == u"Software" && (lower == u"classes" || lower == u"wow6432node")) {
-            continue;
-        }
         const std::u16string child = path + u"\\" + name;
         snapshot.insert(ToLower(label + u"\\" + child));
-        AddKeys(snapshot, root, view, child, label);
+        if (Walked(ToLower(child))) {
+            AddKeys(snapshot, root, view, child, label);
+        }
     }
 }
 
@@ -325,12 +344,6 @@ inline std::vector<std::u16string> Vanished(const Snapshot& before, const Snapsh
         }
     }
     return gone;
-}
-
-// Both folded: whether `path` is `top` or lies below it.
-inline bool Within(const std::u16string& path, const std::u16string& top) {
-    return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
-                           (top.back() == u'\\' || path[top.size()] == u'\\'));
 }
 
 // The snapshot label of a registry item's key.
