@@ -170,8 +170,25 @@ Snapshot FilesNow(const Surroundings& around) {
 struct RunRecord {
     std::vector<ResidueItem> expected; // the items the run should process, in order
     RunLogText log;
+    std::set<std::u16string> backupHeaders;
     Snapshot filesBefore, filesAfter, keysBefore, keysAfter;
 };
+
+// Reads the run's log and backups, then removes them: later runs and other tests sharing the
+// prefix should not find them.
+void TakeRunOutput(RunRecord& run, const std::u16string& logPath, const std::u16string& success,
+                   const std::u16string& failure) {
+    run.log = ReadRunLog(logPath, success, failure);
+    run.backupHeaders = BackupHeaders(run.log.backupFolder);
+    const std::u16string backups = ToLower(Shell(CSIDL_PERSONAL) + u"\\TidewellBackup");
+    if (Within(ToLower(run.log.backupFolder), backups) &&
+        ToLower(run.log.backupFolder) != backups) {
+        Erase(run.log.backupFolder);
+    }
+    if (Within(ToLower(logPath), ToLower(Shell(CSIDL_DESKTOPDIRECTORY)))) {
+        DeleteFileW(AsWide(logPath));
+    }
+}
 
 bool IsRegistryItem(const ResidueItem& item) {
     return item.kind == ItemKind::RegistryKey || item.kind == ItemKind::InstallRecord;
@@ -201,7 +218,7 @@ void CheckRun(const RunRecord& run) {
     }
 
     // No key is gone that is not below a registry item of the run and held by its backups.
-    const std::set<std::u16string> headers = BackupHeaders(log.backupFolder);
+    const std::set<std::u16string>& headers = run.backupHeaders;
     for (const auto& key : Vanished(run.keysBefore, run.keysAfter)) {
         bool inItem = false;
         for (const ResidueItem& item : run.expected) {
@@ -281,7 +298,7 @@ RunRecord RunClean(AnsweringPlatform& platform, ProductKind product, const Surro
     run.keysAfter = RegistrySnapshot();
     EXPECT_EQ(platform.questions.size(), 1u);
     EXPECT_EQ(platform.notices.size(), 1u);
-    run.log = ReadRunLog(platform.lastNoticePath(), u"[成功] ", u"[失败] ");
+    TakeRunOutput(run, platform.lastNoticePath(), u"[成功] ", u"[失败] ");
     EXPECT_EQ(run.log.title, productName(product) + u" 残留清理日志");
     return run;
 }
@@ -319,7 +336,7 @@ RunRecord RunOneClick(AnsweringPlatform& platform, ProductKind product, const Su
         EXPECT_EQ(platform.notices.back().title, u"操作完成")
             << ToUtf8(platform.notices.back().text);
     }
-    run.log = ReadRunLog(platform.lastNoticePath(), u"[清理成功] ", u"[清理失败] ");
+    TakeRunOutput(run, platform.lastNoticePath(), u"[清理成功] ", u"[清理失败] ");
     EXPECT_EQ(run.log.title, productName(product) + u" 一键卸载并清理日志");
     return run;
 }
