@@ -8,7 +8,7 @@
 # BENCH_REPEAT (default 3) sets how often each figure is measured; medians are printed.
 # BENCH_SCALES (default "10 1") lists the divisors of the full sizes to run, smallest first.
 # BENCH_ONLY (default "scan removal tree") picks the measurements.
-# Not part of the test command: it takes several minutes and judges speed, not behaviour.
+# Not part of the test command: it takes about half an hour and judges speed, not behaviour.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
