@@ -251,7 +251,7 @@ void CheckRun(const RunRecord& run) {
         EXPECT_TRUE(inItem) << "lost outside the items: " << ToUtf8(path);
     }
 
-    // What the product claims against what is there: an entry reported as removed that is
+    // What a run claims against what is there: an entry reported as removed that is
     // still present is worth knowing (names the system reads differently without the long-path
     // form); it is reported, not failed.
     for (size_t i = 0; i < run.expected.size() && i < log.entries.size(); ++i) {
@@ -704,7 +704,7 @@ void CheckScan(const HostileMachine& machine, const ItemList& items) {
     }
 }
 
-// What stays after either run, whatever the product reported.
+// What stays after either run, whatever the run reported.
 void CheckSentinels(const HostileMachine& machine) {
     for (const auto& path : machine.sentinels()) {
         EXPECT_TRUE(ExistsVerbatim(path)) << "lost: " << Narrow(path);
