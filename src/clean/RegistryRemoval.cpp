@@ -33,6 +33,34 @@ bool SafeToExport(const std::u16string& registryPath, const std::u16string& back
     return !registryPath.empty() && registryPath.back() != u'\\';
 }
 
+// Windows reads a name whose stem (up to the first dot, trailing blanks dropped) is a device
+// name as that device: reg.exe would "export" into NUL or CON, exit with 0 and leave no backup.
+bool IsDeviceName(const std::u16string& fileName) {
+    std::u16string stem = fileName.substr(0, fileName.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') {
+        stem.pop_back();
+    }
+    stem = ToLower(stem);
+    for (const char16_t* device : {u"con", u"prn", u"aux", u"nul", u"conin$", u"conout$"}) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    return stem.size() == 4 && (stem.rfind(u"com", 0) == 0 || stem.rfind(u"lpt", 0) == 0) &&
+           stem[3] >= u'1' && stem[3] <= u'9';
+}
+
+// The sanitized title, with a leading '_' when it would name a device.
+std::u16string BackupBaseName(const std::u16string& title) {
+    const std::u16string name = SanitizeFileName(title);
+    return IsDeviceName(name + u".reg") ? u"_" + name : name;
+}
+
+bool IsWrittenFile(Platform& platform, const std::u16string& path) {
+    const FileAttributes attributes = platform.fileAttributes(path);
+    return attributes.exists() && !attributes.isDirectory();
+}
+
 } // namespace
 
 std::u16string SanitizeFileName(const std::u16string& text) {
@@ -69,17 +97,18 @@ ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string
     }
 
     const std::u16string backupFile =
-        FreeBackupPath(platform, backupFolder, SanitizeFileName(item.title));
+        FreeBackupPath(platform, backupFolder, BackupBaseName(item.title));
     if (!SafeToExport(item.registryPath, backupFile)) {
         return {false, kBackupFailed, false};
     }
 
-    // Never delete without a backup: only an export that ended with 0 in time counts.
+    // Never delete without a backup: only an export that ended with 0 in time and left its file
+    // counts.
     uint32_t exitCode = 1;
     const ChildRun run = RunProcessAndWait(
         platform, RegistryExportCommand(platform.windowsDirectory(), item, backupFile), exitCode,
         kExportTimeLimitMilliseconds);
-    if (!run.ended || exitCode != 0) {
+    if (!run.ended || exitCode != 0 || !IsWrittenFile(platform, backupFile)) {
         return {false, kBackupFailed, false};
     }
 

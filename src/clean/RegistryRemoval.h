@@ -17,8 +17,10 @@ std::u16string RegistryExportCommand(const std::u16string& windowsDirectory,
                                      const ResidueItem& item, const std::u16string& backupFile);
 
 // Exports the item's branch into the run's backup folder with reg.exe and, only when the export
-// ended with exit code 0 within 20 seconds, deletes it in the item's own view. A branch that no
-// longer opens is success without an export; a name taken in the folder gets " (2)", " (3)" ...
+// ended with exit code 0 within 20 seconds and its file is there, deletes it in the item's own
+// view. A branch that no longer opens is success without an export; a name taken in the folder
+// gets " (2)", " (3)" ...; a title that would name a device (CON, NUL.x, COM1 ...) gets a
+// leading '_'.
 ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string& backupFolder,
                                         const ResidueItem& item);
 

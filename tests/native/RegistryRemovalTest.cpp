@@ -181,6 +181,7 @@ TEST(RegistryBackupTest, NoExportNoDeletion) {
     const Case cases[] = {
         {"export exits 1", [](FakePlatform& m) { ExportBehaves(m, 1, 100); }},
         {"export exits 3010", [](FakePlatform& m) { ExportBehaves(m, 3010, 100); }},
+        {"export exits 0 but leaves no file", [](FakePlatform& m) { ExportBehaves(m, 0, 100); }},
         {"export outlives 20000 ms", [](FakePlatform& m) { ExportBehaves(m, 0, 20001); }},
         {"export hangs", [](FakePlatform& m) { ExportBehaves(m, 0, codes::kInfinite); }},
         {"export tool cannot start",
@@ -212,7 +213,11 @@ TEST(RegistryBackupTest, NoExportNoDeletion) {
 
 TEST_F(RegistryRemovalTest, TheLimitIsTwentySeconds) {
     machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle");
-    ExportBehaves(machine, 0, 20000);
+    machine.onChild([this](const std::u16string& line) {
+        FakeChildBehaviour behaviour = FakeRegExport(machine)(line);
+        behaviour.runMilliseconds = 20000;
+        return behaviour;
+    });
     const ActionResult result = BackupAndDeleteRegistryKey(
         machine, kBackup,
         RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle", u"o"));
@@ -352,6 +357,27 @@ TEST_F(RegistryRemovalTest, UnsafePathsAreRefusedWithoutExport) {
             .message,
         kDeleted);
     EXPECT_TRUE(machine.exists(u"D:\\B\\say _hi_.reg"));
+}
+
+// A backup named CON.reg or nul.x.reg would go to the device, and reg.exe would still exit 0.
+TEST_F(RegistryRemovalTest, TitlesThatNameADeviceGetALeadingUnderscore) {
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"CON", u"_CON.reg"},         {u"nul", u"_nul.reg"},    {u"Aux.x", u"_Aux.x.reg"},
+        {u"PRN  .y", u"_PRN  .y.reg"}, {u"com1", u"_com1.reg"},  {u"LPT9", u"_LPT9.reg"},
+        {u"CONOUT$", u"_CONOUT$.reg"}, {u"COM10", u"COM10.reg"}, {u"LPT0", u"LPT0.reg"},
+        {u"CONSOLE", u"CONSOLE.reg"},  {u"x.CON", u"x.CON.reg"}, {u" NUL", u" NUL.reg"},
+    };
+    int number = 0;
+    for (const auto& c : cases) {
+        const std::u16string path = u"Software\\Device" + ToDecimal(++number);
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, path);
+        const ActionResult result = BackupAndDeleteRegistryKey(
+            machine, kBackup,
+            RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, path, c.first));
+        EXPECT_EQ(result.message, kDeleted) << ToUtf8(c.first);
+        EXPECT_TRUE(machine.exists(JoinPath(kBackup, c.second))) << ToUtf8(c.first) << "\n"
+                                                                 << machine.dump();
+    }
 }
 
 TEST(FakeRegExportTest, ActsAsTheExportTool) {

@@ -161,6 +161,18 @@ TEST_F(RemovalRegistryWin32Test, SameTitleKeepsEveryBackup) {
               std::u16string::npos);
 }
 
+TEST_F(RemovalRegistryWin32Test, TitleThatNamesADeviceStillGetsARealBackup) {
+    MakeKey(RegistryRoot::LocalMachine, RegistryView::Bits64, path);
+    const std::u16string tag = Decimal(GetTickCount64());
+    const ActionResult result = BackupAndDeleteRegistryKey(
+        platform, backupFolder,
+        Item(RegistryRoot::LocalMachine, RegistryView::Bits64, path, u"NUL." + tag));
+    EXPECT_EQ(result.message, u"注册表已备份并删除");
+    EXPECT_NE(RegFileText(backupFolder + u"\\_NUL." + tag + u".reg")
+                  .find(u"[HKEY_LOCAL_MACHINE\\" + path + u"\\Sub]\r\n"),
+              std::u16string::npos);
+}
+
 TEST_F(RemovalRegistryWin32Test, FailedExportLeavesTheBranch) {
     MakeKey(RegistryRoot::LocalMachine, RegistryView::Bits64, path);
     // reg.exe cannot write into a folder that does not exist and exits with 1.
