@@ -136,6 +136,27 @@ RegistryValue ReadValue(HKEY key, const std::u16string& name) {
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 
+// Calls visit(name, length) for each subkey name of an open key, in the registry's order.
+template <typename Visit> void ForEachSubkeyName(HKEY key, Visit visit) {
+    constexpr DWORD kNameUnits = 512; // names longer than this are passed over
+    wchar_t name[kNameUnits];
+    DWORD failuresInARow = 0;
+    for (DWORD index = 0; failuresInARow < kMaxConsecutiveEnumFailures; ++index) {
+        DWORD length = kNameUnits;
+        const LONG result =
+            RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS) {
+            ++failuresInARow;
+            continue;
+        }
+        failuresInARow = 0;
+        visit(name, length);
+    }
+}
+
 } // namespace
 
 UINT QuestionBoxStyle(NoticeIcon icon, bool yesIsDefault) {
@@ -347,23 +368,9 @@ SubkeyListing Win32Platform::listSubkeys(RegistryRoot root, RegistryView view,
         listing.error = static_cast<uint32_t>(status);
         return listing;
     }
-    constexpr DWORD kNameUnits = 512; // names longer than this are passed over
-    wchar_t name[kNameUnits];
-    DWORD failuresInARow = 0;
-    for (DWORD index = 0; failuresInARow < kMaxConsecutiveEnumFailures; ++index) {
-        DWORD length = kNameUnits;
-        const LONG result =
-            RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (result != ERROR_SUCCESS) {
-            ++failuresInARow;
-            continue;
-        }
-        failuresInARow = 0;
+    ForEachSubkeyName(key.get(), [&listing](const wchar_t* name, DWORD length) {
         listing.names.push_back(FromWide(name, length));
-    }
+    });
     return listing;
 }
 
@@ -394,21 +401,7 @@ SubkeyValuesListing Win32Platform::readSubkeyValues(RegistryRoot root, RegistryV
         listing.error = static_cast<uint32_t>(status);
         return listing;
     }
-    constexpr DWORD kNameUnits = 512; // names longer than this are passed over
-    wchar_t name[kNameUnits];
-    DWORD failuresInARow = 0;
-    for (DWORD index = 0; failuresInARow < kMaxConsecutiveEnumFailures; ++index) {
-        DWORD length = kNameUnits;
-        const LONG result =
-            RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (result != ERROR_SUCCESS) {
-            ++failuresInARow;
-            continue;
-        }
-        failuresInARow = 0;
+    ForEachSubkeyName(key.get(), [&](const wchar_t* name, DWORD length) {
         SubkeyValues subkey;
         subkey.name = FromWide(name, length);
         // Under the open key: a whole path in the 32-bit view costs Wine one open per level.
@@ -424,7 +417,7 @@ SubkeyValuesListing Win32Platform::readSubkeyValues(RegistryRoot root, RegistryV
             }
         }
         listing.subkeys.push_back(std::move(subkey));
-    }
+    });
     return listing;
 }
 
