@@ -384,15 +384,4 @@ bool ParseLeafStatus(const std::u16string& status, TreeNode& node) {
     return true;
 }
 
-std::u16string BuildPath(const char* linuxPath) {
-    std::u16string path = FromUtf8(linuxPath);
-    if (!path.empty() && path[0] == u'/') {
-        path = u"Z:" + path;
-    }
-    for (char16_t& unit : path) {
-        unit = unit == u'/' ? u'\\' : unit;
-    }
-    return path;
-}
-
 } // namespace tidewell::e2e

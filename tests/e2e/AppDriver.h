@@ -132,7 +132,4 @@ private:
 // Splits the status text of a selected leaf into risk, location and note.
 bool ParseLeafStatus(const std::u16string& status, TreeNode& node);
 
-// Where the build put the programs; a Linux path is reached through drive Z:.
-std::u16string BuildPath(const char* linuxPath);
-
 } // namespace tidewell::e2e

@@ -15,27 +15,6 @@ using win32::FromWide;
 
 namespace {
 
-constexpr DWORD kSeederTimeoutMs = 300000;
-
-std::vector<Fields> ParseManifest(const std::string& bytes) {
-    std::vector<Fields> lines;
-    for (const std::u16string& line : SplitLines(FromUtf8(bytes))) {
-        if (line.empty()) {
-            continue;
-        }
-        Fields fields;
-        size_t at = 0;
-        for (size_t tab = line.find(u'\t'); tab != std::u16string::npos;
-             tab = line.find(u'\t', at)) {
-            fields.push_back(line.substr(at, tab - at));
-            at = tab + 1;
-        }
-        fields.push_back(line.substr(at));
-        lines.push_back(fields);
-    }
-    return lines;
-}
-
 void ListTreeInto(const std::u16string& folder, const std::u16string& prefix,
                   std::set<std::u16string>& out) {
     WIN32_FIND_DATAW data;
@@ -100,81 +79,6 @@ bool IsDigits(const std::u16string& text) {
 
 } // namespace
 
-std::u16string Env(const char16_t* name) {
-    const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
-    if (size == 0) {
-        return {};
-    }
-    std::wstring value(size, L'\0');
-    value.resize(GetEnvironmentVariableW(AsWide(name), &value[0], size));
-    return FromWide(value.c_str(), value.size());
-}
-
-std::u16string ShellFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))
-               ? FromWide(path)
-               : std::u16string();
-}
-
-SeedLock::SeedLock() : mutex_(CreateMutexW(nullptr, FALSE, L"TidewellResidueSeed")) {
-    if (mutex_.valid()) {
-        const DWORD wait = WaitForSingleObject(mutex_.get(), 600000);
-        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    }
-}
-
-SeedLock::~SeedLock() {
-    if (held_) {
-        ReleaseMutex(mutex_.get());
-    }
-}
-
-std::vector<Fields> SeederRun::lines(const char16_t* kind) const {
-    std::vector<Fields> found;
-    for (const Fields& fields : manifest) {
-        if (!fields.empty() && fields[0] == kind) {
-            found.push_back(fields);
-        }
-    }
-    return found;
-}
-
-SeederRun RunSeeder(const std::u16string& arguments) {
-    SeederRun run;
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    const std::u16string manifest = FromWide(temp) + u"tidewell-e2e-manifest.txt";
-    DeleteFileW(AsWide(manifest));
-    std::u16string commandLine = u"\"" + BuildPath(TIDEWELL_SEEDER_PATH) + u"\" " + arguments +
-                                 u" --manifest \"" + manifest + u"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, AsWritableWide(commandLine), nullptr, nullptr, FALSE, 0, nullptr,
-                        L"C:\\", &startup, &info)) {
-        run.failures = "seeder not started: error " + std::to_string(GetLastError());
-        return run;
-    }
-    win32::UniqueKernelHandle process(info.hProcess);
-    CloseHandle(info.hThread);
-    if (WaitForSingleObject(process.get(), kSeederTimeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        run.failures = "seeder did not finish in time";
-        return run;
-    }
-    GetExitCodeProcess(process.get(), &run.exitCode);
-    run.manifest = ParseManifest(ReadBytes(manifest));
-    DeleteFileW(AsWide(manifest));
-    for (const Fields& fields : run.lines(u"failure")) {
-        run.failures += ToUtf8(fields.size() > 2 ? fields[2] : u"?") + "\n";
-    }
-    if (run.exitCode != 0 && run.failures.empty()) {
-        run.failures = "seeder exited with " + std::to_string(run.exitCode);
-    }
-    return run;
-}
-
 SeededProduct::SeededProduct(const std::u16string& product)
     : product_(product), run_(RunSeeder(u"seed " + product)) {}
 
@@ -184,20 +88,6 @@ SeededProduct::~SeededProduct() {
 
 bool PathExists(const std::u16string& path) {
     return GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadBytes(const std::u16string& path) {
-    win32::UniqueFile file(CreateFileW(AsWide(path), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (file.valid() && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) &&
-           read != 0) {
-        bytes.append(buffer, read);
-    }
-    return bytes;
 }
 
 std::set<std::u16string> ListNames(const std::u16string& folder, const std::u16string& pattern) {
@@ -389,20 +279,6 @@ std::u16string DecodeUtf16Le(const std::string& bytes) {
                                              (static_cast<unsigned char>(bytes[at + 1]) << 8)));
     }
     return text;
-}
-
-std::vector<std::u16string> SplitLines(const std::u16string& text) {
-    std::vector<std::u16string> lines;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = text.find(u"\r\n", start);
-        if (end == std::u16string::npos) {
-            lines.push_back(text.substr(start));
-            return lines;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
 }
 
 RunOutputs::RunOutputs()

@@ -4,6 +4,7 @@
 // back what a run changed or left (files, registry branches in either view, services,
 // processes, the run log on the desktop and the backup folders under Documents).
 
+#include "PrefixSupport.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <windows.h>
@@ -17,34 +18,15 @@
 
 namespace tidewell::e2e {
 
-using Fields = std::vector<std::u16string>;
-
-std::u16string Env(const char16_t* name);
-std::u16string ShellFolder(int csidl);
-
-// Serialises the tests that seed the shared prefix (the catalogue's Wine tests take it too).
-class SeedLock {
-public:
-    SeedLock();
-    ~SeedLock();
-    SeedLock(const SeedLock&) = delete;
-    SeedLock& operator=(const SeedLock&) = delete;
-    bool held() const { return held_; }
-
-private:
-    win32::UniqueKernelHandle mutex_;
-    bool held_ = false;
-};
-
-struct SeederRun {
-    DWORD exitCode = ~0u;
-    std::vector<Fields> manifest;
-    std::string failures; // empty when the run went well
-    // The manifest lines of one kind ("file", "process", "record" ...).
-    std::vector<Fields> lines(const char16_t* kind) const;
-};
-
-SeederRun RunSeeder(const std::u16string& arguments);
+using prefix::BuildPath;
+using prefix::Env;
+using prefix::Fields;
+using prefix::ReadBytes;
+using prefix::RunSeeder;
+using prefix::SeederRun;
+using prefix::SeedLock;
+using prefix::ShellFolder;
+using prefix::SplitLines;
 
 // Seeds one product for the length of a test and clears it again at its end, however the test
 // ends.
@@ -63,7 +45,6 @@ private:
 
 // Files.
 bool PathExists(const std::u16string& path);
-std::string ReadBytes(const std::u16string& path);
 // Names in a folder matching a pattern ("Tidewell日志_*.txt"), without "." and "..".
 std::set<std::u16string> ListNames(const std::u16string& folder, const std::u16string& pattern);
 // Every file and folder below a folder, as paths relative to it ("a", "a\b.txt").
@@ -106,7 +87,6 @@ bool ProcessRunning(DWORD processId, const std::u16string& executableName);
 
 // Text.
 std::u16string DecodeUtf16Le(const std::string& bytes);
-std::vector<std::u16string> SplitLines(const std::u16string& text);
 
 // The log files and backup folders that appear while a test runs; removed again at its end.
 class RunOutputs {

@@ -9,10 +9,9 @@
 // residues (and two seeding tests never overlap).
 
 #include "../native/CatalogueExpected.h"
+#include "PrefixSupport.h"
 
 #include "catalogue/ScanCollector.h"
-#include "platform/win32/UniqueHandle.h"
-#include "platform/win32/Wide.h"
 #include "platform/win32/Win32Platform.h"
 
 #include <gtest/gtest.h>
@@ -32,126 +31,20 @@ namespace tidewell {
 namespace {
 
 using namespace catalogue_test;
-using win32::AsWide;
-using win32::FromWide;
+using prefix::Env;
+using prefix::Fields;
+using prefix::RunSeeder;
+using prefix::SeederRun;
+using prefix::SeedLock;
+using prefix::ShellFolder;
 
 const ProductKind kProducts[] = {ProductKind::AutoCAD, ProductKind::SolidWorks,
                                  ProductKind::Oracle};
 
 const std::u16string kPackageCode = u"{6C3E2F0A-5B1D-4E27-9A41-2024C0DE0804}";
 
-std::u16string Env(const char16_t* name) {
-    const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
-    if (size == 0) {
-        return {};
-    }
-    std::wstring value(size, L'\0');
-    value.resize(GetEnvironmentVariableW(AsWide(name), &value[0], size));
-    return FromWide(value.c_str(), value.size());
-}
-
-std::u16string Shell(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))
-               ? FromWide(path)
-               : std::u16string();
-}
-
-// The seeder as this build put it; under Wine a build path is reached through drive Z:.
-std::u16string SeederPath() {
-    std::u16string path = FromUtf8(TIDEWELL_SEEDER_PATH);
-    if (!path.empty() && path[0] == u'/') {
-        path = u"Z:" + path;
-    }
-    for (char16_t& unit : path) {
-        unit = unit == u'/' ? u'\\' : unit;
-    }
-    return path;
-}
-
-std::string ReadUtf8File(const std::u16string& path) {
-    win32::UniqueFile file(CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (file.valid() && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) &&
-           read != 0) {
-        text.append(buffer, read);
-    }
-    return text;
-}
-
-// One manifest line split at its tabs.
-using Fields = std::vector<std::u16string>;
-
-std::vector<Fields> ParseManifest(const std::string& text) {
-    std::vector<Fields> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        Fields fields;
-        const std::u16string line = FromUtf8(text.substr(start, end - start));
-        size_t at = 0;
-        for (size_t tab = line.find(u'\t'); tab != std::u16string::npos;
-             tab = line.find(u'\t', at)) {
-            fields.push_back(line.substr(at, tab - at));
-            at = tab + 1;
-        }
-        fields.push_back(line.substr(at));
-        lines.push_back(fields);
-        start = end + 2;
-    }
-    return lines;
-}
-
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Runs the seeder and waits for it. The manifest it writes comes back parsed; every "failure"
-// line is also a failure of the run.
-struct SeederRun {
-    DWORD exitCode = ~0u;
-    std::vector<Fields> manifest;
-    std::string failures;
-};
-
-SeederRun RunSeeder(const std::u16string& arguments) {
-    SeederRun run;
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    const std::u16string manifest = FromWide(temp) + u"tidewell-seed-manifest.txt";
-    DeleteFileW(AsWide(manifest));
-    std::wstring commandLine(
-        AsWide(u"\"" + SeederPath() + u"\" " + arguments + u" --manifest \"" + manifest + u"\""));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        run.failures = "seeder not started: " + std::to_string(GetLastError());
-        return run;
-    }
-    win32::UniqueKernelHandle process(info.hProcess);
-    CloseHandle(info.hThread);
-    if (WaitForSingleObject(process.get(), 300000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        run.failures = "seeder did not finish within 300 s";
-        return run;
-    }
-    GetExitCodeProcess(process.get(), &run.exitCode);
-    run.manifest = ParseManifest(ReadUtf8File(manifest));
-    DeleteFileW(AsWide(manifest));
-    for (const Fields& fields : run.manifest) {
-        if (fields[0] == u"failure" && fields.size() > 2) {
-            run.failures += ToUtf8(fields[2]) + "\n";
-        }
-    }
-    return run;
 }
 
 // Makes this process see the user's ORACLE_HOME as a program started after the seeding does.
@@ -171,8 +64,8 @@ struct Bases {
     std::u16string pf = Env(u"ProgramW6432").empty() ? Env(u"ProgramFiles") : Env(u"ProgramW6432");
     std::u16string pf86 = Env(u"ProgramFiles(x86)");
     std::u16string pd = Env(u"ProgramData");
-    std::u16string local = Shell(CSIDL_LOCAL_APPDATA);
-    std::u16string roaming = Shell(CSIDL_APPDATA);
+    std::u16string local = ShellFolder(CSIDL_LOCAL_APPDATA);
+    std::u16string roaming = ShellFolder(CSIDL_APPDATA);
     std::u16string temp = Env(u"TEMP");
     std::u16string cache = JoinPath(Env(u"ProgramData"), u"Package Cache");
     std::u16string oracleHome = u"C:\\app\\oracle\\product\\19.0.0\\dbhome_1";
@@ -365,24 +258,6 @@ std::vector<ItemGroup> ExpectedOracle(const Bases& b, const Pids& pids) {
           Record(kHKCU, k64, u"SQL Developer 23.1", u"SQL Developer 23.1.1", sqlDeveloper)}},
     };
 }
-
-// Serialises the tests that seed the shared prefix.
-class SeedLock {
-public:
-    SeedLock() : mutex_(CreateMutexW(nullptr, FALSE, L"TidewellResidueSeed")) {
-        held_ = mutex_.valid() && WaitForSingleObject(mutex_.get(), 600000) != WAIT_TIMEOUT;
-    }
-    ~SeedLock() {
-        if (held_) {
-            ReleaseMutex(mutex_.get());
-        }
-    }
-    bool held() const { return held_; }
-
-private:
-    win32::UniqueKernelHandle mutex_;
-    bool held_ = false;
-};
 
 // Clears the prefix again even when the test stops half-way.
 class ClearOnExit {

@@ -25,6 +25,8 @@ namespace tidewell {
 namespace {
 
 using namespace hostile;
+using prefix::Env;
+using prefix::ShellFolder;
 
 const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kBackedUp = u"注册表已备份并删除";
@@ -35,25 +37,12 @@ void Observe(const std::string& what) {
     std::cout << "[hostile] " << what << std::endl;
 }
 
-std::u16string Env(const char16_t* name) {
-    const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
-    std::vector<wchar_t> value(size + 1);
-    return FromWide(value.data(), GetEnvironmentVariableW(AsWide(name), value.data(), size));
-}
-
-std::u16string Shell(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))
-               ? FromWide(path)
-               : std::u16string();
-}
-
 // The folders a run starts from, as this process sees them before any variable is changed.
 struct Places {
     std::u16string pf = Env(u"ProgramW6432");
     std::u16string pf86 = Env(u"ProgramFiles(x86)");
     std::u16string pd = Env(u"ProgramData");
-    std::u16string local = Shell(CSIDL_LOCAL_APPDATA);
+    std::u16string local = ShellFolder(CSIDL_LOCAL_APPDATA);
     std::u16string temp = Env(u"TEMP");
     std::u16string profile = Env(u"USERPROFILE");
     std::u16string windows = [] {
@@ -180,12 +169,12 @@ void TakeRunOutput(RunRecord& run, const std::u16string& logPath, const std::u16
                    const std::u16string& failure) {
     run.log = ReadRunLog(logPath, success, failure);
     run.backupHeaders = BackupHeaders(run.log.backupFolder);
-    const std::u16string backups = ToLower(Shell(CSIDL_PERSONAL) + u"\\TidewellBackup");
+    const std::u16string backups = ToLower(ShellFolder(CSIDL_PERSONAL) + u"\\TidewellBackup");
     if (Within(ToLower(run.log.backupFolder), backups) &&
         ToLower(run.log.backupFolder) != backups) {
         Erase(run.log.backupFolder);
     }
-    if (Within(ToLower(logPath), ToLower(Shell(CSIDL_DESKTOPDIRECTORY)))) {
+    if (Within(ToLower(logPath), ToLower(ShellFolder(CSIDL_DESKTOPDIRECTORY)))) {
         DeleteFileW(AsWide(logPath));
     }
 }
@@ -951,9 +940,9 @@ std::vector<std::u16string> ProtectedFolders(const Places& places) {
             places.profile.substr(0, places.profile.rfind(u'\\')),
             temp,
             places.local,
-            Shell(CSIDL_APPDATA),
-            Shell(CSIDL_PERSONAL),
-            Shell(CSIDL_DESKTOPDIRECTORY)};
+            ShellFolder(CSIDL_APPDATA),
+            ShellFolder(CSIDL_PERSONAL),
+            ShellFolder(CSIDL_DESKTOPDIRECTORY)};
 }
 
 TEST(HostileGuardWineTest, EverySpellingTheSystemReadsAsAProtectedFolderIsRefused) {

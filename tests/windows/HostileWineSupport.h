@@ -6,6 +6,7 @@
 // through the Linux side where Wine cannot make or undo them from Win32; snapshots of every
 // place a run could reach; readers for the run log and the registry backups.
 #include "../native/FakeWorkflowWindow.h"
+#include "PrefixSupport.h"
 #include "RemovalWin32Support.h"
 
 #include "platform/win32/UniqueHandle.h"
@@ -576,25 +577,6 @@ private:
     std::optional<std::vector<BYTE>> old_;
 };
 
-// Serialises the tests that seed product residues into the shared prefix, so that no other
-// test's scan sees them.
-class SeedLock {
-public:
-    SeedLock() : mutex_(CreateMutexW(nullptr, FALSE, L"TidewellResidueSeed")) {
-        held_ = mutex_.valid() && WaitForSingleObject(mutex_.get(), 600000) != WAIT_TIMEOUT;
-    }
-    ~SeedLock() {
-        if (held_) {
-            ReleaseMutex(mutex_.get());
-        }
-    }
-    bool held() const { return held_; }
-    SeedLock(const SeedLock&) = delete;
-    SeedLock& operator=(const SeedLock&) = delete;
-
-private:
-    win32::UniqueKernelHandle mutex_;
-    bool held_ = false;
-};
+using prefix::SeedLock;
 
 } // namespace tidewell::hostile

@@ -229,8 +229,9 @@ bool MakeDirectoryLink(Win32Platform& platform, const std::u16string& link,
                CreateSymbolicLinkW(AsWide(link), AsWide(target), kDirectory);
     }
     using UnixName = char*(CDECL*)(LPCWSTR);
-    const auto unixName = reinterpret_cast<UnixName>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    // Through void*: a FARPROC cast straight to another function type draws -Wcast-function-type.
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     const size_t separator = link.rfind(u'\\');
     if (unixName == nullptr || separator == std::u16string::npos) {
         return false;
