@@ -16,6 +16,8 @@ build_root=${TIDEWELL_BUILD_ROOT:-$root/build}
 test_timeout=120
 logs=$(mktemp -d "${TMPDIR:-/tmp}/tidewell-test.XXXXXX")
 trap 'rm -rf "$logs"' EXIT
+# Programs that Wine failed to start and scripts/wine/exec.sh started again.
+export TIDEWELL_WINE_RESTARTS="$logs/wine-restarts.txt"
 
 summary=()
 any_failed=0
@@ -101,4 +103,8 @@ fi
 printf '\n==== summary (%d s in all)\n' $((SECONDS - run_started))
 printf '%s\n' "${summary[@]}"
 echo "total: $tests_passed passed, $tests_failed failed"
+if [[ -s "$TIDEWELL_WINE_RESTARTS" ]]; then
+    echo "Wine failed to start a program and it was started again ($(wc -l <"$TIDEWELL_WINE_RESTARTS") times):"
+    cat "$TIDEWELL_WINE_RESTARTS"
+fi
 exit "$any_failed"
