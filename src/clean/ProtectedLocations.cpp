@@ -1,5 +1,6 @@
 #include "clean/ProtectedLocations.h"
 
+#include "catalogue/RegistryText.h"
 #include "support/Environment.h"
 #include "support/Text.h"
 
@@ -87,41 +88,113 @@ bool IsAncestorOrSame(const std::u16string& ancestor, const std::u16string& path
             path[ancestor.size()] == u'\\');
 }
 
-} // namespace
+// The folder as a root-like place: a drive root ("c:") or a UNC share ("\\server\share").
+bool IsRootOrShare(const std::u16string& canonical) {
+    const size_t depth = static_cast<size_t>(std::count(canonical.begin(), canonical.end(), u'\\'));
+    return canonical[0] != u'\\' ? depth == 0 : depth <= 3;
+}
 
-bool IsProtectedLocation(Platform& platform, const std::u16string& path) {
-    const std::u16string target = Canonical(path);
-    if (target.empty()) {
-        return true;
+// "%SystemDrive%\Users" as the system would expand it; empty when another reference remains.
+std::u16string ExpandSystemReferences(std::u16string text, const std::u16string& windows) {
+    const std::u16string drive =
+        windows.size() >= 2 && windows[1] == u':' ? windows.substr(0, 2) : std::u16string();
+    const std::pair<std::u16string, std::u16string> references[] = {
+        {u"%systemdrive%", drive}, {u"%systemroot%", windows}, {u"%windir%", windows}};
+    for (const auto& [reference, value] : references) {
+        const size_t at = ToLower(text).find(reference);
+        if (at != std::u16string::npos && !value.empty()) {
+            text.replace(at, reference.size(), value);
+        }
     }
-    // A drive root ("c:") or a UNC share ("\\server\share") holds everything else.
-    const size_t depth = static_cast<size_t>(std::count(target.begin(), target.end(), u'\\'));
-    if (target[0] != u'\\' ? depth == 0 : depth <= 3) {
-        return true;
-    }
+    return text.find(u'%') == std::u16string::npos ? text : std::u16string();
+}
 
-    const std::u16string windows = Canonical(platform.windowsDirectory());
-    if (!windows.empty() && IsAncestorOrSame(windows, target)) {
-        return true; // the system's own files, below the Windows folder too
+// Where the system itself records its program, data and profile folders: these hold even when
+// a variable such as ProgramFiles is empty or wrong.
+std::vector<std::u16string> RegisteredFolders(Platform& platform, const std::u16string& windows) {
+    struct Source {
+        const char16_t* key;
+        std::vector<std::u16string> names;
+    };
+    const Source sources[] = {
+        {u"Software\\Microsoft\\Windows\\CurrentVersion",
+         {u"ProgramFilesDir", u"ProgramFilesDir (x86)", u"ProgramW6432Dir"}},
+        {u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+         {u"ProfilesDirectory", u"ProgramData", u"Public"}},
+    };
+    std::vector<std::u16string> folders;
+    for (const Source& source : sources) {
+        const RegistryValues read = platform.readValues(
+            RegistryRoot::LocalMachine, RegistryView::Bits64, source.key, source.names);
+        for (const RegistryValue& value : read.values) {
+            folders.push_back(ExpandSystemReferences(
+                DecodeRegistryText(value.error, value.type, value.data), windows));
+        }
     }
+    return folders;
+}
 
-    std::vector<std::u16string> folders = {windows};
+// Every protected folder, canonical, each also with its short names spelled out (TEMP is often
+// "C:\Users\ADMINI~1\AppData\Local\Temp").
+std::vector<std::u16string> ProtectedFolders(Platform& platform) {
+    const std::u16string windows = platform.windowsDirectory();
+    std::vector<std::u16string> named = {windows};
     for (const char16_t* variable :
          {u"ProgramFiles", u"ProgramW6432", u"ProgramFiles(x86)", u"ProgramData", u"SystemRoot",
           u"ALLUSERSPROFILE", u"PUBLIC", u"USERPROFILE", u"TEMP", u"TMP"}) {
-        folders.push_back(Canonical(ReadEnvironmentVariable(platform, variable)));
+        named.push_back(ReadEnvironmentVariable(platform, variable));
     }
-    for (ShellFolder folder : {ShellFolder::Documents, ShellFolder::Desktop,
-                               ShellFolder::LocalAppData, ShellFolder::RoamingAppData}) {
-        folders.push_back(Canonical(ShellFolderPath(platform, folder)));
+    for (ShellFolder folder :
+         {ShellFolder::Documents, ShellFolder::Desktop, ShellFolder::LocalAppData,
+          ShellFolder::RoamingAppData, ShellFolder::Profile}) {
+        named.push_back(ShellFolderPath(platform, folder));
+    }
+    for (std::u16string& folder : RegisteredFolders(platform, windows)) {
+        named.push_back(std::move(folder));
+    }
+
+    std::vector<std::u16string> folders;
+    for (const std::u16string& folder : named) {
+        if (folder.empty()) {
+            continue;
+        }
+        folders.push_back(Canonical(folder));
+        folders.push_back(Canonical(platform.longPathName(folder)));
     }
     // The Users folder is the one that holds the profiles.
-    folders.push_back(ParentOf(Canonical(ReadEnvironmentVariable(platform, u"USERPROFILE"))));
-    folders.push_back(ParentOf(Canonical(ReadEnvironmentVariable(platform, u"PUBLIC"))));
+    for (const char16_t* variable : {u"USERPROFILE", u"PUBLIC"}) {
+        folders.push_back(ParentOf(Canonical(ReadEnvironmentVariable(platform, variable))));
+    }
+    return folders;
+}
 
-    for (const auto& folder : folders) {
-        if (!folder.empty() && IsAncestorOrSame(target, folder)) {
+} // namespace
+
+bool IsProtectedLocation(Platform& platform, const std::u16string& path) {
+    const std::u16string given = Canonical(path);
+    if (given.empty()) {
+        return true;
+    }
+    // A short name ("C:\PROGRA~1") names the same folder as the long one.
+    std::vector<std::u16string> targets = {given};
+    const std::u16string resolved = Canonical(platform.longPathName(path));
+    if (!resolved.empty() && resolved != given) {
+        targets.push_back(resolved);
+    }
+
+    const std::u16string windows = Canonical(platform.windowsDirectory());
+    const std::vector<std::u16string> folders = ProtectedFolders(platform);
+    for (const std::u16string& target : targets) {
+        if (IsRootOrShare(target)) {
             return true;
+        }
+        if (!windows.empty() && IsAncestorOrSame(windows, target)) {
+            return true; // the system's own files, below the Windows folder too
+        }
+        for (const std::u16string& folder : folders) {
+            if (!folder.empty() && IsAncestorOrSame(target, folder)) {
+                return true;
+            }
         }
     }
     return false;

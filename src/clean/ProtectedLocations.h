@@ -10,9 +10,11 @@ namespace tidewell {
 // the base folders). A misconfigured one must not take the system or the user's data with it:
 // drive roots, the Windows folder and everything in it, both program folders, ProgramData, the
 // Users folder, the profile, Documents, Desktop, the application data folders and TEMP itself,
-// and every ancestor of these, are never removed or entered. Paths compare after ASCII case
-// folding, with "/" read as "\", "." and ".." resolved and trailing separators, dots and blanks
-// ignored, as Windows reads them. Relative paths are refused outright.
+// and every ancestor of these, are never removed or entered. The folders come from the
+// environment, the shell and the system's own record in the registry, so an emptied variable
+// does not unprotect one. Paths compare after ASCII case folding, with "/" read as "\", "." and
+// ".." resolved, trailing separators, dots and blanks ignored and short (8.3) names spelled out,
+// as Windows reads them. Relative paths are refused outright.
 bool IsProtectedLocation(Platform& platform, const std::u16string& path);
 
 // What a refused item's log line says.

@@ -24,6 +24,7 @@ enum class ShellFolder : int {
     Desktop = 16,
     RoamingAppData = 26,
     LocalAppData = 28,
+    Profile = 40,
 };
 
 struct FileAttributes {
@@ -153,6 +154,9 @@ public:
     virtual std::optional<std::u16string> shellFolder(ShellFolder folder) = 0;
     // Empty when it cannot be read.
     virtual std::u16string windowsDirectory() = 0;
+    // The path with its short (8.3) names spelled out, "C:\PROGRA~1" as "C:\Program Files"; the
+    // path unchanged when the system cannot resolve it (it does not exist, say).
+    virtual std::u16string longPathName(const std::u16string& path) { return path; }
     virtual LocalTime localTime() = 0;
     // The system's message for an error code as it gives it (line breaks included), or nothing.
     virtual std::optional<std::u16string> systemMessage(uint32_t code) = 0;

@@ -258,6 +258,10 @@ void FakePlatform::setShellFolderPath(ShellFolder folder, std::optional<std::u16
 void FakePlatform::setWindowsDirectory(const std::u16string& path) {
     windowsDirectory_ = path;
 }
+void FakePlatform::addShortName(const std::u16string& shortPath, const std::u16string& longPath) {
+    shortNames_.emplace_back(shortPath, longPath);
+}
+
 void FakePlatform::setLocalTime(const LocalTime& time) {
     now_ = time;
 }
@@ -720,6 +724,16 @@ std::optional<std::u16string> FakePlatform::shellFolder(ShellFolder folder) {
         return std::nullopt;
     }
     return found->second;
+}
+
+std::u16string FakePlatform::longPathName(const std::u16string& path) {
+    for (const auto& [shortPath, longPath] : shortNames_) {
+        if (StartsWithNoCase(path, shortPath) &&
+            (path.size() == shortPath.size() || path[shortPath.size()] == u'\\')) {
+            return longPath + path.substr(shortPath.size());
+        }
+    }
+    return path;
 }
 
 std::u16string FakePlatform::windowsDirectory() {

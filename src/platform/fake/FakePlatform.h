@@ -70,6 +70,8 @@ public:
     void setEnvironment(const std::u16string& name, std::optional<std::u16string> value);
     void setShellFolderPath(ShellFolder folder, std::optional<std::u16string> path);
     void setWindowsDirectory(const std::u16string& path);
+    // longPathName spells a path that starts with shortPath with longPath instead.
+    void addShortName(const std::u16string& shortPath, const std::u16string& longPath);
     void setLocalTime(const LocalTime& time);
     void set64BitWindows(bool is64Bit);
     void setCurrentDirectory(const std::u16string& path);
@@ -141,6 +143,7 @@ public:
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
+    std::u16string longPathName(const std::u16string& path) override;
     LocalTime localTime() override;
     std::optional<std::u16string> systemMessage(uint32_t code) override;
     bool runsOn64BitWindows() override;
@@ -198,6 +201,7 @@ private:
     std::map<std::u16string, std::u16string> environment_;       // folded name -> value
     std::map<int, std::u16string> shellFolders_;
     std::u16string windowsDirectory_ = u"C:\\Windows";
+    std::vector<std::pair<std::u16string, std::u16string>> shortNames_; // short -> long
     std::u16string currentDirectory_ = u"C:\\";
     LocalTime now_{2025, 3, 7, 9, 17, 33};
     bool is64BitWindows_ = true;

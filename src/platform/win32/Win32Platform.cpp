@@ -315,6 +315,22 @@ std::u16string Win32Platform::windowsDirectory() {
     return FromWide(path, length);
 }
 
+std::u16string Win32Platform::longPathName(const std::u16string& path) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        const DWORD length =
+            GetLongPathNameW(AsWide(path), &buffer[0], static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return path;
+        }
+        if (length < buffer.size()) {
+            return FromWide(buffer.c_str(), length);
+        }
+        buffer.resize(length);
+    }
+    return path;
+}
+
 LocalTime Win32Platform::localTime() {
     SYSTEMTIME now{};
     GetLocalTime(&now);

@@ -39,6 +39,7 @@ public:
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
+    std::u16string longPathName(const std::u16string& path) override;
     LocalTime localTime() override;
     std::optional<std::u16string> systemMessage(uint32_t code) override;
 
