@@ -78,20 +78,15 @@ TEST(ChildProcessTest, EveryRowOfTheResultTable) {
         if (!c.ended) {
             EXPECT_EQ(run.error, c.error) << c.name;
         }
+        if (c.error == codes::kTimeout) {
+            EXPECT_EQ(machine.elapsedMilliseconds, c.limit) << c.name << ": waited past the limit";
+        }
         EXPECT_EQ(machine.childCommandLines,
                   std::vector<std::u16string>({u"\"C:\\Tools\\setup.exe\" /x"}))
             << c.name;
         // Whatever happened, no handle of the child is kept: a later wait finds nothing.
         EXPECT_EQ(machine.waitForChild(1, 0, false).error, codes::kInvalidHandle) << c.name;
     }
-}
-
-TEST(ChildProcessTest, WaitsNoLongerThanTheLimit) {
-    FakePlatform machine;
-    machine.onChild([](const std::u16string&) { return Child(0, codes::kInfinite); });
-    uint32_t exitCode = 1;
-    RunProcessAndWait(machine, u"reg.exe", exitCode, 20000);
-    EXPECT_EQ(machine.elapsedMilliseconds, 20000u);
 }
 
 TEST(ChildProcessTest, PassesLimitAndPaintingToTheWait) {
@@ -103,14 +98,6 @@ TEST(ChildProcessTest, PassesLimitAndPaintingToTheWait) {
     const std::vector<std::pair<uint32_t, bool>> expected = {{20000u, false},
                                                              {codes::kInfinite, true}};
     EXPECT_EQ(machine.waits, expected);
-}
-
-TEST(ChildProcessTest, HighBitExitCodePrintsUnsigned) {
-    FakePlatform machine;
-    machine.onChild([](const std::u16string&) { return Child(0xC0000005u, 1); });
-    uint32_t exitCode = 1;
-    ASSERT_TRUE(RunProcessAndWait(machine, u"crash.exe", exitCode, codes::kInfinite).ended);
-    EXPECT_EQ(ToDecimal(exitCode), u"3221225477");
 }
 
 } // namespace

@@ -42,92 +42,69 @@ public:
     }
 };
 
+// Process 4312 runs `running`; the item names `exe` at `location`. Every termination asked for
+// waits five seconds; only a process that still runs the scanned program is asked to end.
 TEST(EndProcessTest, EveryRowOfTheResultTable) {
-    const std::u16string title = u"acad.exe（PID 4312）";
+    const std::u16string ended = u"进程已结束";
+    const std::u16string exited = u"进程已退出";
+    const auto nothing = [](WatchedMachine&) {};
     struct Case {
         const char* name;
+        std::u16string exe, running, location;
         std::function<void(WatchedMachine&)> prepare;
-        std::u16string location;
         bool success;
         std::u16string message;
-        bool stillRunning;
+        size_t terminations;
     };
     const Case cases[] = {
-        {"running", [](WatchedMachine&) {}, u"4312", true, u"进程已结束", false},
-        {"leading white space", [](WatchedMachine&) {}, u" \t4312", true, u"进程已结束", false},
-        {"digits then text", [](WatchedMachine&) {}, u"4312x", true, u"进程已结束", false},
-        {"already exited", [](WatchedMachine&) {}, u"5000", true, u"进程已退出", true},
-        {"not a number", [](WatchedMachine&) {}, u"acad", true, u"进程已退出", true},
-        {"empty", [](WatchedMachine&) {}, u"", true, u"进程已退出", true},
-        {"open refused", [](WatchedMachine& m) { m.protectProcess(4312, codes::kAccessDenied); },
-         u"4312", false, u"Access is denied.", true},
-        {"open refused with a code the system has no text for",
-         [](WatchedMachine& m) { m.protectProcess(4312, 4242); }, u"4312", false, u"未知错误",
-         true},
-        {"termination refused",
+        {"running", u"acad.exe", u"acad.exe", u"4312", nothing, true, ended, 1},
+        {"leading white space", u"acad.exe", u"acad.exe", u" \t4312", nothing, true, ended, 1},
+        {"digits then text", u"acad.exe", u"acad.exe", u"4312x", nothing, true, ended, 1},
+        {"already exited", u"acad.exe", u"acad.exe", u"5000", nothing, true, exited, 0},
+        {"not a number", u"acad.exe", u"acad.exe", u"acad", nothing, true, exited, 0},
+        {"empty", u"acad.exe", u"acad.exe", u"", nothing, true, exited, 0},
+        {"id reused by another program", u"acad.exe", u"notepad.exe", u"4312", nothing, true,
+         exited, 0},
+        {"id reused, name with a suffix", u"acad.exe", u"acad.exe.bak", u"4312", nothing, true,
+         exited, 0},
+        {"file names ignore ASCII case", u"acad.exe", u"ACAD.EXE", u"4312", nothing, true, ended,
+         1},
+        {"another product's program", u"sldworks.exe", u"sldworks.exe", u"4312", nothing, true,
+         ended, 1},
+        {"open refused", u"acad.exe", u"acad.exe", u"4312",
+         [](WatchedMachine& m) { m.protectProcess(4312, codes::kAccessDenied); }, false,
+         u"Access is denied.", 1},
+        {"open refused with a code the system has no text for", u"acad.exe", u"acad.exe", u"4312",
+         [](WatchedMachine& m) { m.protectProcess(4312, 4242); }, false, u"未知错误", 1},
+        {"termination refused", u"acad.exe", u"acad.exe", u"4312",
          [](WatchedMachine& m) { m.failCall(FakeCall::TerminateProcess, codes::kAccessDenied); },
-         u"4312", false, u"Access is denied.", true},
-        {"gone between snapshot and opening",
+         false, u"Access is denied.", 1},
+        {"gone between snapshot and opening", u"acad.exe", u"acad.exe", u"5000",
          [](WatchedMachine& m) {
              m.staleSnapshot = ProcessListing{0, {{4312, u"acad.exe"}, {5000, u"acad.exe"}}};
          },
-         u"5000", true, u"进程已退出", true},
+         true, exited, 1},
+        {"snapshot unreadable: nothing is ended", u"acad.exe", u"acad.exe", u"4312",
+         [](WatchedMachine& m) { m.failCall(FakeCall::ListProcesses, codes::kAccessDenied); },
+         false, u"Access is denied.", 0},
     };
     for (const Case& c : cases) {
         WatchedMachine machine;
         machine.addProcess(4, u"System");
-        machine.addProcess(4312, u"acad.exe");
+        machine.addProcess(4312, c.running);
         c.prepare(machine);
-        const ActionResult result = EndProcess(machine, ProcessItem(title, c.location));
+        const ActionResult result =
+            EndProcess(machine, ProcessItem(c.exe + u"（PID 4312）", c.location));
         EXPECT_EQ(result.success, c.success) << c.name << "\n" << machine.dump();
         EXPECT_EQ(result.message, c.message) << c.name << ": " << ToUtf8(result.message);
         EXPECT_FALSE(result.rebootPending) << c.name;
-        EXPECT_EQ(machine.processRunning(4312), c.stillRunning) << c.name;
+        EXPECT_EQ(machine.processRunning(4312), result.message != ended) << c.name;
         EXPECT_TRUE(machine.processRunning(4)) << c.name;
+        ASSERT_EQ(machine.terminations.size(), c.terminations) << c.name;
+        for (const auto& termination : machine.terminations) {
+            EXPECT_EQ(termination, std::make_pair(ParseProcessId(c.location), 5000u)) << c.name;
+        }
     }
-}
-
-TEST(EndProcessTest, TerminatesWithAFiveSecondWait) {
-    WatchedMachine machine;
-    machine.addProcess(4312, u"acad.exe");
-    EndProcess(machine, ProcessItem(u"acad.exe（PID 4312）", u"4312"));
-    ASSERT_EQ(machine.terminations.size(), 1u);
-    EXPECT_EQ(machine.terminations[0], std::make_pair(4312u, 5000u));
-}
-
-TEST(EndProcessTest, ReusedIdIsLeftAlone) {
-    struct Case {
-        std::u16string title;
-        std::u16string runningName;
-        bool terminated;
-    };
-    const Case cases[] = {
-        {u"acad.exe（PID 4312）", u"notepad.exe", false},
-        {u"acad.exe（PID 4312）", u"acad.exe.bak", false},
-        {u"acad.exe（PID 4312）", u"ACAD.EXE", true}, // file names ignore ASCII case
-        {u"sldworks.exe（PID 4312）", u"sldworks.exe", true},
-    };
-    for (const Case& c : cases) {
-        WatchedMachine machine;
-        machine.addProcess(4312, c.runningName);
-        const ActionResult result = EndProcess(machine, ProcessItem(c.title, u"4312"));
-        EXPECT_TRUE(result.success);
-        EXPECT_EQ(result.message, c.terminated ? u"进程已结束" : u"进程已退出")
-            << ToUtf8(c.runningName);
-        EXPECT_EQ(machine.processRunning(4312), !c.terminated) << ToUtf8(c.runningName);
-        EXPECT_EQ(machine.terminations.size(), c.terminated ? 1u : 0u);
-    }
-}
-
-TEST(EndProcessTest, UnreadableSnapshotEndsNothing) {
-    WatchedMachine machine;
-    machine.addProcess(4312, u"acad.exe");
-    machine.failCall(FakeCall::ListProcesses, codes::kAccessDenied);
-    const ActionResult result = EndProcess(machine, ProcessItem(u"acad.exe（PID 4312）", u"4312"));
-    EXPECT_FALSE(result.success);
-    EXPECT_EQ(result.message, u"Access is denied.");
-    EXPECT_TRUE(machine.processRunning(4312));
-    EXPECT_TRUE(machine.terminations.empty());
 }
 
 TEST(EndProcessTest, ProcessIdParsing) {
