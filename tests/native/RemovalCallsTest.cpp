@@ -57,10 +57,11 @@ TEST(RemovalCallsTest, OnlyBlockingAttributesAreReset) {
                                                   top + u"\\ro.txt", top + u"\\system.dll"};
     EXPECT_EQ(resets, expected) << Show(machine.journal);
 
-    // A single read-only file, and a plain one.
+    // A missing file costs no call; a single read-only file, and a plain one.
     machine.addFile(u"C:\\Data\\ro.log", "x", codes::kAttributeReadOnly);
     machine.addFile(u"C:\\Data\\plain.log");
     machine.journal.clear();
+    EXPECT_EQ(RemoveFile(machine, u"C:\\Data\\gone.log").message, u"文件已不存在");
     EXPECT_EQ(RemoveFile(machine, u"C:\\Data\\ro.log").message, u"文件已删除");
     EXPECT_EQ(RemoveFile(machine, u"C:\\Data\\plain.log").message, u"文件已删除");
     const std::vector<std::u16string> calls = {u"setFileAttributes C:\\Data\\ro.log",
