@@ -41,6 +41,24 @@ inline void SetWindowsFolders(FakePlatform& machine) {
     machine.addDirectory(u"C:\\Windows\\Temp");
 }
 
+// UTF-16LE bytes of exactly these code units, as the registry stores text.
+inline std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
+    std::vector<uint8_t> bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+inline std::vector<std::u16string> Locations(const ItemList& items) {
+    std::vector<std::u16string> locations;
+    for (const auto& item : items) {
+        locations.push_back(item->location);
+    }
+    return locations;
+}
+
 inline void AddRecord(FakePlatform& machine, RegistryRoot root, RegistryView view,
                       const std::u16string& subkey, const std::u16string& displayName,
                       const std::u16string& version, const std::u16string& quiet,
@@ -147,12 +165,8 @@ inline void SeedAllProducts(FakePlatform& machine) {
     // Written without its terminator by a careless installer: still read whole.
     {
         const std::u16string path = kUninstall + u"\\AutoCAD 2024 Language Pack";
-        std::vector<uint8_t> bytes;
-        for (char16_t unit : std::u16string(u"AutoCAD 2024 Language Pack - 简体中文")) {
-            bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-            bytes.push_back(static_cast<uint8_t>(unit >> 8));
-        }
-        machine.setValue(kHKCU, k64, path, u"DisplayName", codes::kRegSz, bytes);
+        machine.setValue(kHKCU, k64, path, u"DisplayName", codes::kRegSz,
+                         Utf16Bytes(u"AutoCAD 2024 Language Pack - 简体中文"));
         machine.setStringValue(kHKCU, k64, path, u"UninstallString",
                                u"%ProgramData%\\Package Cache\\langpack\\test-uninstaller.exe",
                                codes::kRegExpandSz);

@@ -16,31 +16,6 @@ namespace {
 
 using namespace catalogue_test;
 
-std::vector<std::u16string> Locations(const ItemList& items) {
-    std::vector<std::u16string> locations;
-    for (const auto& item : items) {
-        locations.push_back(item->location);
-    }
-    return locations;
-}
-
-std::string Text(const std::vector<std::u16string>& texts) {
-    std::string joined;
-    for (const auto& text : texts) {
-        joined += ToUtf8(text) + "\n";
-    }
-    return joined;
-}
-
-std::vector<uint8_t> Bytes(const std::u16string& text) {
-    std::vector<uint8_t> bytes;
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    return bytes;
-}
-
 // --- Base folders ----------------------------------------------------------------------------
 
 TEST(CatalogueFolderTest, ProgramFilesBaseAndTheX86OnlyRows) {
@@ -111,7 +86,7 @@ TEST(CatalogueFolderTest, X86OnlyRowDoesNotLookWhenBothNameOneFolder) {
         machine.failCall(FakeCall::FileAttributes, codes::kAccessDenied, u"SOLIDWORKS Corp", 1);
         ScanCollector collector(machine, ProductKind::SolidWorks);
         collector.scanFolders();
-        EXPECT_TRUE(collector.items.empty()) << Text(Locations(collector.items));
+        EXPECT_TRUE(collector.items.empty()) << ToUtf8(collector.items.front()->location);
         EXPECT_EQ(machine.injectedFailures, 1);
     }
 }
@@ -149,7 +124,7 @@ TEST(CatalogueFolderTest, EmptyBasesAreSkippedNotResolvedAgainstTheCurrentFolder
          {ProductKind::AutoCAD, ProductKind::SolidWorks, ProductKind::Oracle}) {
         ScanCollector collector(machine, product);
         collector.scanFolders();
-        EXPECT_TRUE(collector.items.empty()) << Text(Locations(collector.items));
+        EXPECT_TRUE(collector.items.empty()) << ToUtf8(collector.items.front()->location);
     }
 }
 
@@ -307,7 +282,7 @@ TEST(CatalogueTempTest, TempUnsetEmptyOrAFileGivesNothing) {
         machine.setEnvironment(u"TMP", u"C:\\work");
         ScanCollector collector(machine, ProductKind::AutoCAD);
         collector.scanFolders();
-        EXPECT_TRUE(collector.items.empty()) << Text(Locations(collector.items));
+        EXPECT_TRUE(collector.items.empty()) << ToUtf8(collector.items.front()->location);
     }
 }
 
@@ -385,18 +360,18 @@ TEST(CatalogueRegistryTest, RegistryTextDecoding) {
         std::vector<uint8_t> bytes;
         std::u16string expected;
     };
-    std::vector<uint8_t> odd = Bytes(u"AutoCAD");
+    std::vector<uint8_t> odd = Utf16Bytes(u"AutoCAD");
     odd.push_back('X'); // an odd last byte is the low half of one more unit
-    std::vector<uint8_t> cutChinese = Bytes(u"简体");
+    std::vector<uint8_t> cutChinese = Utf16Bytes(u"简体");
     cutChinese.pop_back(); // 体 (U+4F53) loses its high byte
-    std::vector<uint8_t> halfTerminator = Bytes(std::u16string(u"Oracle") + u'\0');
+    std::vector<uint8_t> halfTerminator = Utf16Bytes(std::u16string(u"Oracle") + u'\0');
     halfTerminator.pop_back();
     const Case cases[] = {
-        {"terminated", 0, 1, Bytes(std::u16string(u"AutoCAD 2024") + u'\0'), u"AutoCAD 2024"},
-        {"no terminator", 0, 1, Bytes(u"AutoCAD 2024"), u"AutoCAD 2024"},
-        {"expand string as stored", 0, 2, Bytes(std::u16string(u"%TEMP%\\x") + u'\0'),
+        {"terminated", 0, 1, Utf16Bytes(std::u16string(u"AutoCAD 2024") + u'\0'), u"AutoCAD 2024"},
+        {"no terminator", 0, 1, Utf16Bytes(u"AutoCAD 2024"), u"AutoCAD 2024"},
+        {"expand string as stored", 0, 2, Utf16Bytes(std::u16string(u"%TEMP%\\x") + u'\0'),
          u"%TEMP%\\x"},
-        {"text after the first zero", 0, 1, Bytes(std::u16string(u"Oracle\0Client", 13)),
+        {"text after the first zero", 0, 1, Utf16Bytes(std::u16string(u"Oracle\0Client", 13)),
          u"Oracle"},
         {"odd byte count", 0, 1, odd, u"AutoCADX"},
         {"odd byte count on a terminator", 0, 1, halfTerminator, u"Oracle"},
@@ -404,10 +379,10 @@ TEST(CatalogueRegistryTest, RegistryTextDecoding) {
         {"odd byte count inside Chinese", 0, 1, cutChinese, u"简S"},
         {"single byte", 0, 1, {0x41}, u"A"},
         {"empty data", 0, 1, {}, u""},
-        {"multi-string", 0, 7, Bytes(std::u16string(u"AutoCAD\0\0", 9)), u""},
-        {"binary", 0, 3, Bytes(u"AutoCAD"), u""},
+        {"multi-string", 0, 7, Utf16Bytes(std::u16string(u"AutoCAD\0\0", 9)), u""},
+        {"binary", 0, 3, Utf16Bytes(u"AutoCAD"), u""},
         {"dword", 0, 4, {1, 0, 0, 0}, u""},
-        {"missing value", 2, 1, Bytes(u"AutoCAD"), u""},
+        {"missing value", 2, 1, Utf16Bytes(u"AutoCAD"), u""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DecodeRegistryText(c.error, c.type, c.bytes), c.expected) << c.what;
@@ -420,7 +395,9 @@ TEST(CatalogueRegistryTest, InstallRecordValues) {
         std::vector<uint8_t> bytes;
     };
     using OptValue = std::optional<Value>;
-    auto sz = [](const std::u16string& text) { return OptValue{Value{1, Bytes(text + u'\0')}}; };
+    auto sz = [](const std::u16string& text) {
+        return OptValue{Value{1, Utf16Bytes(text + u'\0')}};
+    };
     struct Case {
         const char* what;
         ProductKind product;
@@ -428,85 +405,47 @@ TEST(CatalogueRegistryTest, InstallRecordValues) {
         bool taken;
         std::u16string title, command;
     };
+    const OptValue none;
     const Case cases[] = {
         {"quiet preferred", ProductKind::AutoCAD, sz(u"AutoCAD 2024"), sz(u"24.3"), sz(u"q.exe /s"),
          sz(u"u.exe"), true, u"AutoCAD 2024 24.3", u"q.exe /s"},
         {"plain when quiet is empty", ProductKind::AutoCAD, sz(u"AutoCAD 2024"), sz(u""), sz(u""),
          sz(u"u.exe"), true, u"AutoCAD 2024", u"u.exe"},
-        {"neither command", ProductKind::AutoCAD, sz(u"AutoCAD 2024"), std::nullopt, std::nullopt,
-         std::nullopt, true, u"AutoCAD 2024", u""},
+        {"neither command", ProductKind::AutoCAD, sz(u"AutoCAD 2024"), none, none, none, true,
+         u"AutoCAD 2024", u""},
         {"quiet of another type falls back to plain", ProductKind::AutoCAD, sz(u"AutoCAD 2024"),
-         std::nullopt, OptValue{Value{3, Bytes(u"q.exe")}}, sz(u"u.exe"), true, u"AutoCAD 2024",
+         none, OptValue{Value{3, Utf16Bytes(u"q.exe")}}, sz(u"u.exe"), true, u"AutoCAD 2024",
          u"u.exe"},
-        {"name as expand string", ProductKind::AutoCAD, OptValue{Value{2, Bytes(u"AutoCAD LT")}},
-         std::nullopt, std::nullopt, OptValue{Value{2, Bytes(u"%SystemRoot%\\u.exe")}}, true,
-         u"AutoCAD LT", u"%SystemRoot%\\u.exe"},
-        {"name as multi-string",
-         ProductKind::AutoCAD,
-         OptValue{Value{7, Bytes(std::u16string(u"AutoCAD 2024\0\0", 14))}},
-         sz(u"1"),
-         std::nullopt,
-         sz(u"u.exe"),
-         false,
-         {},
-         {}},
+        {"name as expand string", ProductKind::AutoCAD,
+         OptValue{Value{2, Utf16Bytes(u"AutoCAD LT")}}, none, none,
+         OptValue{Value{2, Utf16Bytes(u"%SystemRoot%\\u.exe")}}, true, u"AutoCAD LT",
+         u"%SystemRoot%\\u.exe"},
+        {"name as multi-string", ProductKind::AutoCAD,
+         OptValue{Value{7, Utf16Bytes(std::u16string(u"AutoCAD 2024\0\0", 14))}}, sz(u"1"), none,
+         sz(u"u.exe"), false, u"", u""},
         {"name without terminator", ProductKind::SolidWorks,
-         OptValue{Value{1, Bytes(u"SOLIDWORKS 2023")}}, sz(u"31.5"), std::nullopt, std::nullopt,
-         true, u"SOLIDWORKS 2023 31.5", u""},
-        {"name with an odd byte count", ProductKind::SolidWorks,
-         OptValue{Value{1, std::vector<uint8_t>{'S', 0, 'o', 0, 'l', 0, 'i', 0, 'd', 0, 'W', 0,
-                                                'o', 0, 'r', 0, 'k', 0, 's', 0, 'X'}}},
-         std::nullopt, std::nullopt, std::nullopt, true, u"SolidWorksX", u""},
+         OptValue{Value{1, Utf16Bytes(u"SOLIDWORKS 2023")}}, sz(u"31.5"), none, none, true,
+         u"SOLIDWORKS 2023 31.5", u""},
         {"version of another type is dropped", ProductKind::SolidWorks, sz(u"eDrawings SolidWorks"),
-         OptValue{Value{4, {1, 0, 0, 0}}}, std::nullopt, std::nullopt, true,
-         u"eDrawings SolidWorks", u""},
-        {"no display name",
-         ProductKind::AutoCAD,
-         std::nullopt,
-         sz(u"AutoCAD"),
-         std::nullopt,
-         sz(u"AutoCAD.exe"),
-         false,
-         {},
-         {}},
+         OptValue{Value{4, {1, 0, 0, 0}}}, none, none, true, u"eDrawings SolidWorks", u""},
+        {"no display name", ProductKind::AutoCAD, none, sz(u"AutoCAD"), none, sz(u"AutoCAD.exe"),
+         false, u"", u""},
         {"Oracle Database without version", ProductKind::Oracle, sz(u"Oracle Database 19c Client"),
-         std::nullopt, std::nullopt, sz(u"deinstall.bat"), true, u"Oracle Database 19c Client",
-         u"deinstall.bat"},
-        {"the word Oracle after the start",
-         ProductKind::Oracle,
-         sz(u"Tools for Oracle"),
-         sz(u"2"),
-         std::nullopt,
-         sz(u"t.exe"),
-         false,
-         {},
-         {}},
-        {"starts with oracle in lower case", ProductKind::Oracle, sz(u"oracle VM VirtualBox"),
-         std::nullopt, std::nullopt, std::nullopt, true, u"oracle VM VirtualBox", u""},
-        {"Oracle Client inside", ProductKind::Oracle, sz(u"Instant Oracle Client 21"), std::nullopt,
-         std::nullopt, std::nullopt, true, u"Instant Oracle Client 21", u""},
-        {"Oracle Database inside", ProductKind::Oracle, sz(u"My Oracle Database XE"), std::nullopt,
-         std::nullopt, std::nullopt, true, u"My Oracle Database XE", u""},
-        {"SQL Developer inside", ProductKind::Oracle, sz(u"Quest sql developer 3"), std::nullopt,
-         std::nullopt, std::nullopt, true, u"Quest sql developer 3", u""},
-        {"another product's record",
-         ProductKind::Oracle,
-         sz(u"AutoCAD 2024"),
-         std::nullopt,
-         std::nullopt,
-         std::nullopt,
-         false,
-         {},
-         {}},
-        {"Autodesk but not AutoCAD",
-         ProductKind::AutoCAD,
-         sz(u"Autodesk Desktop App"),
-         std::nullopt,
-         std::nullopt,
-         std::nullopt,
-         false,
-         {},
-         {}},
+         none, none, sz(u"deinstall.bat"), true, u"Oracle Database 19c Client", u"deinstall.bat"},
+        {"the word Oracle after the start", ProductKind::Oracle, sz(u"Tools for Oracle"), sz(u"2"),
+         none, sz(u"t.exe"), false, u"", u""},
+        {"starts with oracle in lower case", ProductKind::Oracle, sz(u"oracle VM VirtualBox"), none,
+         none, none, true, u"oracle VM VirtualBox", u""},
+        {"Oracle Client inside", ProductKind::Oracle, sz(u"Instant Oracle Client 21"), none, none,
+         none, true, u"Instant Oracle Client 21", u""},
+        {"Oracle Database inside", ProductKind::Oracle, sz(u"My Oracle Database XE"), none, none,
+         none, true, u"My Oracle Database XE", u""},
+        {"SQL Developer inside", ProductKind::Oracle, sz(u"Quest sql developer 3"), none, none,
+         none, true, u"Quest sql developer 3", u""},
+        {"another product's record", ProductKind::Oracle, sz(u"AutoCAD 2024"), none, none, none,
+         false, u"", u""},
+        {"Autodesk but not AutoCAD", ProductKind::AutoCAD, sz(u"Autodesk Desktop App"), none, none,
+         none, false, u"", u""},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
