@@ -23,39 +23,41 @@ TEST(RunLogTest, TimeStampsCarryLeadingZeros) {
     }
 }
 
-TEST(RunLogTest, BackupFolderUnderDocuments) {
-    FakePlatform machine;
-    machine.setLocalTime({2025, 3, 7, 9, 15, 2});
-    machine.addDirectory(kDocuments);
-    machine.setShellFolderPath(ShellFolder::Documents, kDocuments);
-
-    const std::u16string folder = CreateBackupFolder(machine);
-
-    EXPECT_EQ(folder, u"C:\\Users\\u\\Documents\\TidewellBackup\\20250307_091502");
-    EXPECT_TRUE(machine.isDirectory(folder)) << machine.dump();
-    EXPECT_TRUE(machine.treeBelow(folder).empty());
-}
-
-TEST(RunLogTest, BackupFolderPathIsReturnedEvenWhenItCannotBeMade) {
-    FakePlatform machine;
-    machine.setLocalTime({2025, 3, 7, 9, 15, 2});
-    machine.addDirectory(kDocuments);
-    machine.setShellFolderPath(ShellFolder::Documents, kDocuments);
-    machine.failCall(FakeCall::CreateDirectory, codes::kAccessDenied);
-
-    EXPECT_EQ(CreateBackupFolder(machine),
-              u"C:\\Users\\u\\Documents\\TidewellBackup\\20250307_091502");
-    EXPECT_FALSE(machine.exists(kDocuments + u"\\TidewellBackup"));
-}
-
-TEST(RunLogTest, BackupFolderWithoutDocumentsIsRelative) {
-    FakePlatform machine;
-    machine.setLocalTime({2025, 3, 7, 9, 15, 2});
-    machine.setCurrentDirectory(u"C:\\Work");
-    machine.addDirectory(u"C:\\Work");
-    EXPECT_EQ(CreateBackupFolder(machine), u"TidewellBackup\\20250307_091502");
-    EXPECT_TRUE(machine.isDirectory(u"C:\\Work\\TidewellBackup\\20250307_091502"))
-        << machine.dump();
+TEST(RunLogTest, BackupFolderUnderDocumentsOrElseRelative) {
+    struct Case {
+        const char* what;
+        bool documents;
+        bool creatable;
+        std::u16string returned;
+        std::u16string made; // empty: nothing may be made
+    };
+    const std::u16string stamped = u"TidewellBackup\\20250307_091502";
+    const Case cases[] = {
+        {"under Documents", true, true, kDocuments + u"\\" + stamped, kDocuments + u"\\" + stamped},
+        {"returned even when it cannot be made", true, false, kDocuments + u"\\" + stamped, u""},
+        {"without Documents: relative to the current folder", false, true, stamped,
+         u"C:\\Work\\" + stamped},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        machine.setLocalTime({2025, 3, 7, 9, 15, 2});
+        machine.setCurrentDirectory(u"C:\\Work");
+        machine.addDirectory(u"C:\\Work");
+        machine.addDirectory(kDocuments);
+        if (c.documents) {
+            machine.setShellFolderPath(ShellFolder::Documents, kDocuments);
+        }
+        if (!c.creatable) {
+            machine.failCall(FakeCall::CreateDirectory, codes::kAccessDenied);
+        }
+        EXPECT_EQ(CreateBackupFolder(machine), c.returned) << c.what;
+        if (c.made.empty()) {
+            EXPECT_TRUE(machine.journal.empty()) << c.what << "\n" << machine.dump();
+        } else {
+            EXPECT_TRUE(machine.isDirectory(c.made)) << c.what << "\n" << machine.dump();
+            EXPECT_TRUE(machine.treeBelow(c.made).empty()) << c.what;
+        }
+    }
 }
 
 TEST(RunLogTest, LogBytesAreExact) {
@@ -87,17 +89,6 @@ TEST(RunLogTest, EmptyBodyEndsWithTheTimeLineAndOneEmptyLine) {
     EXPECT_EQ(machine.fileContents(path).value_or(""),
               "\xEF\xBB\xBFT\r\n\xE6\x97\xB6\xE9\x97\xB4\xEF\xBC\x9A"
               "2025-11-30 23:5:9\r\n\r\n");
-}
-
-TEST(RunLogTest, UnpairedSurrogateBecomesTheReplacementCharacter) {
-    FakePlatform machine;
-    machine.addDirectory(kDesktop);
-    machine.setShellFolderPath(ShellFolder::Desktop, kDesktop);
-    const std::u16string body = {u'a', static_cast<char16_t>(0xD800), u'b'};
-    const std::string contents =
-        machine.fileContents(WriteRunLog(machine, u"T", body)).value_or("");
-    EXPECT_EQ(contents.substr(contents.size() - 5), "a\xEF\xBF\xBD"
-                                                    "b");
 }
 
 TEST(RunLogTest, NoFileMeansAnEmptyResult) {
