@@ -1,10 +1,12 @@
 #include "uninstall/OneClickUninstall.h"
+#include "CatalogueMachine.h"
 #include "FakeWorkflowWindow.h"
 #include "WorkflowMachine.h"
 #include "support/Text.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace tidewell {
@@ -13,14 +15,14 @@ namespace {
 const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kSuiteTitle = u"AutoCAD 2024 - 简体中文 (Simplified Chinese) 24.3.61.0";
 const std::u16string kSuiteCommand = u"MsiExec.exe /I{AC-2024}";
+const std::u16string kSuiteSilent = u"MsiExec.exe /X{AC-2024} /qn /norestart";
 const std::u16string kLtCommand =
     u"\"C:\\Program Files\\Autodesk\\AutoCAD LT 2024\\Setup\\Setup.exe\" -q -uninstall";
 
 // AutoCAD with two install records of its own, a plug-in's record that merely mentions it,
 // its own and a shared process, a service and shared data.
-class OneClickUninstallTest : public ::testing::Test {
-public:
-    void SetUp() override {
+struct AutoCadMachine {
+    AutoCadMachine() {
         PrepareWorkflowMachine(machine);
         machine.addFile(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\acad.exe");
         machine.addFile(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\acad.cfg");
@@ -32,13 +34,15 @@ public:
                        u"Software\\Autodesk\\AutoCAD\\R24.3");
         machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64,
                        u"Software\\Autodesk\\AutoCAD\\R24.3");
-        addRecord(RegistryRoot::LocalMachine, RegistryView::Bits64, u"{AC-2024}",
-                  u"AutoCAD 2024 - 简体中文 (Simplified Chinese)", u"24.3.61.0", u"",
-                  kSuiteCommand);
-        addRecord(RegistryRoot::LocalMachine, RegistryView::Bits32, u"AcadLT", u"AutoCAD LT 2024",
-                  u"", kLtCommand, u"C:\\ignored.exe");
-        addRecord(RegistryRoot::CurrentUser, RegistryView::Bits64, u"ExpressTools",
-                  u"Express Tools for AutoCAD 2024", u"", u"", u"C:\\et\\remove.exe");
+        catalogue_test::AddRecord(machine, RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                  u"{AC-2024}", u"AutoCAD 2024 - 简体中文 (Simplified Chinese)",
+                                  u"24.3.61.0", u"", kSuiteCommand);
+        catalogue_test::AddRecord(machine, RegistryRoot::LocalMachine, RegistryView::Bits32,
+                                  u"AcadLT", u"AutoCAD LT 2024", u"", kLtCommand,
+                                  u"C:\\ignored.exe");
+        catalogue_test::AddRecord(machine, RegistryRoot::CurrentUser, RegistryView::Bits64,
+                                  u"ExpressTools", u"Express Tools for AutoCAD 2024", u"", u"",
+                                  u"C:\\et\\remove.exe");
         machine.addProcess(100, u"acad.exe");
         machine.addProcess(101, u"adsklicensingagent.exe");
         machine.addService(u"AdskLicensingService", u"Autodesk Desktop Licensing Service",
@@ -49,7 +53,7 @@ public:
             uninstaller.runMilliseconds =
                 runMilliseconds.count(commandLine) != 0 ? runMilliseconds[commandLine] : 40000;
             uninstaller.exitCode = exitCodes[commandLine];
-            if (commandLine == u"MsiExec.exe /X{AC-2024} /qn /norestart" && uninstallRemoves) {
+            if (commandLine == kSuiteSilent && uninstallRemoves) {
                 uninstaller.sideEffect = [this] {
                     machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall,
                                        u"{AC-2024}");
@@ -58,25 +62,10 @@ public:
             }
             return uninstaller;
         }));
-        exitCodes[u"MsiExec.exe /X{AC-2024} /qn /norestart"] = 0;
+        exitCodes[kSuiteSilent] = 0;
         exitCodes[kLtCommand] = codes::kUnknownProduct;
     }
-
-    void addRecord(RegistryRoot root, RegistryView view, const std::u16string& key,
-                   const std::u16string& name, const std::u16string& version,
-                   const std::u16string& quiet, const std::u16string& plain) {
-        const std::u16string path = kUninstall + u"\\" + key;
-        machine.setStringValue(root, view, path, u"DisplayName", name);
-        if (!version.empty()) {
-            machine.setStringValue(root, view, path, u"DisplayVersion", version);
-        }
-        if (!quiet.empty()) {
-            machine.setStringValue(root, view, path, u"QuietUninstallString", quiet);
-        }
-        if (!plain.empty()) {
-            machine.setStringValue(root, view, path, u"UninstallString", plain);
-        }
-    }
+    AutoCadMachine(const AutoCadMachine&) = delete;
 
     void scanFirst() {
         window.scan.runScan();
@@ -105,6 +94,8 @@ public:
     std::map<std::u16string, uint32_t> runMilliseconds;
     bool uninstallRemoves = true;
 };
+
+class OneClickUninstallTest : public ::testing::Test, public AutoCadMachine {};
 
 TEST_F(OneClickUninstallTest, WithoutARecordItScansFirstAndExplains) {
     machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall, u"{AC-2024}");
@@ -217,78 +208,65 @@ TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidu
     }
 }
 
-TEST_F(OneClickUninstallTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
-    scanFirst();
-    uninstallRemoves = false;
-    exitCodes[kLtCommand] = 1603;
-    machine.queueAnswers({true});
-    OneClickUninstall(machine, window);
+// Any failed uninstall stops the run before anything is removed; the other records still run.
+TEST(OneClickFailureTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
+    const std::u16string suiteDone = u"[卸载成功] " + kSuiteTitle + u"：退出代码 0";
+    struct Case {
+        const char* name;
+        std::function<void(AutoCadMachine&)> prepare;
+        std::u16string lt, suite; // the two uninstall lines of the log
+        int failures;
+    };
+    const Case cases[] = {
+        {"an uninstaller fails", [](AutoCadMachine& m) { m.exitCodes[kLtCommand] = 1603; },
+         u"[卸载失败] AutoCAD LT 2024：退出代码 1603", suiteDone, 1},
+        {"a record without command",
+         [](AutoCadMachine& m) {
+             for (const char16_t* name : {u"QuietUninstallString", u"UninstallString"}) {
+                 m.machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits32,
+                                          kUninstall + u"\\AcadLT", name, u"");
+             }
+         },
+         u"[卸载失败] AutoCAD LT 2024：未找到卸载命令", suiteDone, 1},
+        {"a missing program and a high-bit exit code",
+         [](AutoCadMachine& m) {
+             m.machine.failCall(FakeCall::StartHidden, codes::kFileNotFound, u"Setup.exe");
+             m.exitCodes[kSuiteSilent] = 0xC0000005;
+         },
+         u"[卸载失败] AutoCAD LT 2024：The system cannot find the file specified.",
+         u"[卸载失败] " + kSuiteTitle + u"：退出代码 3221225477", 2},
+    };
+    for (const Case& c : cases) {
+        AutoCadMachine m;
+        m.uninstallRemoves = false;
+        c.prepare(m);
+        m.scanFirst();
+        m.machine.queueAnswers({true});
+        OneClickUninstall(m.machine, m.window);
 
-    const std::u16string body = u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
-                                u"[卸载失败] AutoCAD LT 2024：退出代码 1603\r\n"
-                                u"[卸载成功] " +
-                                kSuiteTitle +
-                                u"：退出代码 0\r\n"
-                                u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
-    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
-    EXPECT_TRUE(removals().empty()) << machine.dump();
-    EXPECT_EQ(window.scansShown, 0) << "the tree keeps the scan from before the run";
-    EXPECT_TRUE(window.progress.empty());
-    EXPECT_EQ(window.busyStates.back(),
-              (FakeWorkflowWindow::BusyState{false, u"AutoCAD 卸载未全部成功，已停止残留清理"}));
-    const FakePlatform::Message& done = machine.messages.back();
-    EXPECT_EQ(done.title, u"卸载未完成");
-    EXPECT_EQ(done.icon, NoticeIcon::Error);
-    EXPECT_EQ(done.text, u"有 1 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
-                             std::u16string(kLogPath));
-}
-
-TEST_F(OneClickUninstallTest, ARecordWithoutCommandFailsWhileTheOthersStillRun) {
-    machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits32,
-                           kUninstall + u"\\AcadLT", u"QuietUninstallString", u"");
-    machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits32,
-                           kUninstall + u"\\AcadLT", u"UninstallString", u"");
-    uninstallRemoves = false;
-    scanFirst();
-    machine.queueAnswers({true});
-    OneClickUninstall(machine, window);
-
-    const std::u16string body = u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
-                                u"[卸载失败] AutoCAD LT 2024：未找到卸载命令\r\n"
-                                u"[卸载成功] " +
-                                kSuiteTitle +
-                                u"：退出代码 0\r\n"
-                                u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
-    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
-    EXPECT_EQ(machine.messages.back().text,
-              u"有 1 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
-                  std::u16string(kLogPath));
-    EXPECT_TRUE(removals().empty());
-}
-
-TEST_F(OneClickUninstallTest, AMissingProgramAndAHighBitExitCodeBothFail) {
-    machine.failCall(FakeCall::StartHidden, codes::kFileNotFound, u"Setup.exe");
-    exitCodes[u"MsiExec.exe /X{AC-2024} /qn /norestart"] = 0xC0000005;
-    scanFirst();
-    machine.queueAnswers({true});
-    OneClickUninstall(machine, window);
-
-    const std::u16string body =
-        u"[结束进程] acad.exe（PID 100）：进程已结束\r\n"
-        u"[卸载失败] AutoCAD LT 2024：The system cannot find the file specified.\r\n"
-        u"[卸载失败] " +
-        kSuiteTitle +
-        u"：退出代码 3221225477\r\n"
-        u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
-    EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body));
-    EXPECT_EQ(machine.messages.back().text,
-              u"有 2 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
-                  std::u16string(kLogPath));
+        const std::u16string body =
+            u"[结束进程] acad.exe（PID 100）：进程已结束\r\n" + c.lt + u"\r\n" + c.suite +
+            u"\r\n\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
+        EXPECT_EQ(m.LogFile(), m.LogBytes(u"AutoCAD 一键卸载日志", body)) << c.name;
+        EXPECT_TRUE(m.removals().empty()) << c.name << "\n" << m.machine.dump();
+        EXPECT_EQ(m.window.scansShown, 0) << c.name << ": the tree keeps the scan from before";
+        EXPECT_TRUE(m.window.progress.empty()) << c.name;
+        EXPECT_EQ(m.window.busyStates.back(),
+                  (FakeWorkflowWindow::BusyState{false, u"AutoCAD 卸载未全部成功，已停止残留清理"}))
+            << c.name;
+        const FakePlatform::Message& done = m.machine.messages.back();
+        EXPECT_EQ(done.title, u"卸载未完成") << c.name;
+        EXPECT_EQ(done.icon, NoticeIcon::Error) << c.name;
+        EXPECT_EQ(done.text, u"有 " + ToDecimal(c.failures) +
+                                 u" 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
+                                 kLogPath)
+            << c.name;
+    }
 }
 
 TEST_F(OneClickUninstallTest, RestartRequestedByAnUninstallerMakesTheEndAWarning) {
     scanFirst();
-    exitCodes[u"MsiExec.exe /X{AC-2024} /qn /norestart"] = codes::kSuccessRebootRequired;
+    exitCodes[kSuiteSilent] = codes::kSuccessRebootRequired;
     machine.queueAnswers({true});
     OneClickUninstall(machine, window);
     const FakePlatform::Message& done = machine.messages.back();
