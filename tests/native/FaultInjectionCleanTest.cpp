@@ -5,8 +5,6 @@
 
 #include "clean/CleanSelected.h"
 
-#include <iostream>
-
 namespace tidewell::fault_test {
 namespace {
 
@@ -27,7 +25,7 @@ void CheckRun(FaultMachine& run, const FaultCase& fault) {
     size_t succeeded = 0;
     size_t failed = 0;
     ASSERT_TRUE(SummaryNumbers(done.text, u"清理完成：成功 ", u"，失败 ", succeeded, failed))
-        << Utf8(done.text);
+        << ToUtf8(done.text);
     EXPECT_EQ(succeeded + failed, processed.size());
     EXPECT_EQ(run.window.progress.size(), processed.size());
     EXPECT_EQ(run.window.progress.back(), 100);
@@ -43,10 +41,10 @@ void CheckRun(FaultMachine& run, const FaultCase& fault) {
         return;
     }
     const std::vector<LogEntry> entries = LogEntries(*log, {u"[成功] ", u"[失败] "});
-    EXPECT_TRUE(EachItemLogged(processed, entries)) << Utf8(*log);
-    EXPECT_EQ(CountMark(entries, u"[成功] "), succeeded) << Utf8(*log);
-    EXPECT_EQ(CountMark(entries, u"[失败] "), failed) << Utf8(*log);
-    EXPECT_NE(done.text.find(kLogName), std::u16string::npos) << Utf8(done.text);
+    EXPECT_TRUE(EachItemLogged(processed, entries)) << ToUtf8(*log);
+    EXPECT_EQ(CountMark(entries, u"[成功] "), succeeded) << ToUtf8(*log);
+    EXPECT_EQ(CountMark(entries, u"[失败] "), failed) << ToUtf8(*log);
+    EXPECT_NE(done.text.find(kLogName), std::u16string::npos) << ToUtf8(done.text);
 }
 
 TEST_P(FaultInjectionCleanTest, EveryItemIsAccountedForAndNothingElseIsTouched) {
@@ -70,20 +68,9 @@ TEST_P(FaultInjectionCleanTest, EveryItemIsAccountedForAndNothingElseIsTouched) 
     EXPECT_GT(tally.runsWithFaults, tally.runs / 2);
     // The machine is seeded so that every call of the seam is made, failure paths included.
     EXPECT_EQ(tally.unreached(), "none");
-    RecordProperty("runs", tally.runs);
-    RecordProperty("faults", tally.faults);
-    std::cout << "[fault injection] clean selected of " << Utf8(productName(product)) << ": "
-              << tally.runs << " runs, " << tally.runsWithFaults << " with a fault handed out, "
-              << tally.faults << " faults injected; calls never made: " << tally.unreached()
-              << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Products, FaultInjectionCleanTest,
-                         ::testing::Values(ProductKind::AutoCAD, ProductKind::SolidWorks,
-                                           ProductKind::Oracle),
-                         [](const ::testing::TestParamInfo<ProductKind>& info) {
-                             return Utf8(productName(info.param));
-                         });
+TIDEWELL_FAULT_PRODUCTS(FaultInjectionCleanTest);
 
 } // namespace
 } // namespace tidewell::fault_test

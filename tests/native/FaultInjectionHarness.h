@@ -78,14 +78,6 @@ inline const std::vector<int>& FaultModes() {
     return modes;
 }
 
-inline std::string Utf8(const std::u16string& text) {
-    return ToUtf8(text);
-}
-
-inline std::u16string Folded(const std::u16string& text) {
-    return ToLower(text);
-}
-
 // A path as the machine resolves it: relative ones against its current folder, C:\.
 inline std::u16string Absolute(const std::u16string& path) {
     return path.size() >= 2 && path[1] == u':' ? path : JoinPath(u"C:\\", path);
@@ -96,8 +88,8 @@ inline bool Within(const std::u16string& path, const std::u16string& location) {
     if (location.empty()) {
         return false;
     }
-    const std::u16string folded = Folded(path);
-    const std::u16string base = Folded(location);
+    const std::u16string folded = ToLower(path);
+    const std::u16string base = ToLower(location);
     return folded == base ||
            (folded.size() > base.size() && folded.compare(0, base.size(), base) == 0 &&
             (base.back() == u'\\' || folded[base.size()] == u'\\'));
@@ -324,7 +316,7 @@ private:
                 behaviour.sideEffect();
                 const bool written =
                     machine.journal.size() > before &&
-                    Folded(machine.journal.back()) == Folded(u"writeFile " + Absolute(run->file));
+                    ToLower(machine.journal.back()) == ToLower(u"writeFile " + Absolute(run->file));
                 behaviour.exitCode = written ? behaviour.exitCode : 1;
             }
             run->exitCode = behaviour.exitCode;
@@ -365,7 +357,7 @@ inline ::testing::AssertionResult EveryDeletionWasBackedUp(const FaultMachine& r
         for (const auto& exported : run.exports) {
             const std::u16string view =
                 exported->viewSwitch == u"/reg:64" ? u" [64位]" : u" [32位]";
-            if (Folded(exported->key + view) != Folded(deleted) || exported->startedAt > i ||
+            if (ToLower(exported->key + view) != ToLower(deleted) || exported->startedAt > i ||
                 !exported->ended || exported->endedAt > i || exported->exitCode != 0) {
                 continue;
             }
@@ -373,24 +365,13 @@ inline ::testing::AssertionResult EveryDeletionWasBackedUp(const FaultMachine& r
             bool written = false;
             for (size_t w = exported->startedAt; w < i; ++w) {
                 written = written ||
-                          Folded(journal[w]) == Folded(u"writeFile " + Absolute(exported->file));
+                          ToLower(journal[w]) == ToLower(u"writeFile " + Absolute(exported->file));
             }
             backedUp = backedUp || (written && run.machine.exists(exported->file));
         }
         if (!backedUp) {
-            auto failure = ::testing::AssertionFailure();
-            failure << "deleted without a finished export: " << Utf8(journal[i]) << "\nexports:";
-            for (const auto& exported : run.exports) {
-                failure << "\n  " << Utf8(exported->key) << " " << Utf8(exported->viewSwitch)
-                        << " started at " << exported->startedAt
-                        << (exported->ended ? " ended at " : " never ended ") << exported->endedAt
-                        << " with " << exported->exitCode << " -> " << Utf8(exported->file);
-            }
-            failure << "\njournal:";
-            for (size_t j = 0; j <= i; ++j) {
-                failure << "\n  " << j << " " << Utf8(journal[j]);
-            }
-            return failure;
+            return ::testing::AssertionFailure()
+                   << "deleted without a finished export: " << ToUtf8(journal[i]);
         }
     }
     return ::testing::AssertionSuccess();
@@ -421,17 +402,17 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
             // The backup folder and its parent, TidewellBackup.
             for (const auto& folder : backupFolders) {
                 const std::u16string parent = folder.substr(0, folder.rfind(u'\\'));
-                allowed = allowed || Folded(subject) == Folded(folder) ||
-                          Folded(subject) == Folded(parent);
+                allowed = allowed || ToLower(subject) == ToLower(folder) ||
+                          ToLower(subject) == ToLower(parent);
             }
         } else if (operation == u"writeFile") {
             for (const auto& log : logs) {
-                allowed = allowed || Folded(subject) == Folded(log);
+                allowed = allowed || ToLower(subject) == ToLower(log);
             }
             for (const auto& folder : backupFolders) {
                 allowed = allowed || (Within(subject, folder) &&
-                                      Folded(subject) != Folded(folder) && subject.size() > 4 &&
-                                      Folded(subject.substr(subject.size() - 4)) == u".reg");
+                                      ToLower(subject) != ToLower(folder) && subject.size() > 4 &&
+                                      ToLower(subject.substr(subject.size() - 4)) == u".reg");
             }
         } else if (operation == u"startHidden") {
             const std::vector<std::u16string> arguments = SplitCommandLine(subject);
@@ -439,8 +420,8 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
                 for (const auto& item : processed) {
                     allowed =
                         allowed || (IsRegistryKind(item.kind) &&
-                                    Folded(arguments[2]) ==
-                                        Folded(rootPrefix(item.registryRoot) + item.registryPath));
+                                    ToLower(arguments[2]) ==
+                                        ToLower(rootPrefix(item.registryRoot) + item.registryPath));
                 }
             }
             for (const auto& command : uninstallCommands) {
@@ -449,7 +430,7 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
         } else if (operation == u"deleteTree") {
             for (const auto& item : processed) {
                 allowed = allowed || (IsRegistryKind(item.kind) &&
-                                      Folded(subject) == Folded(RegistryLocation(item)));
+                                      ToLower(subject) == ToLower(RegistryLocation(item)));
             }
         } else if (operation == u"terminateProcess") {
             for (const auto& item : processed) {
@@ -460,7 +441,7 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
         } else if (operation == u"stopService") {
             for (const auto& item : processed) {
                 allowed = allowed || (item.kind == ItemKind::Service &&
-                                      Folded(subject) == Folded(item.location));
+                                      ToLower(subject) == ToLower(item.location));
             }
         } else {
             // setFileAttributes, deleteFile, removeDirectory, deleteAtRestart.
@@ -471,7 +452,8 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
             }
         }
         if (!allowed) {
-            return ::testing::AssertionFailure() << "outside the processed items: " << Utf8(change);
+            return ::testing::AssertionFailure()
+                   << "outside the processed items: " << ToUtf8(change);
         }
     }
     // What the links in residue folders lead to is still there.
@@ -489,18 +471,22 @@ struct LogEntry {
     std::u16string location;
 };
 
-inline std::vector<LogEntry> LogEntries(const std::u16string& log,
-                                        const std::vector<std::u16string>& marks) {
+// The log's lines, without their CR LF.
+inline std::vector<std::u16string> LogLines(const std::u16string& log) {
     std::vector<std::u16string> lines;
     size_t start = 0;
     while (start <= log.size()) {
         size_t end = log.find(u"\r\n", start);
-        if (end == std::u16string::npos) {
-            end = log.size();
-        }
+        end = end == std::u16string::npos ? log.size() : end;
         lines.push_back(log.substr(start, end - start));
         start = end + 2;
     }
+    return lines;
+}
+
+inline std::vector<LogEntry> LogEntries(const std::u16string& log,
+                                        const std::vector<std::u16string>& marks) {
+    const std::vector<std::u16string> lines = LogLines(log);
     std::vector<LogEntry> entries;
     for (size_t i = 0; i < lines.size(); ++i) {
         for (const auto& mark : marks) {
@@ -542,7 +528,7 @@ inline ::testing::AssertionResult EachItemLogged(const std::vector<ResidueItem>&
         }
         if (!found) {
             return ::testing::AssertionFailure()
-                   << "no log entry for " << Utf8(item.title) << " | " << Utf8(item.location);
+                   << "no log entry for " << ToUtf8(item.title) << " | " << ToUtf8(item.location);
         }
     }
     return ::testing::AssertionSuccess();
@@ -551,50 +537,30 @@ inline ::testing::AssertionResult EachItemLogged(const std::vector<ResidueItem>&
 // The number right after `before` in the text.
 inline bool NumberAfter(const std::u16string& text, const std::u16string& before, size_t& value) {
     const size_t at = text.find(before);
-    if (at == std::u16string::npos) {
-        return false;
-    }
-    size_t position = at + before.size();
+    size_t position = at == std::u16string::npos ? text.size() : at + before.size();
+    const size_t start = position;
     value = 0;
     while (position < text.size() && text[position] >= u'0' && text[position] <= u'9') {
         value = value * 10 + (text[position++] - u'0');
     }
-    return position > at + before.size();
+    return position > start;
 }
 
 // The two numbers of a summary such as "清理完成：成功 7，失败 0".
 inline bool SummaryNumbers(const std::u16string& text, const std::u16string& before,
                            const std::u16string& middle, size_t& first, size_t& second) {
-    const size_t at = text.find(before);
-    if (at == std::u16string::npos) {
-        return false;
-    }
-    size_t position = at + before.size();
-    auto number = [&](size_t& value) {
-        const size_t digitsStart = position;
-        value = 0;
-        while (position < text.size() && text[position] >= u'0' && text[position] <= u'9') {
-            value = value * 10 + (text[position++] - u'0');
-        }
-        return position > digitsStart;
-    };
-    if (!number(first) || text.compare(position, middle.size(), middle) != 0) {
-        return false;
-    }
-    position += middle.size();
-    return number(second);
+    return NumberAfter(text, before, first) &&
+           NumberAfter(text, before + ToDecimal(static_cast<int64_t>(first)) + middle, second);
 }
 
-// The tally the tests print for the closing note.
+// How many runs had a fault handed out, and by which calls.
 struct Tally {
     int runs = 0;
     int runsWithFaults = 0;
-    int faults = 0;
     std::map<std::string, int> faultsByCall;
 
     void add(const FaultCase& fault, int handedOut) {
         ++runs;
-        faults += handedOut;
         runsWithFaults += handedOut > 0 ? 1 : 0;
         faultsByCall[fault.name] += handedOut;
     }
@@ -614,7 +580,17 @@ struct Tally {
 inline std::string Describe(const FaultCase& fault, uint32_t code, int times, ProductKind product) {
     return std::string(fault.name) + " fails with " + std::to_string(code) +
            (times < 0 ? ", every call" : ", first call only") + ", product " +
-           Utf8(productName(product));
+           ToUtf8(productName(product));
 }
+
+inline std::string ProductParamName(const ::testing::TestParamInfo<ProductKind>& info) {
+    return ToUtf8(productName(info.param));
+}
+
+#define TIDEWELL_FAULT_PRODUCTS(suite)                                                             \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Products, suite,                                                                           \
+        ::testing::Values(ProductKind::AutoCAD, ProductKind::SolidWorks, ProductKind::Oracle),     \
+        ProductParamName)
 
 } // namespace tidewell::fault_test

@@ -5,25 +5,18 @@
 
 #include "uninstall/OneClickUninstall.h"
 
-#include <iostream>
-
 namespace tidewell::fault_test {
 namespace {
 
 class FaultInjectionOneClickTest : public ::testing::TestWithParam<ProductKind> {};
 
+// The log's lines that start with the mark, without it.
 std::vector<std::u16string> Lines(const std::u16string& log, const std::u16string& mark) {
     std::vector<std::u16string> lines;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find(u"\r\n", start);
-        if (end == std::u16string::npos) {
-            end = log.size();
+    for (const std::u16string& line : LogLines(log)) {
+        if (line.compare(0, mark.size(), mark) == 0) {
+            lines.push_back(line.substr(mark.size()));
         }
-        if (log.compare(start, mark.size(), mark) == 0) {
-            lines.push_back(log.substr(start + mark.size(), end - start - mark.size()));
-        }
-        start = end + 2;
     }
     return lines;
 }
@@ -41,7 +34,7 @@ std::vector<std::u16string> Lines(const std::u16string& log, const std::u16strin
             return text.compare(0, head.size(), head) == 0;
         });
         if (line == lines.end()) {
-            return ::testing::AssertionFailure() << "no line for " << Utf8(item.title);
+            return ::testing::AssertionFailure() << "no line for " << ToUtf8(item.title);
         }
         lines.erase(line);
     }
@@ -89,17 +82,17 @@ bool CheckRun(FaultMachine& run, const FaultCase& fault, const Before& before) {
         EXPECT_TRUE(run.window.shownScans.empty());
         EXPECT_TRUE(run.window.progress.empty());
         size_t failures = 0;
-        EXPECT_TRUE(NumberAfter(done.text, u"有 ", failures)) << Utf8(done.text);
+        EXPECT_TRUE(NumberAfter(done.text, u"有 ", failures)) << ToUtf8(done.text);
         EXPECT_GE(failures, 1u);
         if (log) {
             EXPECT_TRUE(OneLineEach(before.ownProcesses, Lines(text, u"[结束进程] ")))
-                << Utf8(text);
+                << ToUtf8(text);
             std::vector<std::u16string> uninstalls = Lines(text, u"[卸载成功] ");
             const std::vector<std::u16string> failed = Lines(text, u"[卸载失败] ");
             uninstalls.insert(uninstalls.end(), failed.begin(), failed.end());
-            EXPECT_TRUE(OneLineEach(before.records, uninstalls)) << Utf8(text);
-            EXPECT_EQ(failed.size(), failures) << Utf8(text);
-            EXPECT_TRUE(Lines(text, u"[清理").empty()) << Utf8(text);
+            EXPECT_TRUE(OneLineEach(before.records, uninstalls)) << ToUtf8(text);
+            EXPECT_EQ(failed.size(), failures) << ToUtf8(text);
+            EXPECT_TRUE(Lines(text, u"[清理").empty()) << ToUtf8(text);
         }
         return false;
     }
@@ -120,17 +113,17 @@ bool CheckRun(FaultMachine& run, const FaultCase& fault, const Before& before) {
     size_t failed = 0;
     EXPECT_TRUE(
         SummaryNumbers(done.text, u"一键卸载并清理完成：清理成功 ", u"，失败 ", succeeded, failed))
-        << Utf8(done.text);
+        << ToUtf8(done.text);
     EXPECT_EQ(succeeded + failed, cleanList.size());
     EXPECT_EQ(run.window.progress.size(), cleanList.size());
     if (log) {
-        EXPECT_TRUE(OneLineEach(before.ownProcesses, Lines(text, u"[结束进程] "))) << Utf8(text);
-        EXPECT_TRUE(OneLineEach(before.records, Lines(text, u"[卸载成功] "))) << Utf8(text);
-        EXPECT_TRUE(Lines(text, u"[卸载失败] ").empty()) << Utf8(text);
+        EXPECT_TRUE(OneLineEach(before.ownProcesses, Lines(text, u"[结束进程] "))) << ToUtf8(text);
+        EXPECT_TRUE(OneLineEach(before.records, Lines(text, u"[卸载成功] "))) << ToUtf8(text);
+        EXPECT_TRUE(Lines(text, u"[卸载失败] ").empty()) << ToUtf8(text);
         const std::vector<LogEntry> entries = LogEntries(text, {u"[清理成功] ", u"[清理失败] "});
-        EXPECT_TRUE(EachItemLogged(cleanList, entries)) << Utf8(text);
-        EXPECT_EQ(CountMark(entries, u"[清理成功] "), succeeded) << Utf8(text);
-        EXPECT_EQ(CountMark(entries, u"[清理失败] "), failed) << Utf8(text);
+        EXPECT_TRUE(EachItemLogged(cleanList, entries)) << ToUtf8(text);
+        EXPECT_EQ(CountMark(entries, u"[清理成功] "), succeeded) << ToUtf8(text);
+        EXPECT_EQ(CountMark(entries, u"[清理失败] "), failed) << ToUtf8(text);
     }
     return true;
 }
@@ -171,20 +164,9 @@ TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouche
     EXPECT_GT(tally.runsWithFaults, tally.runs / 2);
     // Every call is made but the one that stops services: the run never stops them.
     EXPECT_EQ(tally.unreached(), "StopService");
-    RecordProperty("runs", tally.runs);
-    RecordProperty("faults", tally.faults);
-    std::cout << "[fault injection] one-click of " << Utf8(productName(product)) << ": "
-              << tally.runs << " runs (" << removalRuns << " reached the removal), "
-              << tally.runsWithFaults << " with a fault handed out, " << tally.faults
-              << " faults injected; calls never made: " << tally.unreached() << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Products, FaultInjectionOneClickTest,
-                         ::testing::Values(ProductKind::AutoCAD, ProductKind::SolidWorks,
-                                           ProductKind::Oracle),
-                         [](const ::testing::TestParamInfo<ProductKind>& info) {
-                             return Utf8(productName(info.param));
-                         });
+TIDEWELL_FAULT_PRODUCTS(FaultInjectionOneClickTest);
 
 } // namespace
 } // namespace tidewell::fault_test

@@ -5,8 +5,6 @@
 
 #include "catalogue/ScanCollector.h"
 
-#include <iostream>
-
 namespace tidewell::fault_test {
 namespace {
 
@@ -47,13 +45,13 @@ TEST_P(FaultInjectionScanTest, FailingCallsOnlyHideResidues) {
                                           fault.call == FakeCall::ShellFolder;
                 for (const auto& item : run.window.scan.items) {
                     if (!basesMayMove) {
-                        EXPECT_EQ(healthy.count(dedupKey(*item)), 1u) << Utf8(item->location);
+                        EXPECT_EQ(healthy.count(dedupKey(*item)), 1u) << ToUtf8(item->location);
                     }
                     if (FileSystemKind(item->kind)) {
                         // Never a relative path nor a drive root.
                         EXPECT_TRUE(item->location.size() > 3 && item->location[1] == u':' &&
                                     item->location[2] == u'\\')
-                            << Utf8(item->location);
+                            << ToUtf8(item->location);
                     }
                     if (item->kind == ItemKind::RegistryKey ||
                         item->kind == ItemKind::InstallRecord) {
@@ -65,19 +63,9 @@ TEST_P(FaultInjectionScanTest, FailingCallsOnlyHideResidues) {
         }
     }
     EXPECT_GT(tally.runsWithFaults, tally.runs / 3);
-    RecordProperty("runs", tally.runs);
-    RecordProperty("faults", tally.faults);
-    std::cout << "[fault injection] scan of " << Utf8(productName(product)) << ": " << tally.runs
-              << " runs, " << tally.runsWithFaults << " with a fault handed out, " << tally.faults
-              << " faults injected; calls never made: " << tally.unreached() << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Products, FaultInjectionScanTest,
-                         ::testing::Values(ProductKind::AutoCAD, ProductKind::SolidWorks,
-                                           ProductKind::Oracle),
-                         [](const ::testing::TestParamInfo<ProductKind>& info) {
-                             return Utf8(productName(info.param));
-                         });
+TIDEWELL_FAULT_PRODUCTS(FaultInjectionScanTest);
 
 } // namespace
 } // namespace tidewell::fault_test
