@@ -7,7 +7,7 @@
 namespace tidewell {
 namespace {
 
-TEST(EnvironmentTest, EnsureDirectoryCreatesTheChainFromTheTop) {
+TEST(EnvironmentTest, EnsureDirectoryCreatesOnlyWhatIsMissingFromTheTop) {
     FakePlatform machine;
     machine.addDirectory(u"D:\\");
     EXPECT_TRUE(EnsureDirectory(machine, u"D:\\a\\b\\c")) << machine.dump();
@@ -15,21 +15,12 @@ TEST(EnvironmentTest, EnsureDirectoryCreatesTheChainFromTheTop) {
         u"createDirectory D:\\a", u"createDirectory D:\\a\\b", u"createDirectory D:\\a\\b\\c"};
     EXPECT_EQ(machine.journal, expected);
     EXPECT_TRUE(machine.isDirectory(u"D:\\a\\b\\c"));
-}
+    // Again: it is there, nothing more is created.
+    EXPECT_TRUE(EnsureDirectory(machine, u"D:\\a\\b\\c"));
+    EXPECT_EQ(machine.journal, expected);
 
-TEST(EnvironmentTest, EnsureDirectoryOnAnExistingDirectoryCreatesNothing) {
-    FakePlatform machine;
-    machine.addDirectory(u"C:\\Users\\u\\Documents");
-    EXPECT_TRUE(EnsureDirectory(machine, u"C:\\Users\\u\\Documents"));
-    EXPECT_TRUE(machine.journal.empty());
-}
-
-TEST(EnvironmentTest, EnsureDirectoryReportsAFailureOtherThanAlreadyExists) {
-    FakePlatform machine;
-    machine.addDirectory(u"C:\\Locked");
     machine.failCall(FakeCall::CreateDirectory, codes::kAccessDenied, u"Locked\\New");
-    EXPECT_FALSE(EnsureDirectory(machine, u"C:\\Locked\\New"));
-
+    EXPECT_FALSE(EnsureDirectory(machine, u"D:\\Locked\\New"));
     // A name taken by a file counts as "already exists": the caller finds out later.
     machine.addFile(u"C:\\Taken");
     EXPECT_TRUE(EnsureDirectory(machine, u"C:\\Taken"));

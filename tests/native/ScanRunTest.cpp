@@ -22,6 +22,8 @@ const std::u16string kPrefixHead = u"检测到系统仍有 ";
 const std::u16string kPrefixTail =
     u" 安装记录，因此此项不视为可自动清理的残留。请先正常卸载，或确认安装记录确已损坏后手动勾选。 ";
 
+// An install record on the list (placed after the items it adjusts) marks the program folders
+// and system branches as high risk, in the scan's product's words.
 TEST(InstallRecordAdjustmentTest, ChangesExactlyTheFourCategoryTests) {
     struct Case {
         std::u16string category;
@@ -36,55 +38,41 @@ TEST(InstallRecordAdjustmentTest, ChangesExactlyTheFourCategoryTests) {
         {u"共享组件", false},          {u"安装记录（高风险）", false},
         {u"相关服务", false},          {u"正在占用", false},
     };
-    ItemList items;
-    for (const Case& c : cases) {
-        items.push_back(MakeItem(c.category, ItemKind::Directory, RiskLevel::Safe, true, u"own"));
-    }
-    items.push_back(MakeItem(u"安装记录（高风险）", ItemKind::InstallRecord, RiskLevel::HighRisk,
-                             false, u"record"));
-
-    AdjustForInstallRecords(items, ProductKind::SolidWorks);
-
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const ResidueItem& item = *items[i];
-        if (cases[i].adjusted) {
-            EXPECT_FALSE(item.checked) << i;
-            EXPECT_EQ(item.risk, RiskLevel::HighRisk) << i;
-            // The product is the scan's, and the item's own note follows unchanged.
-            EXPECT_EQ(item.note, kPrefixHead + u"SolidWorks" + kPrefixTail + u"own") << i;
-        } else {
-            EXPECT_TRUE(item.checked) << i;
-            EXPECT_EQ(item.risk, RiskLevel::Safe) << i;
-            EXPECT_EQ(item.note, u"own") << i;
+    const struct {
+        ItemKind recordKind; // only the kind makes an install record, not the category
+        ProductKind product;
+        const char16_t* named; // nullptr: nothing is adjusted
+    } variants[] = {
+        {ItemKind::InstallRecord, ProductKind::SolidWorks, u"SolidWorks"},
+        {ItemKind::InstallRecord, static_cast<ProductKind>(9), u"AutoCAD"},
+        {ItemKind::RegistryKey, ProductKind::AutoCAD, nullptr},
+    };
+    for (const auto& variant : variants) {
+        ItemList items;
+        for (const Case& c : cases) {
+            items.push_back(
+                MakeItem(c.category, ItemKind::Directory, RiskLevel::Safe, true, u"own"));
         }
+        items.push_back(MakeItem(u"安装记录（高风险）", variant.recordKind, RiskLevel::HighRisk,
+                                 false, u"record"));
+
+        AdjustForInstallRecords(items, variant.product);
+
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const ResidueItem& item = *items[i];
+            if (cases[i].adjusted && variant.named != nullptr) {
+                EXPECT_FALSE(item.checked) << i;
+                EXPECT_EQ(item.risk, RiskLevel::HighRisk) << i;
+                // The item's own note follows unchanged.
+                EXPECT_EQ(item.note, kPrefixHead + variant.named + kPrefixTail + u"own") << i;
+            } else {
+                EXPECT_TRUE(item.checked) << i;
+                EXPECT_EQ(item.risk, RiskLevel::Safe) << i;
+                EXPECT_EQ(item.note, u"own") << i;
+            }
+        }
+        EXPECT_EQ(items.back()->note, u"record");
     }
-    EXPECT_EQ(items.back()->note, u"record");
-}
-
-TEST(InstallRecordAdjustmentTest, WithoutAnInstallRecordNothingChanges) {
-    ItemList items;
-    items.push_back(
-        MakeItem(u"程序文件", ItemKind::Directory, RiskLevel::NeedsConfirm, true, u"n"));
-    items.push_back(MakeItem(u"AutoCAD 系统注册表", ItemKind::RegistryKey, RiskLevel::NeedsConfirm,
-                             true, u"r"));
-    // A category that looks like an install record is not one: only the kind counts.
-    items.push_back(
-        MakeItem(u"安装记录（高风险）", ItemKind::RegistryKey, RiskLevel::HighRisk, false, u"k"));
-    AdjustForInstallRecords(items, ProductKind::AutoCAD);
-    EXPECT_TRUE(items[0]->checked);
-    EXPECT_EQ(items[0]->risk, RiskLevel::NeedsConfirm);
-    EXPECT_EQ(items[0]->note, u"n");
-    EXPECT_EQ(items[1]->note, u"r");
-}
-
-TEST(InstallRecordAdjustmentTest, RecordAnywhereInTheListAdjustsItemsBeforeIt) {
-    ItemList items;
-    items.push_back(MakeItem(u"程序文件", ItemKind::Directory, RiskLevel::NeedsConfirm, true, u""));
-    items.push_back(
-        MakeItem(u"安装记录（高风险）", ItemKind::InstallRecord, RiskLevel::HighRisk, false, u""));
-    AdjustForInstallRecords(items, static_cast<ProductKind>(9));
-    EXPECT_FALSE(items[0]->checked);
-    EXPECT_EQ(items[0]->note, kPrefixHead + u"AutoCAD" + kPrefixTail);
 }
 
 TEST(ScanSessionTest, RunScanReleasesTheOldListBeforeDestroyingIt) {
