@@ -166,45 +166,8 @@ TEST_F(RegistryRemovalTest, ExportsThenDeletesInItsOwnViewOnly) {
               u"\"D:\\B\\AutoCAD 系统注册表 [32位].reg\" /y /reg:32");
 }
 
-TEST(RegistryBackupTest, NoExportNoDeletion) {
-    struct Case {
-        const char* name;
-        std::function<void(FakePlatform&)> prepare;
-    };
-    const Case cases[] = {
-        {"export exits 1", [](FakePlatform& m) { ExportBehaves(m, 1, 100); }},
-        {"export exits 3010", [](FakePlatform& m) { ExportBehaves(m, 3010, 100); }},
-        {"export exits 0 but leaves no file", [](FakePlatform& m) { ExportBehaves(m, 0, 100); }},
-        {"export outlives 20000 ms", [](FakePlatform& m) { ExportBehaves(m, 0, 20001); }},
-        {"export hangs", [](FakePlatform& m) { ExportBehaves(m, 0, codes::kInfinite); }},
-        {"export tool cannot start",
-         [](FakePlatform& m) { m.failCall(FakeCall::StartHidden, codes::kFileNotFound); }},
-        {"reg.exe not on disk", [](FakePlatform& m) { m.deleteFile(kTool); }},
-        {"wait fails", [](FakePlatform& m) { m.failCall(FakeCall::WaitForChild, 6); }},
-        {"backup folder could not be created", [](FakePlatform& m) { m.removeDirectory(kBackup); }},
-    };
-    for (const Case& c : cases) {
-        FakePlatform machine;
-        Equip(machine);
-        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle\\KEY");
-        c.prepare(machine);
-
-        const ActionResult result = BackupAndDeleteRegistryKey(
-            machine, kBackup,
-            RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle",
-                         u"Oracle 系统注册表 [64位]"));
-
-        EXPECT_FALSE(result.success) << c.name;
-        EXPECT_EQ(result.message, kBackupFailed) << c.name << ": " << ToUtf8(result.message);
-        EXPECT_EQ(machine.childCommandLines.size(), 1u) << c.name;
-        EXPECT_FALSE(DeletedAnything(machine)) << c.name << "\n" << machine.dump();
-        EXPECT_TRUE(machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits64,
-                                      u"Software\\Oracle\\KEY"))
-            << c.name;
-    }
-}
-
-TEST(RegistryBackupTest, DeletionOutcomes) {
+// Without a finished export nothing is deleted; with one, the backup stays whatever follows.
+TEST(RegistryBackupTest, EveryRowOfTheResultTable) {
     struct Case {
         const char* name;
         std::function<void(FakePlatform&)> prepare;
@@ -222,6 +185,23 @@ TEST(RegistryBackupTest, DeletionOutcomes) {
              });
          },
          true, kDeleted},
+        {"export exits 1", [](FakePlatform& m) { ExportBehaves(m, 1, 100); }, false, kBackupFailed},
+        {"export exits 3010", [](FakePlatform& m) { ExportBehaves(m, 3010, 100); }, false,
+         kBackupFailed},
+        {"export exits 0 but leaves no file", [](FakePlatform& m) { ExportBehaves(m, 0, 100); },
+         false, kBackupFailed},
+        {"export outlives 20000 ms", [](FakePlatform& m) { ExportBehaves(m, 0, 20001); }, false,
+         kBackupFailed},
+        {"export hangs", [](FakePlatform& m) { ExportBehaves(m, 0, codes::kInfinite); }, false,
+         kBackupFailed},
+        {"export tool cannot start",
+         [](FakePlatform& m) { m.failCall(FakeCall::StartHidden, codes::kFileNotFound); }, false,
+         kBackupFailed},
+        {"reg.exe not on disk", [](FakePlatform& m) { m.deleteFile(kTool); }, false, kBackupFailed},
+        {"wait fails", [](FakePlatform& m) { m.failCall(FakeCall::WaitForChild, 6); }, false,
+         kBackupFailed},
+        {"backup folder could not be created", [](FakePlatform& m) { m.removeDirectory(kBackup); },
+         false, kBackupFailed},
         {"removed by someone else after the export",
          [](FakePlatform& m) {
              m.onChild([&m](const std::u16string& line) {
@@ -248,7 +228,7 @@ TEST(RegistryBackupTest, DeletionOutcomes) {
     for (const Case& c : cases) {
         FakePlatform machine;
         Equip(machine);
-        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle");
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle\\KEY");
         c.prepare(machine);
         const ActionResult result = BackupAndDeleteRegistryKey(
             machine, kBackup,
@@ -256,9 +236,17 @@ TEST(RegistryBackupTest, DeletionOutcomes) {
                          u"Oracle"));
         EXPECT_EQ(result.success, c.success) << c.name << "\n" << machine.dump();
         EXPECT_EQ(result.message, c.message) << c.name << ": " << ToUtf8(result.message);
-        EXPECT_FALSE(result.rebootPending);
-        // The backup stays in every case.
-        EXPECT_TRUE(machine.exists(u"D:\\B\\Oracle.reg")) << c.name;
+        EXPECT_FALSE(result.rebootPending) << c.name;
+        EXPECT_EQ(machine.childCommandLines.size(), 1u) << c.name;
+        EXPECT_EQ(machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                    u"Software\\Oracle"),
+                  !c.success)
+            << c.name;
+        if (c.message == kBackupFailed) {
+            EXPECT_FALSE(DeletedAnything(machine)) << c.name << "\n" << machine.dump();
+        } else {
+            EXPECT_TRUE(machine.exists(u"D:\\B\\Oracle.reg")) << c.name;
+        }
     }
 }
 
