@@ -210,15 +210,6 @@ TEST(ResultTreeRulesTest, PlansPathNodesLeavesAndImages) {
     }
 }
 
-TEST(ResultTreeRulesTest, EmptyScanPlansOnlyTheRoot) {
-    const ItemList none;
-    const std::vector<PlannedNode> plan = PlanResultTree(none, ProductKind::Oracle);
-    ASSERT_EQ(plan.size(), 1u);
-    EXPECT_EQ(Show(plan[0].text), "Oracle 扫描结果（0 个项目）");
-    EXPECT_EQ(plan[0].parent, -1);
-    EXPECT_FALSE(plan[0].checked);
-}
-
 TEST(ResultTreeRulesTest, StatusTextsAndLookups) {
     ResidueItem item;
     item.risk = RiskLevel::NeedsConfirm;

@@ -78,6 +78,9 @@ TEST(TreeBuildOrderTest, GroupsTakeTheirChecksFromTheirLeaves) {
 
     ItemList none;
     std::vector<PlannedNode> empty = PlanResultTree(none, ProductKind::Oracle);
+    ASSERT_EQ(empty.size(), 1u) << Texts(empty);
+    EXPECT_EQ(empty[0].text, u"Oracle 扫描结果（0 个项目）");
+    EXPECT_EQ(empty[0].parent, -1);
     empty.front().checked = true;
     DeriveGroupChecks(empty);
     EXPECT_FALSE(empty.front().checked) << "a root without children is unchecked";
