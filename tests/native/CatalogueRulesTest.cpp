@@ -27,36 +27,21 @@ TEST(CatalogueFolderTest, ProgramFilesBaseAndTheX86OnlyRows) {
     };
     const std::u16string pf = u"C:\\Program Files\\SOLIDWORKS Corp";
     const std::u16string pfx86 = u"C:\\Program Files (x86)\\SOLIDWORKS Corp";
+    const Env none, base = kProgramFiles, base86 = kProgramFilesX86;
     const Case cases[] = {
-        {"32-bit process on 64-bit Windows",
-         kProgramFiles,
-         kProgramFilesX86,
-         kProgramFilesX86,
-         {pf, pfx86}},
-        {"64-bit process", kProgramFiles, kProgramFiles, kProgramFilesX86, {pf, pfx86}},
-        {"ProgramW6432 preferred to ProgramFiles",
-         kProgramFiles,
-         u"C:\\Elsewhere",
-         kProgramFilesX86,
-         {pf, pfx86}},
-        {"ProgramW6432 empty: ProgramFiles", u"", kProgramFiles, kProgramFilesX86, {pf, pfx86}},
-        {"ProgramW6432 unset, both point at the 32-bit folder",
-         std::nullopt,
-         kProgramFilesX86,
-         kProgramFilesX86,
-         {pfx86}},
+        {"32-bit process on 64-bit Windows", base, base86, base86, {pf, pfx86}},
+        {"64-bit process", base, base, base86, {pf, pfx86}},
+        {"ProgramW6432 preferred to ProgramFiles", base, u"C:\\Elsewhere", base86, {pf, pfx86}},
+        {"ProgramW6432 empty: ProgramFiles", u"", base, base86, {pf, pfx86}},
+        {"ProgramW6432 unset, both point at the 32-bit folder", none, base86, base86, {pfx86}},
         {"equal except letter case",
-         std::nullopt,
+         none,
          u"C:\\PROGRAM FILES (X86)",
-         kProgramFilesX86,
+         base86,
          {u"C:\\PROGRAM FILES (X86)\\SOLIDWORKS Corp"}},
-        {"32-bit Windows: no (x86) variable", std::nullopt, kProgramFiles, std::nullopt, {pf}},
-        {"(x86) variable empty", std::nullopt, kProgramFiles, u"", {pf}},
-        {"no program folder variable at all",
-         std::nullopt,
-         std::nullopt,
-         kProgramFilesX86,
-         {pfx86}},
+        {"32-bit Windows: no (x86) variable", none, base, none, {pf}},
+        {"(x86) variable empty", none, base, u"", {pf}},
+        {"no program folder variable at all", none, none, base86, {pfx86}},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
@@ -164,24 +149,21 @@ TEST(CatalogueFolderTest, OracleHome) {
         std::vector<std::u16string> categories; // of all Oracle folder items, in order
         std::u16string homeTitle;               // the 环境变量目录 item's, when there is one
     };
+    const std::vector<std::u16string> without = {u"程序文件", u"共享安装组件"};
+    const std::vector<std::u16string> with = {u"程序文件", u"环境变量目录", u"共享安装组件"};
     const Case cases[] = {
-        {"unset", std::nullopt, {u"程序文件", u"共享安装组件"}, {}},
-        {"empty", u"", {u"程序文件", u"共享安装组件"}, {}},
-        {"own folder", kOracleHome, {u"程序文件", u"环境变量目录", u"共享安装组件"}, u"dbhome_1"},
-        {"trailing backslash",
-         kOracleHome + u"\\",
-         {u"程序文件", u"环境变量目录", u"共享安装组件"},
+        {"unset", std::nullopt, without, u""},
+        {"empty", u"", without, u""},
+        {"own folder", kOracleHome, with, u"dbhome_1"},
+        {"trailing backslash", kOracleHome + u"\\", with, u""},
+        {"the Oracle program folder in other letter case", u"c:\\PROGRAM FILES\\oracle", without,
          u""},
-        {"the Oracle program folder in other letter case",
-         u"c:\\PROGRAM FILES\\oracle",
-         {u"程序文件", u"共享安装组件"},
-         {}},
         {"the inventory folder: the earlier row wins",
          kProgramFiles + u"\\Oracle\\Inventory",
          {u"程序文件", u"环境变量目录"},
          u"Inventory"},
-        {"a file", kOracleHome + u"\\bin\\oracle.exe", {u"程序文件", u"共享安装组件"}, {}},
-        {"missing", u"D:\\oracle", {u"程序文件", u"共享安装组件"}, {}},
+        {"a file", kOracleHome + u"\\bin\\oracle.exe", without, u""},
+        {"missing", u"D:\\oracle", without, u""},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
