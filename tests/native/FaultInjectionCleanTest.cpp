@@ -49,22 +49,15 @@ void CheckRun(FaultMachine& run, const FaultCase& fault) {
 
 TEST_P(FaultInjectionCleanTest, EveryItemIsAccountedForAndNothingElseIsTouched) {
     const ProductKind product = GetParam();
-    Tally tally;
-    for (const FaultCase& fault : FaultCases()) {
-        for (uint32_t code : fault.codes) {
-            for (int times : FaultModes()) {
-                SCOPED_TRACE(Describe(fault, code, times, product));
-                FaultMachine run(product);
-                run.scanFirst();
-                run.window.isChecked = [](const ResidueItem&) { return true; };
-                run.inject(fault, code, times);
-                run.machine.queueAnswers({true});
-                CleanSelected(run.machine, run.window);
-                tally.add(fault, run.faultsInjected());
-                CheckRun(run, fault);
-            }
-        }
-    }
+    const Tally tally = ForEachFault(product, [](FaultMachine& run, const FaultCase& fault,
+                                                 const std::function<void()>& inject) {
+        run.scanFirst();
+        run.window.isChecked = [](const ResidueItem&) { return true; };
+        inject();
+        run.machine.queueAnswers({true});
+        CleanSelected(run.machine, run.window);
+        CheckRun(run, fault);
+    });
     EXPECT_GT(tally.runsWithFaults, tally.runs / 2);
     // The machine is seeded so that every call of the seam is made, failure paths included.
     EXPECT_EQ(tally.unreached(), "none");

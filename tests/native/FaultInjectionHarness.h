@@ -72,12 +72,6 @@ inline const std::vector<FaultCase>& FaultCases() {
     return cases;
 }
 
-// Every call fails (times -1), or only the first (times 1).
-inline const std::vector<int>& FaultModes() {
-    static const std::vector<int> modes = {-1, 1};
-    return modes;
-}
-
 // A path as the machine resolves it: relative ones against its current folder, C:\.
 inline std::u16string Absolute(const std::u16string& path) {
     return path.size() >= 2 && path[1] == u':' ? path : JoinPath(u"C:\\", path);
@@ -581,6 +575,23 @@ inline std::string Describe(const FaultCase& fault, uint32_t code, int times, Pr
     return std::string(fault.name) + " fails with " + std::to_string(code) +
            (times < 0 ? ", every call" : ", first call only") + ", product " +
            ToUtf8(productName(product));
+}
+
+// Runs body(run, inject) on a fresh machine for every fault case, code and mode (every call
+// fails, or only the first); inject() hands the fault to the machine when the body is ready.
+template <typename Body> Tally ForEachFault(ProductKind product, Body body) {
+    Tally tally;
+    for (const FaultCase& fault : FaultCases()) {
+        for (uint32_t code : fault.codes) {
+            for (int times : {-1, 1}) {
+                SCOPED_TRACE(Describe(fault, code, times, product));
+                FaultMachine run(product);
+                body(run, fault, [&] { run.inject(fault, code, times); });
+                tally.add(fault, run.faultsInjected());
+            }
+        }
+    }
+    return tally;
 }
 
 inline std::string ProductParamName(const ::testing::TestParamInfo<ProductKind>& info) {

@@ -130,35 +130,26 @@ bool CheckRun(FaultMachine& run, const FaultCase& fault, const Before& before) {
 
 TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouched) {
     const ProductKind product = GetParam();
-    Tally tally;
     int removalRuns = 0;
-    for (const FaultCase& fault : FaultCases()) {
-        for (uint32_t code : fault.codes) {
-            for (int times : FaultModes()) {
-                SCOPED_TRACE(Describe(fault, code, times, product));
-                FaultMachine run(product);
-                run.scanFirst();
-                Before before;
-                for (const auto& item : run.window.scan.items) {
-                    if (item->kind == ItemKind::InstallRecord &&
-                        isProductInstallRecord(*item, product)) {
-                        before.records.push_back(*item);
-                        before.commands.push_back(
-                            BuildSilentUninstallCommand(item->uninstallCommand));
-                    }
-                    if (item->kind == ItemKind::Process && item->risk == RiskLevel::Safe) {
-                        before.ownProcesses.push_back(*item);
-                    }
-                }
-                ASSERT_GE(before.records.size(), 2u);
-                run.inject(fault, code, times);
-                run.machine.queueAnswers({true});
-                OneClickUninstall(run.machine, run.window);
-                tally.add(fault, run.faultsInjected());
-                removalRuns += CheckRun(run, fault, before) ? 1 : 0;
+    const Tally tally = ForEachFault(product, [&](FaultMachine& run, const FaultCase& fault,
+                                                  const std::function<void()>& inject) {
+        run.scanFirst();
+        Before before;
+        for (const auto& item : run.window.scan.items) {
+            if (item->kind == ItemKind::InstallRecord && isProductInstallRecord(*item, product)) {
+                before.records.push_back(*item);
+                before.commands.push_back(BuildSilentUninstallCommand(item->uninstallCommand));
+            }
+            if (item->kind == ItemKind::Process && item->risk == RiskLevel::Safe) {
+                before.ownProcesses.push_back(*item);
             }
         }
-    }
+        ASSERT_GE(before.records.size(), 2u);
+        inject();
+        run.machine.queueAnswers({true});
+        OneClickUninstall(run.machine, run.window);
+        removalRuns += CheckRun(run, fault, before) ? 1 : 0;
+    });
     // Most faults leave the uninstallers alone, so most runs reach the removal.
     EXPECT_GT(removalRuns, tally.runs / 2);
     EXPECT_GT(tally.runsWithFaults, tally.runs / 2);

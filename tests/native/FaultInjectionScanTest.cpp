@@ -26,42 +26,33 @@ TEST_P(FaultInjectionScanTest, FailingCallsOnlyHideResidues) {
         ASSERT_GE(healthy.size(), 15u) << reference.machine.dump();
     }
 
-    Tally tally;
-    for (const FaultCase& fault : FaultCases()) {
-        for (uint32_t code : fault.codes) {
-            for (int times : FaultModes()) {
-                SCOPED_TRACE(Describe(fault, code, times, product));
-                FaultMachine run(product);
-                run.inject(fault, code, times);
-                run.window.scan.runScan();
-                tally.add(fault, run.faultsInjected());
-
-                EXPECT_TRUE(run.machine.journal.empty()) << run.machine.dump();
-                EXPECT_TRUE(run.machine.childCommandLines.empty());
-                EXPECT_TRUE(run.machine.messages.empty());
-                // Without its variables or folders the scan reads other bases (ProgramFiles for
-                // ProgramW6432, say); otherwise a failure can only take items away.
-                const bool basesMayMove = fault.call == FakeCall::EnvironmentVariable ||
-                                          fault.call == FakeCall::ShellFolder;
-                for (const auto& item : run.window.scan.items) {
-                    if (!basesMayMove) {
-                        EXPECT_EQ(healthy.count(dedupKey(*item)), 1u) << ToUtf8(item->location);
-                    }
-                    if (FileSystemKind(item->kind)) {
-                        // Never a relative path nor a drive root.
-                        EXPECT_TRUE(item->location.size() > 3 && item->location[1] == u':' &&
-                                    item->location[2] == u'\\')
-                            << ToUtf8(item->location);
-                    }
-                    if (item->kind == ItemKind::RegistryKey ||
-                        item->kind == ItemKind::InstallRecord) {
-                        EXPECT_FALSE(item->registryPath.empty());
-                        EXPECT_NE(item->registryRoot, RegistryRoot::None);
-                    }
-                }
+    const Tally tally = ForEachFault(product, [&](FaultMachine& run, const FaultCase& fault,
+                                                  const std::function<void()>& inject) {
+        inject();
+        run.window.scan.runScan();
+        EXPECT_TRUE(run.machine.journal.empty()) << run.machine.dump();
+        EXPECT_TRUE(run.machine.childCommandLines.empty());
+        EXPECT_TRUE(run.machine.messages.empty());
+        // Without its variables or folders the scan reads other bases (ProgramFiles for
+        // ProgramW6432, say); otherwise a failure can only take items away.
+        const bool basesMayMove =
+            fault.call == FakeCall::EnvironmentVariable || fault.call == FakeCall::ShellFolder;
+        for (const auto& item : run.window.scan.items) {
+            if (!basesMayMove) {
+                EXPECT_EQ(healthy.count(dedupKey(*item)), 1u) << ToUtf8(item->location);
+            }
+            if (FileSystemKind(item->kind)) {
+                // Never a relative path nor a drive root.
+                EXPECT_TRUE(item->location.size() > 3 && item->location[1] == u':' &&
+                            item->location[2] == u'\\')
+                    << ToUtf8(item->location);
+            }
+            if (item->kind == ItemKind::RegistryKey || item->kind == ItemKind::InstallRecord) {
+                EXPECT_FALSE(item->registryPath.empty());
+                EXPECT_NE(item->registryRoot, RegistryRoot::None);
             }
         }
-    }
+    });
     EXPECT_GT(tally.runsWithFaults, tally.runs / 3);
 }
 
