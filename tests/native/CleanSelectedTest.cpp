@@ -31,8 +31,6 @@ protected:
         ASSERT_EQ(window.scan.items.size(), 9u) << machine.dump();
     }
 
-    std::string LogFile() { return machine.fileContents(kLogPath).value_or("<no log>"); }
-
     FakePlatform machine;
     FakeWorkflowWindow window{machine};
 };
@@ -106,9 +104,7 @@ TEST_F(CleanSelectedTest, CleansTheCheckedItemsInTreeOrderAndReports) {
         u"[成功] SOLIDWORKS Corp\r\n  C:\\Program Files\\SOLIDWORKS Corp\r\n  目录已删除\r\n"
         u"\r\n注册表备份：" +
         std::u16string(kBackupFolder);
-    EXPECT_EQ(LogFile(), "\xEF\xBB\xBF" + ToUtf8(u"SolidWorks 残留清理日志\r\n时间：2025-3-7 "
-                                                 u"9:17:33\r\n\r\n" +
-                                                 body));
+    EXPECT_EQ(LogFile(machine), LogBytes(u"SolidWorks 残留清理日志", body));
 
     EXPECT_EQ(window.progress, (std::vector<int>{14, 28, 42, 57, 71, 85, 100}));
     EXPECT_GE(machine.repaintCount, 7);
@@ -159,9 +155,7 @@ TEST_F(CleanSelectedTest, FailuresAndRestartRegistrationsReachTheSummary) {
         u"is not empty.\r\n"
         u"\r\n注册表备份：" +
         std::u16string(kBackupFolder);
-    EXPECT_EQ(LogFile(), "\xEF\xBB\xBF" + ToUtf8(u"SolidWorks 残留清理日志\r\n时间：2025-3-7 "
-                                                 u"9:17:33\r\n\r\n" +
-                                                 body));
+    EXPECT_EQ(LogFile(machine), LogBytes(u"SolidWorks 残留清理日志", body));
     EXPECT_TRUE(machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits64,
                                   u"Software\\SolidWorks"));
     EXPECT_EQ(window.progress, (std::vector<int>{33, 66, 100}));

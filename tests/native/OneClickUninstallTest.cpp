@@ -73,10 +73,7 @@ struct AutoCadMachine {
         machine.journal.clear();
     }
 
-    std::string LogFile() { return machine.fileContents(kLogPath).value_or("<no log>"); }
-    std::string LogBytes(const std::u16string& title, const std::u16string& body) {
-        return "\xEF\xBB\xBF" + ToUtf8(title + u"\r\n时间：2025-3-7 9:17:33\r\n\r\n" + body);
-    }
+    std::string LogFile() const { return tidewell::LogFile(machine); }
 
     std::vector<std::u16string> removals() const {
         std::vector<std::u16string> found;
@@ -247,7 +244,7 @@ TEST(OneClickFailureTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
         const std::u16string body =
             u"[结束进程] acad.exe（PID 100）：进程已结束\r\n" + c.lt + u"\r\n" + c.suite +
             u"\r\n\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
-        EXPECT_EQ(m.LogFile(), m.LogBytes(u"AutoCAD 一键卸载日志", body)) << c.name;
+        EXPECT_EQ(m.LogFile(), LogBytes(u"AutoCAD 一键卸载日志", body)) << c.name;
         EXPECT_TRUE(m.removals().empty()) << c.name << "\n" << m.machine.dump();
         EXPECT_EQ(m.window.scansShown, 0) << c.name << ": the tree keeps the scan from before";
         EXPECT_TRUE(m.window.progress.empty()) << c.name;

@@ -3,6 +3,9 @@
 #include "platform/SystemCodes.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeRegExport.h"
+#include "support/Text.h"
+
+#include <string>
 
 namespace tidewell {
 
@@ -32,5 +35,13 @@ inline void PrepareWorkflowMachine(FakePlatform& machine) {
 constexpr const char16_t* kBackupFolder =
     u"C:\\Users\\u\\Documents\\TidewellBackup\\20250307_091733";
 constexpr const char16_t* kLogPath = u"C:\\Users\\u\\Desktop\\Tidewell日志_20250307_091733.txt";
+
+// The run log's bytes on the machine, and those of a log with this title and body.
+inline std::string LogFile(const FakePlatform& machine) {
+    return machine.fileContents(kLogPath).value_or("<no log>");
+}
+inline std::string LogBytes(const std::u16string& title, const std::u16string& body) {
+    return "\xEF\xBB\xBF" + ToUtf8(title + u"\r\n时间：2025-3-7 9:17:33\r\n\r\n" + body);
+}
 
 } // namespace tidewell
