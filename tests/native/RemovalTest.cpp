@@ -185,33 +185,27 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
         bool rebootPending;
         std::u16string message; // for failures: the text after the prefix
         std::vector<std::u16string> registered;
+        std::vector<std::u16string> left; // below the directory afterwards
     };
+    const std::vector<std::u16string> none, onlyTop{top}, binAndTop{top + u"\\bin", top};
+    // A failed entry does not stop the walk: its siblings and what follows still go.
+    const std::vector<std::u16string> stuck{top + u"\\bin", top + u"\\bin\\oci.dll"};
     const Case cases[] = {
-        {"empty directory",
-         [&](FakePlatform& m) { m.addDirectory(top); },
-         true,
-         false,
-         u"目录已删除",
-         {}},
+        {"empty directory", [&](FakePlatform& m) { m.addDirectory(top); }, true, false,
+         u"目录已删除", none, none},
         {"directory that cannot be removed now is registered",
          [&](FakePlatform& m) {
              m.addDirectory(top);
              m.failCall(FakeCall::RemoveDirectory, codes::kSharingViolation, u"D:\\Oracle");
          },
-         true,
-         true,
-         u"部分内容将在重启后删除",
-         {top}},
+         true, true, u"部分内容将在重启后删除", onlyTop, none},
         {"directory neither removed nor registered",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\a.txt");
              m.failCall(FakeCall::RemoveDirectory, codes::kSharingViolation, u"D:\\Oracle");
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"D:\\Oracle");
          },
-         false,
-         false,
-         u"Access is denied.",
-         {}},
+         false, false, u"Access is denied.", none, none},
         {"a file neither deleted nor registered; the directories above are registered",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\bin\\oci.dll");
@@ -220,20 +214,14 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
              m.lockFile(top + u"\\bin\\oci.dll");
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"oci.dll");
          },
-         false,
-         true,
-         u"The directory is not empty.",
-         {top + u"\\bin", top}},
+         false, true, u"The directory is not empty.", binAndTop, stuck},
         {"nothing can be registered: the failure of the directory itself is reported",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\bin\\oci.dll");
              m.lockFile(top + u"\\bin\\oci.dll");
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied);
          },
-         false,
-         false,
-         u"Access is denied.",
-         {}},
+         false, false, u"Access is denied.", none, stuck},
         {"listing refused: the directory is still removed or registered",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\a.txt");
@@ -242,7 +230,8 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
          true,
          true,
          u"部分内容将在重启后删除",
-         {top}},
+         onlyTop,
+         {top + u"\\a.txt"}},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
@@ -253,25 +242,8 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
         const std::u16string expected = c.success ? c.message : kPartly + c.message;
         EXPECT_EQ(result.message, expected) << c.name << ": " << ToUtf8(result.message);
         EXPECT_EQ(machine.pendingDeletions, c.registered) << c.name << "\n" << machine.dump();
+        EXPECT_EQ(machine.treeBelow(top), c.left) << c.name << "\n" << machine.dump();
     }
-}
-
-TEST(RemoveDirectoryTreeTest, FailedEntryDoesNotStopTheWalk) {
-    FakePlatform machine;
-    const std::u16string top = u"D:\\Oracle";
-    machine.addFile(top + u"\\a\\stuck.dll");
-    machine.addFile(top + u"\\a\\free.dll");
-    machine.addFile(top + u"\\b\\free.dll");
-    machine.addFile(top + u"\\c.txt");
-    machine.lockFile(top + u"\\a\\stuck.dll");
-    machine.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"stuck.dll");
-
-    const ActionResult result = RemoveDirectoryTree(machine, top);
-
-    EXPECT_FALSE(result.success);
-    EXPECT_EQ(machine.treeBelow(top),
-              std::vector<std::u16string>({top + u"\\a", top + u"\\a\\stuck.dll"}))
-        << machine.dump();
 }
 
 TEST(RemoveDirectoryTreeTest, DirectoryLinksAreRemovedAsLinksAndNeverEntered) {
