@@ -35,7 +35,59 @@ std::vector<Fields> ParseManifest(const std::string& bytes) {
     return lines;
 }
 
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+std::optional<std::vector<BYTE>> ReadPendingRenames() {
+    win32::UniqueKey key;
+    DWORD size = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.receive()) != 0 ||
+        RegQueryValueExW(key.get(), kPendingRenames, nullptr, nullptr, nullptr, &size) != 0) {
+        return std::nullopt;
+    }
+    std::vector<BYTE> data(size);
+    RegQueryValueExW(key.get(), kPendingRenames, nullptr, nullptr, data.data(), &size);
+    data.resize(size);
+    return data;
+}
+
 } // namespace
+
+ScopedPendingRenames::ScopedPendingRenames() : old_(ReadPendingRenames()) {}
+
+ScopedPendingRenames::~ScopedPendingRenames() {
+    win32::UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.receive()) != 0) {
+        return;
+    }
+    if (old_) {
+        RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ, old_->data(),
+                       static_cast<DWORD>(old_->size()));
+    } else {
+        RegDeleteValueW(key.get(), kPendingRenames);
+    }
+}
+
+std::vector<std::u16string> ScopedPendingRenames::strings() {
+    const auto data = ReadPendingRenames();
+    std::u16string text;
+    for (size_t i = 0; data && i + 1 < data->size(); i += 2) {
+        text.push_back(static_cast<char16_t>((*data)[i] | ((*data)[i + 1] << 8)));
+    }
+    // Every string ends in a terminator and the list in one more.
+    if (!text.empty() && text.back() == 0) {
+        text.pop_back();
+    }
+    std::vector<std::u16string> result;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == 0) {
+            result.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return result;
+}
 
 std::u16string Env(const char16_t* name) {
     const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);

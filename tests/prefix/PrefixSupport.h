@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,22 @@ std::u16string BuildPath(const char* linuxPath);
 std::string ReadBytes(const std::u16string& path);
 // Lines split at CRLF; the last one is what follows the last CRLF (possibly "").
 std::vector<std::u16string> SplitLines(const std::u16string& text);
+
+// The restart registrations (PendingFileRenameOperations), put back as they were at the end so
+// that a later restart of the prefix does not act on what a test scheduled.
+class ScopedPendingRenames {
+public:
+    ScopedPendingRenames();
+    ~ScopedPendingRenames();
+    ScopedPendingRenames(const ScopedPendingRenames&) = delete;
+    ScopedPendingRenames& operator=(const ScopedPendingRenames&) = delete;
+    // The strings registered now, empty ones included: pairs of "\??\path" and the new name,
+    // "" for a deletion.
+    static std::vector<std::u16string> strings();
+
+private:
+    std::optional<std::vector<BYTE>> old_;
+};
 
 // Serialises the tests that seed product residues into the shared prefix, so that no other
 // test's scan sees them.

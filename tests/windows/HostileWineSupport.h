@@ -25,29 +25,25 @@
 
 namespace tidewell::hostile {
 
+using removaltest::CreateKey;
+using removaltest::DeleteKey;
+using removaltest::Erase;
+using removaltest::ExistsVerbatim;
+using removaltest::IsLink;
+using removaltest::Key;
+using removaltest::KeyExists;
+using removaltest::ListFolder;
+using removaltest::MakeDirectoryLink;
 using removaltest::Narrow;
+using removaltest::ScopedPendingRenames;
+using removaltest::Utf16FileText;
+using removaltest::Verbatim;
+using removaltest::VerbatimAttributes;
 using removaltest::WaitFor;
 using win32::AsWide;
 using win32::FromWide;
 
 // --- Files ---------------------------------------------------------------------------------------
-
-// The long-path form, which the system takes verbatim.
-inline std::u16string Verbatim(const std::u16string& path) {
-    return u"\\\\?\\" + path;
-}
-
-inline DWORD VerbatimAttributes(const std::u16string& path) {
-    return GetFileAttributesW(AsWide(Verbatim(path)));
-}
-
-inline bool ExistsVerbatim(const std::u16string& path) {
-    return VerbatimAttributes(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline bool IsLink(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
 
 inline void MakeFolder(const std::u16string& path) {
     if (!CreateDirectoryW(AsWide(Verbatim(path)), nullptr)) {
@@ -77,132 +73,7 @@ inline std::string ReadWhole(const std::u16string& path) {
     return removaltest::ReadBytes(Verbatim(path));
 }
 
-// The names of a folder's entries, "." and ".." left out.
-inline std::vector<std::pair<std::u16string, DWORD>> ListFolder(const std::u16string& folder) {
-    std::vector<std::pair<std::u16string, DWORD>> entries;
-    WIN32_FIND_DATAW data;
-    win32::UniqueFind find(FindFirstFileW(AsWide(Verbatim(folder) + u"\\*"), &data));
-    if (!find.valid()) {
-        return entries;
-    }
-    do {
-        const std::u16string name = FromWide(data.cFileName);
-        if (name != u"." && name != u"..") {
-            entries.push_back({name, data.dwFileAttributes});
-        }
-    } while (FindNextFileW(find.get(), &data));
-    return entries;
-}
-
-// --- The Linux side --------------------------------------------------------------------------
-
-// The Unix path of a Windows path, as UTF-8; empty when Wine cannot tell.
-inline std::string UnixName(const std::u16string& path) {
-    using UnixNameFunction = char*(CDECL*)(LPCWSTR);
-    const auto unixName = reinterpret_cast<UnixNameFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (unixName == nullptr) {
-        return {};
-    }
-    char* name = unixName(AsWide(path));
-    if (name == nullptr) {
-        return {};
-    }
-    std::string text = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return text;
-}
-
-// Starts a Linux program with Unix paths as its arguments. Wine hands it over to the system and
-// reports it ended at once, so callers poll for its effect.
-inline bool StartUnixProgram(const std::u16string& program, const std::vector<std::string>& args) {
-    std::u16string command = u"Z:\\bin\\" + program;
-    for (const std::string& arg : args) {
-        command += u" \"" + FromUtf8(arg) + u"\"";
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, win32::AsWritableWide(command), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
-        return false;
-    }
-    WaitForSingleObject(info.hProcess, 10000);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return true;
-}
-
-inline std::string UnixNameOf(const std::u16string& path) {
-    const size_t separator = path.rfind(u'\\');
-    const std::string parent = UnixName(path.substr(0, separator));
-    return parent.empty() ? parent : parent + "/" + ToUtf8(path.substr(separator + 1));
-}
-
-// A directory link at `link` to `target`: Wine 8 cannot make one from the Windows side, but
-// shows a Linux symbolic link to a directory as a directory reparse point.
-inline bool MakeDirectoryLink(const std::u16string& link, const std::u16string& target) {
-    const std::string from = UnixName(target);
-    const std::string to = UnixNameOf(link);
-    if (from.empty() || to.empty() || !StartUnixProgram(u"ln", {"-s", from, to})) {
-        return false;
-    }
-    return WaitFor([&] { return IsLink(VerbatimAttributes(link)); });
-}
-
-// Removes a path with everything below it without following links. Links go through the Linux
-// side (RemoveDirectoryW refuses a link whose target has content under Wine); everything else
-// through the long-path form, which reaches names with trailing dots and deep entries.
-inline void Erase(const std::u16string& path) {
-    const DWORD attributes = VerbatimAttributes(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return;
-    }
-    if (IsLink(attributes)) {
-        const std::string unix = UnixNameOf(path);
-        if (!unix.empty() && StartUnixProgram(u"rm", {"-f", unix})) {
-            WaitFor([&] { return !ExistsVerbatim(path); });
-        }
-        return;
-    }
-    SetFileAttributesW(AsWide(Verbatim(path)), FILE_ATTRIBUTE_NORMAL);
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        DeleteFileW(AsWide(Verbatim(path)));
-        return;
-    }
-    for (const auto& entry : ListFolder(path)) {
-        Erase(path + u"\\" + entry.first);
-    }
-    RemoveDirectoryW(AsWide(Verbatim(path)));
-}
-
 // --- Registry --------------------------------------------------------------------------------
-
-struct Key {
-    HKEY root;
-    REGSAM view; // KEY_WOW64_64KEY or KEY_WOW64_32KEY
-    std::u16string path;
-};
-
-inline LONG CreateKey(const Key& key) {
-    HKEY handle = nullptr;
-    const LONG status = RegCreateKeyExW(key.root, AsWide(key.path), 0, nullptr, 0,
-                                        KEY_ALL_ACCESS | key.view, nullptr, &handle, nullptr);
-    if (status == ERROR_SUCCESS) {
-        RegCloseKey(handle);
-    }
-    return status;
-}
-
-inline bool KeyExists(const Key& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_READ | key.view, &handle) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(handle);
-    return true;
-}
 
 // Stores `size` bytes of `bytes` as the value; the bytes after them stay in the source buffer,
 // so that nothing zero follows the data there (Wine adds a terminator to string data when the
@@ -219,19 +90,6 @@ inline LONG SetRawValue(const Key& key, const std::u16string& name, DWORD type,
     return status;
 }
 
-// The value's stored size in bytes, or nothing.
-inline std::optional<DWORD> StoredSize(const Key& key, const std::u16string& name) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_READ | key.view, &handle) !=
-        ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    DWORD size = 0;
-    const LONG status = RegQueryValueExW(handle, AsWide(name), nullptr, nullptr, nullptr, &size);
-    RegCloseKey(handle);
-    return status == ERROR_SUCCESS ? std::optional<DWORD>(size) : std::nullopt;
-}
-
 // UTF-16 bytes of the text, then `padding` (what follows the data in the source buffer).
 inline std::vector<uint8_t> TextBytes(const std::u16string& text, const std::string& padding) {
     std::vector<uint8_t> bytes;
@@ -246,16 +104,6 @@ inline std::vector<uint8_t> TextBytes(const std::u16string& text, const std::str
 inline LONG SetText(const Key& key, const std::u16string& name, const std::u16string& text) {
     const std::vector<uint8_t> bytes = TextBytes(text + u'\0', {});
     return SetRawValue(key, name, REG_SZ, bytes, bytes.size());
-}
-
-inline void DeleteKey(const Key& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(key.root, AsWide(key.path), 0, KEY_ALL_ACCESS | key.view, &handle) ==
-        ERROR_SUCCESS) {
-        RegDeleteTreeW(handle, nullptr);
-        RegCloseKey(handle);
-    }
-    RegDeleteKeyExW(key.root, AsWide(key.path), key.view, 0);
 }
 
 // --- Snapshots -------------------------------------------------------------------------------
@@ -435,15 +283,7 @@ inline RunLogText ReadRunLog(const std::u16string& path, const std::u16string& s
 inline std::set<std::u16string> BackupHeaders(const std::u16string& folder) {
     std::set<std::u16string> headers;
     for (const auto& entry : ListFolder(folder)) {
-        const std::string bytes = ReadWhole(folder + u"\\" + entry.first);
-        if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) {
-            continue;
-        }
-        std::u16string text((bytes.size() - 2) / 2, u'\0');
-        for (size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 + 2 * i]) |
-                                            (static_cast<uint8_t>(bytes[3 + 2 * i]) << 8));
-        }
+        const std::u16string text = Utf16FileText(folder + u"\\" + entry.first);
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find(u"\r\n", start);
@@ -535,46 +375,6 @@ public:
 
 private:
     std::u16string old_;
-};
-
-// The restart registrations a run leaves (links and trailing-dot names make some), put back as
-// they were so that a later restart of the prefix does not act on them.
-class ScopedPendingRenames {
-public:
-    ScopedPendingRenames() {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != 0) {
-            return;
-        }
-        DWORD size = 0;
-        if (RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
-            old_.emplace(size);
-            RegQueryValueExW(key, kValue, nullptr, nullptr, old_->data(), &size);
-            old_->resize(size);
-        }
-        RegCloseKey(key);
-    }
-    ~ScopedPendingRenames() {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != 0) {
-            return;
-        }
-        if (old_) {
-            RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, old_->data(),
-                           static_cast<DWORD>(old_->size()));
-        } else {
-            RegDeleteValueW(key, kValue);
-        }
-        RegCloseKey(key);
-    }
-    ScopedPendingRenames(const ScopedPendingRenames&) = delete;
-    ScopedPendingRenames& operator=(const ScopedPendingRenames&) = delete;
-
-private:
-    static constexpr const wchar_t* kSessionManager =
-        L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-    static constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
-    std::optional<std::vector<BYTE>> old_;
 };
 
 using prefix::SeedLock;

@@ -1,3 +1,4 @@
+#include "RemovalWin32Support.h"
 #include "contract/PlatformContract.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Wide.h"
@@ -18,14 +19,7 @@ using win32::UniqueFile;
 using win32::UniqueFind;
 using win32::UniqueKey;
 
-std::u16string Decimal(uint64_t value) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
-}
+using removaltest::Decimal;
 
 HKEY RootKey(RegistryRoot root) {
     return root == RegistryRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;

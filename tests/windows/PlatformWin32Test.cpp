@@ -1,7 +1,9 @@
+#include "RemovalWin32Support.h"
 #include "platform/SystemCodes.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Wide.h"
 #include "platform/win32/Win32Platform.h"
+#include "support/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +20,6 @@ namespace {
 using win32::FromWide;
 using win32::UniqueService;
 
-std::u16string Lower(std::u16string text) {
-    for (char16_t& unit : text) {
-        if (unit >= u'A' && unit <= u'Z') {
-            unit = static_cast<char16_t>(unit - u'A' + u'a');
-        }
-    }
-    return text;
-}
-
 std::u16string OwnExecutableName() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -34,22 +27,7 @@ std::u16string OwnExecutableName() {
     return full.substr(full.find_last_of(u"\\/") + 1);
 }
 
-// Ends a child that a failed check left running, and releases it.
-class ChildGuard {
-public:
-    ChildGuard(Win32Platform& platform, ChildId child) : platform_(platform), child_(child) {}
-    ~ChildGuard() {
-        const uint32_t id = platform_.childProcessId(child_);
-        if (id != 0 && platform_.waitForChild(child_, 0, false).end == WaitEnd::TimedOut) {
-            platform_.terminateProcess(id, 5000);
-        }
-        platform_.releaseChild(child_);
-    }
-
-private:
-    Win32Platform& platform_;
-    ChildId child_;
-};
+using removaltest::Started;
 
 TEST(PlatformWin32Test, ProcessSnapshotListsThisProcess) {
     Win32Platform platform;
@@ -59,7 +37,7 @@ TEST(PlatformWin32Test, ProcessSnapshotListsThisProcess) {
         std::find_if(listing.processes.begin(), listing.processes.end(),
                      [](const ProcessEntry& entry) { return entry.id == GetCurrentProcessId(); });
     ASSERT_NE(self, listing.processes.end());
-    EXPECT_EQ(Lower(self->executableName), Lower(OwnExecutableName()));
+    EXPECT_EQ(ToLower(self->executableName), ToLower(OwnExecutableName()));
     EXPECT_EQ(self->executableName.find(u'\\'), std::u16string::npos);
 }
 
@@ -91,10 +69,9 @@ TEST(PlatformWin32Test, HiddenChildrenReportTheirExitCodes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(
             c.commandLine, c.commandLine + std::char_traits<char16_t>::length(c.commandLine)));
-        const ChildStart start = platform.startHidden(c.commandLine);
-        ASSERT_EQ(start.error, codes::kSuccess);
-        ChildGuard guard(platform, start.child);
-        const ChildWait wait = platform.waitForChild(start.child, 30000, c.keepPainting);
+        Started child(platform, c.commandLine);
+        ASSERT_EQ(child.error(), codes::kSuccess);
+        const ChildWait wait = child.wait(30000, c.keepPainting);
         EXPECT_EQ(wait.end, WaitEnd::Exited);
         EXPECT_EQ(wait.exitCode, c.exitCode);
     }
@@ -119,16 +96,15 @@ TEST(PlatformWin32Test, AChildThatOutlivesTheLimitTimesOut) {
     Win32Platform platform;
     for (bool keepPainting : {false, true}) {
         SCOPED_TRACE(keepPainting);
-        const ChildStart start = platform.startHidden(kShortSleeper);
-        ASSERT_EQ(start.error, codes::kSuccess);
-        ChildGuard guard(platform, start.child);
+        Started child(platform, kShortSleeper);
+        ASSERT_EQ(child.error(), codes::kSuccess);
         const ULONGLONG before = GetTickCount64();
-        EXPECT_EQ(platform.waitForChild(start.child, 200, keepPainting).end, WaitEnd::TimedOut);
+        EXPECT_EQ(child.wait(200, keepPainting).end, WaitEnd::TimedOut);
         // The limit was waited out, not cut short (tick granularity allowed for).
         EXPECT_GE(GetTickCount64() - before, 180u);
-        EXPECT_NE(platform.childProcessId(start.child), 0u);
+        EXPECT_NE(child.id(), 0u);
 
-        const ChildWait after = platform.waitForChild(start.child, 20000, keepPainting);
+        const ChildWait after = child.wait(20000, keepPainting);
         EXPECT_EQ(after.end, WaitEnd::Exited);
         EXPECT_EQ(after.exitCode, 0u);
     }
@@ -172,14 +148,13 @@ TEST(PlatformWin32Test, WaitingWithPaintingRepaintsAndLeavesInputQueued) {
         PaintCounter::paints = 0;
         InvalidateRect(window, nullptr, TRUE);
         PostMessageW(window, kQueuedInput, 0, 0);
-        const ChildStart start = platform.startHidden(kShortSleeper);
-        ASSERT_EQ(start.error, codes::kSuccess);
-        ChildGuard guard(platform, start.child);
-        EXPECT_EQ(platform.waitForChild(start.child, 300, keepPainting).end, WaitEnd::TimedOut);
+        Started child(platform, kShortSleeper);
+        ASSERT_EQ(child.error(), codes::kSuccess);
+        EXPECT_EQ(child.wait(300, keepPainting).end, WaitEnd::TimedOut);
         EXPECT_EQ(PaintCounter::paints > 0, keepPainting);
         MSG message;
         EXPECT_TRUE(PeekMessageW(&message, window, kQueuedInput, kQueuedInput, PM_REMOVE));
-        EXPECT_EQ(platform.waitForChild(start.child, 20000, false).end, WaitEnd::Exited);
+        EXPECT_EQ(child.wait(20000).end, WaitEnd::Exited);
     }
     DestroyWindow(window);
 }
@@ -190,7 +165,7 @@ TEST(PlatformWin32Test, ServicesListWin32ServicesOnly) {
     ASSERT_EQ(listing.error, codes::kSuccess);
     auto listed = [&](const std::u16string& keyName) {
         return std::any_of(listing.services.begin(), listing.services.end(),
-                           [&](const ServiceEntry& s) { return Lower(s.keyName) == keyName; });
+                           [&](const ServiceEntry& s) { return ToLower(s.keyName) == keyName; });
     };
     EXPECT_TRUE(listed(u"rpcss"));
     EXPECT_TRUE(listed(u"plugplay"));

@@ -18,65 +18,7 @@ using namespace removaltest;
 using win32::AsWide;
 using win32::FromWide;
 
-constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 constexpr wchar_t kHoldVariable[] = L"TIDEWELL_HOLD_FILE";
-
-// The raw REG_MULTI_SZ of the pending operations, or nothing when the value is absent.
-std::optional<std::vector<BYTE>> ReadPending() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    DWORD size = 0;
-    DWORD type = 0;
-    std::optional<std::vector<BYTE>> data;
-    if (RegQueryValueExW(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-        data.emplace(size);
-        RegQueryValueExW(key, kPendingValue, nullptr, &type, data->data(), &size);
-        data->resize(size);
-    }
-    RegCloseKey(key);
-    return data;
-}
-
-void RestorePending(const std::optional<std::vector<BYTE>>& data) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key),
-              ERROR_SUCCESS);
-    if (data) {
-        RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, data->data(),
-                       static_cast<DWORD>(data->size()));
-    } else {
-        RegDeleteValueW(key, kPendingValue);
-    }
-    RegCloseKey(key);
-}
-
-// The strings of the multi-string, empty ones included (each operation is a pair: the path
-// and its new name, empty for a deletion).
-std::vector<std::u16string> PendingStrings() {
-    std::vector<std::u16string> strings;
-    const auto data = ReadPending();
-    if (!data) {
-        return strings;
-    }
-    std::u16string text(data->size() / 2, u'\0');
-    std::copy(data->begin(), data->begin() + text.size() * 2, reinterpret_cast<BYTE*>(&text[0]));
-    // Every string ends in a terminator and the list in one more; a deletion's empty new name
-    // is a terminator alone.
-    if (!text.empty() && text.back() == 0) {
-        text.pop_back();
-    }
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == 0) {
-            strings.push_back(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    return strings;
-}
 
 std::u16string OwnExecutable() {
     wchar_t path[MAX_PATH] = {};
@@ -143,7 +85,7 @@ TEST(RemovalFilesWin32Test, FileHeldOpenElsewhereIsRegisteredForRestart) {
     MakeFile(held);
     MakeFile(support + u"\\free.dll");
     MakeFile(top + u"\\acad.exe");
-    const auto pendingBefore = ReadPending();
+    ScopedPendingRenames restorePending;
     FileHolder holder(platform, held);
     ASSERT_TRUE(holder.ready());
     ASSERT_FALSE(DeleteFileW(AsWide(held)));
@@ -154,7 +96,7 @@ TEST(RemovalFilesWin32Test, FileHeldOpenElsewhereIsRegisteredForRestart) {
     EXPECT_TRUE(file.rebootPending);
     EXPECT_EQ(file.message, u"文件将在重启后删除");
     EXPECT_TRUE(Exists(held));
-    std::vector<std::u16string> pending = PendingStrings();
+    std::vector<std::u16string> pending = ScopedPendingRenames::strings();
     ASSERT_GE(pending.size(), 2u);
     EXPECT_EQ(pending[pending.size() - 2], u"\\??\\" + held);
     EXPECT_EQ(pending.back(), u"");
@@ -166,13 +108,12 @@ TEST(RemovalFilesWin32Test, FileHeldOpenElsewhereIsRegisteredForRestart) {
     EXPECT_FALSE(Exists(top + u"\\acad.exe"));
     EXPECT_FALSE(Exists(support + u"\\free.dll"));
     // Children are registered before the directories that hold them.
-    pending = PendingStrings();
+    pending = ScopedPendingRenames::strings();
     ASSERT_GE(pending.size(), 6u);
     const std::vector<std::u16string> tail(pending.end() - 6, pending.end());
     const std::vector<std::u16string> expected = {u"\\??\\" + held, u"", u"\\??\\" + support, u"",
                                                   u"\\??\\" + top,  u""};
     EXPECT_EQ(tail, expected);
-    RestorePending(pendingBefore);
 }
 
 TEST(RemovalFilesWin32Test, ReadOnlyHiddenAndSystemFilesAreDeleted) {
@@ -217,51 +158,6 @@ TEST(RemovalFilesWin32Test, ReadOnlyHiddenAndSystemFilesAreDeleted) {
     EXPECT_EQ(RemoveDirectoryTree(platform, top).message, u"目录已不存在");
 }
 
-// Makes a directory link: on Windows a directory symbolic link; under Wine, which cannot make
-// links from the Windows side, a Unix symbolic link made by /bin/ln, which Wine shows as a
-// directory reparse point.
-bool MakeDirectoryLink(Win32Platform& platform, const std::u16string& link,
-                       const std::u16string& target) {
-    if (!RunningUnderWine()) {
-        constexpr DWORD kDirectory = 0x1;
-        constexpr DWORD kUnprivileged = 0x2;
-        return CreateSymbolicLinkW(AsWide(link), AsWide(target), kDirectory | kUnprivileged) ||
-               CreateSymbolicLinkW(AsWide(link), AsWide(target), kDirectory);
-    }
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    // Through void*: a FARPROC cast straight to another function type draws -Wcast-function-type.
-    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    const size_t separator = link.rfind(u'\\');
-    if (unixName == nullptr || separator == std::u16string::npos) {
-        return false;
-    }
-    char* targetName = unixName(AsWide(target));
-    char* parentName = unixName(AsWide(link.substr(0, separator)));
-    if (targetName == nullptr || parentName == nullptr) {
-        return false;
-    }
-    std::u16string command = u"Z:\\bin\\ln -s \"";
-    for (const char* text :
-         {static_cast<const char*>(targetName), "\" \"", static_cast<const char*>(parentName)}) {
-        for (const char* c = text; *c != 0; ++c) {
-            command += static_cast<char16_t>(static_cast<unsigned char>(*c));
-        }
-    }
-    command += u"/" + link.substr(separator + 1) + u"\"";
-    HeapFree(GetProcessHeap(), 0, targetName);
-    HeapFree(GetProcessHeap(), 0, parentName);
-    // Wine hands a Unix program over to the system and reports it ended at once; the link
-    // appears when ln has run.
-    const ChildStart start = platform.startHidden(command);
-    if (start.error != 0) {
-        return false;
-    }
-    platform.waitForChild(start.child, 10000, false);
-    platform.releaseChild(start.child);
-    return WaitFor([&] { return Exists(link); });
-}
-
 TEST(RemovalFilesWin32Test, DirectoryLinkInsideATreeIsNeverEntered) {
     Win32Platform platform;
     ScratchFolder scratch(u"links");
@@ -272,13 +168,13 @@ TEST(RemovalFilesWin32Test, DirectoryLinkInsideATreeIsNeverEntered) {
     MakeFile(target + u"\\keep.dwg");
     CreateDirectoryW(AsWide(top), nullptr);
     MakeFile(top + u"\\own.txt");
-    if (!MakeDirectoryLink(platform, link, target)) {
+    if (!MakeDirectoryLink(link, target)) {
         GTEST_SKIP() << "no directory link could be made here";
     }
     const DWORD attributes = GetFileAttributesW(AsWide(link));
     ASSERT_EQ(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
               static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-    const auto pendingBefore = ReadPending();
+    ScopedPendingRenames restorePending;
 
     const ActionResult result = RemoveDirectoryTree(platform, top);
 
@@ -297,11 +193,10 @@ TEST(RemovalFilesWin32Test, DirectoryLinkInsideATreeIsNeverEntered) {
         EXPECT_TRUE(result.rebootPending);
         EXPECT_EQ(result.message.rfind(u"部分内容无法删除：", 0), 0u);
         EXPECT_TRUE(Exists(link));
-        const std::vector<std::u16string> pending = PendingStrings();
+        const std::vector<std::u16string> pending = ScopedPendingRenames::strings();
         EXPECT_EQ(std::count(pending.begin(), pending.end(), u"\\??\\" + link), 0);
         EXPECT_EQ(std::count(pending.begin(), pending.end(), u"\\??\\" + top), 1);
     }
-    RestorePending(pendingBefore);
 }
 
 } // namespace

@@ -15,37 +15,18 @@ namespace {
 using namespace removaltest;
 using win32::AsWide;
 
-HKEY RootKey(RegistryRoot root) {
-    return root == RegistryRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+Key At(RegistryRoot root, RegistryView view, const std::u16string& path) {
+    return {root == RegistryRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
+            static_cast<REGSAM>(view), path};
 }
 
+// The branch with one subkey, "Sub".
 void MakeKey(RegistryRoot root, RegistryView view, const std::u16string& path) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(RootKey(root), AsWide(path + u"\\Sub"), 0, nullptr, 0,
-                              KEY_ALL_ACCESS | static_cast<REGSAM>(view), nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const wchar_t text[] = L"value";
-    RegSetValueExW(key, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof(text));
-    RegCloseKey(key);
+    ASSERT_EQ(CreateKey(At(root, view, path + u"\\Sub")), ERROR_SUCCESS);
 }
 
 bool KeyExists(RegistryRoot root, RegistryView view, const std::u16string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(RootKey(root), AsWide(path), 0, KEY_READ | static_cast<REGSAM>(view), &key) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
-}
-
-void DropKey(RegistryRoot root, RegistryView view, const std::u16string& path) {
-    HKEY parent = nullptr;
-    if (RegOpenKeyExW(RootKey(root), L"Software", 0, KEY_ALL_ACCESS | static_cast<REGSAM>(view),
-                      &parent) == ERROR_SUCCESS) {
-        RegDeleteTreeW(parent, AsWide(path.substr(path.find(u'\\') + 1)));
-        RegCloseKey(parent);
-    }
+    return removaltest::KeyExists(At(root, view, path));
 }
 
 ResidueItem Item(RegistryRoot root, RegistryView view, const std::u16string& path,
@@ -59,21 +40,6 @@ ResidueItem Item(RegistryRoot root, RegistryView view, const std::u16string& pat
     return item;
 }
 
-// The text of a .reg file after its UTF-16LE byte-order mark, or "" without the mark.
-std::u16string RegFileText(const std::u16string& path) {
-    const std::string bytes = ReadBytes(path);
-    if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF ||
-        static_cast<unsigned char>(bytes[1]) != 0xFE) {
-        return {};
-    }
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-    return text;
-}
-
 class RemovalRegistryWin32Test : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -85,7 +51,7 @@ protected:
     void TearDown() override {
         for (RegistryRoot root : {RegistryRoot::CurrentUser, RegistryRoot::LocalMachine}) {
             for (RegistryView view : {RegistryView::Bits64, RegistryView::Bits32}) {
-                DropKey(root, view, path);
+                DeleteKey(At(root, view, path));
             }
         }
     }
@@ -112,7 +78,7 @@ TEST_F(RemovalRegistryWin32Test, EachViewIsExportedAndDeletedOnItsOwn) {
         EXPECT_TRUE(result.success) << Narrow(result.message);
         EXPECT_EQ(result.message, u"注册表已备份并删除");
         EXPECT_FALSE(KeyExists(RegistryRoot::LocalMachine, c.view, path));
-        const std::u16string text = RegFileText(backupFolder + u"\\" + c.title + u".reg");
+        const std::u16string text = Utf16FileText(backupFolder + u"\\" + c.title + u".reg");
         EXPECT_EQ(text.rfind(u"Windows Registry Editor Version 5.00\r\n", 0), 0u) << Narrow(text);
         EXPECT_NE(text.find(u"[HKEY_LOCAL_MACHINE\\" + path + u"]\r\n"), std::u16string::npos)
             << Narrow(text);
@@ -155,9 +121,9 @@ TEST_F(RemovalRegistryWin32Test, SameTitleKeepsEveryBackup) {
                       .message,
                   u"注册表已备份并删除");
     }
-    EXPECT_NE(RegFileText(backupFolder + u"\\" + title + u".reg").find(first + u"]"),
+    EXPECT_NE(Utf16FileText(backupFolder + u"\\" + title + u".reg").find(first + u"]"),
               std::u16string::npos);
-    EXPECT_NE(RegFileText(backupFolder + u"\\" + title + u" (2).reg").find(second + u"]"),
+    EXPECT_NE(Utf16FileText(backupFolder + u"\\" + title + u" (2).reg").find(second + u"]"),
               std::u16string::npos);
 }
 
@@ -168,7 +134,7 @@ TEST_F(RemovalRegistryWin32Test, TitleThatNamesADeviceStillGetsARealBackup) {
         platform, backupFolder,
         Item(RegistryRoot::LocalMachine, RegistryView::Bits64, path, u"NUL." + tag));
     EXPECT_EQ(result.message, u"注册表已备份并删除");
-    EXPECT_NE(RegFileText(backupFolder + u"\\_NUL." + tag + u".reg")
+    EXPECT_NE(Utf16FileText(backupFolder + u"\\_NUL." + tag + u".reg")
                   .find(u"[HKEY_LOCAL_MACHINE\\" + path + u"\\Sub]\r\n"),
               std::u16string::npos);
 }

@@ -21,8 +21,8 @@ namespace tidewell {
 namespace {
 
 using namespace removaltest;
+using prefix::ShellFolder;
 using win32::AsWide;
-using win32::FromWide;
 using win32::UniqueService;
 
 // A program that runs until it is ended. A window program: Wine gives a console program started
@@ -46,28 +46,6 @@ std::u16string SnapshotName(Win32Platform& platform, uint32_t id) {
     }
     return {};
 }
-
-// Ends a started child that a failed check left running, and releases it.
-class Started {
-public:
-    Started(Win32Platform& platform, const std::u16string& commandLine)
-        : platform_(platform), start_(platform.startHidden(commandLine)) {}
-    ~Started() {
-        if (start_.error == 0) {
-            if (platform_.waitForChild(start_.child, 0, false).end != WaitEnd::Exited) {
-                platform_.terminateProcess(id(), 5000);
-            }
-            platform_.releaseChild(start_.child);
-        }
-    }
-    bool ok() const { return start_.error == 0; }
-    uint32_t id() const { return platform_.childProcessId(start_.child); }
-    ChildWait wait(uint32_t limit) { return platform_.waitForChild(start_.child, limit, false); }
-
-private:
-    Win32Platform& platform_;
-    ChildStart start_;
-};
 
 TEST(RemovalRunningWin32Test, RealProcessIsEndedOnlyWhileItRunsTheScannedProgram) {
     Win32Platform platform;
@@ -229,12 +207,6 @@ TEST(RemovalRunningWin32Test, ChildThatOutlivesItsLimitTimesOutAndGoesOnRunning)
     for (uint32_t id : outliving) {
         EXPECT_EQ(platform.terminateProcess(id, 5000).openError, 0u);
     }
-}
-
-std::u16string ShellFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return FromWide(path);
 }
 
 TEST(RemovalRunningWin32Test, LogOnTheDesktopAndBackupFolderUnderDocuments) {

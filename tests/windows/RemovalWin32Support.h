@@ -1,8 +1,13 @@
 #pragma once
 
-// Helpers shared by the removal tests on the real system: a scratch folder of the test's own on
-// drive C (never a Z: path), raw reads of files and registry values, and polling with deadlines.
+// Helpers shared by the tests on the real system: a scratch folder of the test's own on drive C
+// (never a Z: path), raw file reads, entries reached through the long-path form, directory links
+// made and removed through the Linux side under Wine, and polling with deadlines.
+#include "PrefixSupport.h"
+#include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Wide.h"
+#include "platform/win32/Win32Platform.h"
+#include "support/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +15,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tidewell::removaltest {
@@ -79,6 +85,206 @@ inline std::string ReadBytes(const std::u16string& path) {
     return bytes;
 }
 
+using prefix::ScopedPendingRenames;
+
+// The long-path form, which the system takes verbatim.
+inline std::u16string Verbatim(const std::u16string& path) {
+    return u"\\\\?\\" + path;
+}
+
+inline DWORD VerbatimAttributes(const std::u16string& path) {
+    return GetFileAttributesW(win32::AsWide(Verbatim(path)));
+}
+
+inline bool ExistsVerbatim(const std::u16string& path) {
+    return VerbatimAttributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The names of a folder's entries, "." and ".." left out.
+inline std::vector<std::pair<std::u16string, DWORD>> ListFolder(const std::u16string& folder) {
+    std::vector<std::pair<std::u16string, DWORD>> entries;
+    WIN32_FIND_DATAW data;
+    win32::UniqueFind find(FindFirstFileW(win32::AsWide(Verbatim(folder) + u"\\*"), &data));
+    if (!find.valid()) {
+        return entries;
+    }
+    do {
+        const std::u16string name = win32::FromWide(data.cFileName);
+        if (name != u"." && name != u"..") {
+            entries.push_back({name, data.dwFileAttributes});
+        }
+    } while (FindNextFileW(find.get(), &data));
+    return entries;
+}
+
+// The text of a file after its UTF-16LE byte-order mark (as reg.exe writes), or "" without it.
+inline std::u16string Utf16FileText(const std::u16string& path) {
+    const std::string bytes = ReadBytes(Verbatim(path));
+    if (bytes.compare(0, 2, "\xFF\xFE") != 0) {
+        return {};
+    }
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    }
+    return text;
+}
+
+// The Unix path of a Windows path, as UTF-8; empty when Wine cannot tell.
+inline std::string UnixName(const std::u16string& path) {
+    using UnixNameFunction = char*(CDECL*)(LPCWSTR);
+    // Through void*: a FARPROC cast straight to another function type draws -Wcast-function-type.
+    const auto unixName = reinterpret_cast<UnixNameFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName == nullptr ? nullptr : unixName(win32::AsWide(path));
+    if (name == nullptr) {
+        return {};
+    }
+    std::string text = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+inline std::string UnixNameOf(const std::u16string& path) {
+    const size_t separator = path.rfind(u'\\');
+    const std::string parent = UnixName(path.substr(0, separator));
+    return parent.empty() ? parent : parent + "/" + ToUtf8(path.substr(separator + 1));
+}
+
+// Starts a Linux program with Unix paths as its arguments. Wine hands it over to the
+// system and reports it ended at once, so callers poll for its effect.
+inline bool StartUnixProgram(const std::u16string& program, const std::vector<std::string>& args) {
+    std::u16string command = u"Z:\\bin\\" + program;
+    for (const std::string& arg : args) {
+        command += u" \"" + FromUtf8(arg) + u"\"";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, win32::AsWritableWide(command), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    WaitForSingleObject(info.hProcess, 10000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
+inline bool IsLink(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A directory link at `link` to `target`: on Windows a directory symbolic link; Wine 8 cannot
+// make one from the Windows side, but shows a Linux symbolic link to a directory as a directory
+// reparse point.
+inline bool MakeDirectoryLink(const std::u16string& link, const std::u16string& target) {
+    if (!RunningUnderWine()) {
+        constexpr DWORD kDirectory = 0x1;
+        constexpr DWORD kUnprivileged = 0x2;
+        return CreateSymbolicLinkW(win32::AsWide(link), win32::AsWide(target),
+                                   kDirectory | kUnprivileged) ||
+               CreateSymbolicLinkW(win32::AsWide(link), win32::AsWide(target), kDirectory);
+    }
+    const std::string from = UnixName(target);
+    const std::string to = UnixNameOf(link);
+    if (from.empty() || to.empty() || !StartUnixProgram(u"ln", {"-s", from, to})) {
+        return false;
+    }
+    return WaitFor([&] { return IsLink(VerbatimAttributes(link)); });
+}
+
+// Removes a path with everything below it without following links. Under Wine links go through
+// the Linux side (RemoveDirectoryW refuses a link whose target has content); everything else
+// through the long-path form, which reaches names with trailing dots and deep entries.
+inline void Erase(const std::u16string& path) {
+    const DWORD attributes = VerbatimAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if (IsLink(attributes)) {
+        const std::string unix = UnixNameOf(path);
+        if (unix.empty()) {
+            RemoveDirectoryW(win32::AsWide(Verbatim(path)));
+        } else if (StartUnixProgram(u"rm", {"-f", unix})) {
+            WaitFor([&] { return !ExistsVerbatim(path); });
+        }
+        return;
+    }
+    SetFileAttributesW(win32::AsWide(Verbatim(path)), FILE_ATTRIBUTE_NORMAL);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW(win32::AsWide(Verbatim(path)));
+        return;
+    }
+    for (const auto& entry : ListFolder(path)) {
+        Erase(path + u"\\" + entry.first);
+    }
+    RemoveDirectoryW(win32::AsWide(Verbatim(path)));
+}
+
+// A registry key in one view.
+struct Key {
+    HKEY root;
+    REGSAM view; // KEY_WOW64_64KEY or KEY_WOW64_32KEY
+    std::u16string path;
+};
+
+inline LONG CreateKey(const Key& key) {
+    HKEY handle = nullptr;
+    const LONG status = RegCreateKeyExW(key.root, win32::AsWide(key.path), 0, nullptr, 0,
+                                        KEY_ALL_ACCESS | key.view, nullptr, &handle, nullptr);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(handle);
+    }
+    return status;
+}
+
+inline bool KeyExists(const Key& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(key.root, win32::AsWide(key.path), 0, KEY_READ | key.view, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+inline void DeleteKey(const Key& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(key.root, win32::AsWide(key.path), 0, KEY_ALL_ACCESS | key.view, &handle) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeW(handle, nullptr);
+        RegCloseKey(handle);
+    }
+    RegDeleteKeyExW(key.root, win32::AsWide(key.path), key.view, 0);
+}
+
+// A hidden child of the platform; one that a failed check left running is ended, and released.
+class Started {
+public:
+    Started(Win32Platform& platform, const std::u16string& commandLine)
+        : platform_(platform), start_(platform.startHidden(commandLine)) {}
+    ~Started() {
+        if (start_.error == 0) {
+            if (platform_.waitForChild(start_.child, 0, false).end != WaitEnd::Exited) {
+                platform_.terminateProcess(id(), 5000);
+            }
+            platform_.releaseChild(start_.child);
+        }
+    }
+    uint32_t error() const { return start_.error; }
+    bool ok() const { return start_.error == 0; }
+    uint32_t id() const { return platform_.childProcessId(start_.child); }
+    ChildWait wait(uint32_t limit, bool keepPainting = false) {
+        return platform_.waitForChild(start_.child, limit, keepPainting);
+    }
+
+private:
+    Win32Platform& platform_;
+    ChildStart start_;
+};
+
 // A folder of the test's own below C:\, removed with everything in it at the end.
 class ScratchFolder {
 public:
@@ -92,34 +298,6 @@ public:
     std::u16string operator/(const std::u16string& name) const { return path_ + u"\\" + name; }
 
 private:
-    // Plain Win32 so that the cleanup does not depend on the code under test. Links are
-    // removed, never entered.
-    static void Erase(const std::u16string& path) {
-        const DWORD attributes = GetFileAttributesW(win32::AsWide(path));
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            return;
-        }
-        SetFileAttributesW(win32::AsWide(path), FILE_ATTRIBUTE_NORMAL);
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteFileW(win32::AsWide(path));
-            return;
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-            WIN32_FIND_DATAW data;
-            HANDLE find = FindFirstFileW(win32::AsWide(path + u"\\*"), &data);
-            if (find != INVALID_HANDLE_VALUE) {
-                do {
-                    const std::u16string name = win32::FromWide(data.cFileName);
-                    if (name != u"." && name != u"..") {
-                        Erase(path + u"\\" + name);
-                    }
-                } while (FindNextFileW(find, &data));
-                FindClose(find);
-            }
-        }
-        RemoveDirectoryW(win32::AsWide(path));
-    }
-
     std::u16string path_;
 };
 

@@ -1,5 +1,7 @@
 // Checks of the throwaway prefix that scripts/wine/with-prefix.sh prepares for the Windows
 // tests. Each one fails when a step of that preparation is missing; on Windows itself they skip.
+#include "RemovalWin32Support.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,17 +12,10 @@
 
 namespace {
 
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using tidewell::removaltest::RunningUnderWine;
 
 std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (wchar_t unit : text) {
-        narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
-    }
-    return narrow;
+    return tidewell::removaltest::Narrow(tidewell::win32::FromWide(text.c_str()));
 }
 
 class WinePrefixTest : public testing::Test {
