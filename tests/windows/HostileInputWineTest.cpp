@@ -19,7 +19,7 @@
 
 #include <shlobj.h>
 
-#include <iostream>
+#include <functional>
 
 namespace tidewell {
 namespace {
@@ -32,10 +32,6 @@ const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion
 const std::u16string kBackedUp = u"注册表已备份并删除";
 const std::u16string kBackupRefused = u"注册表备份失败，已取消删除";
 const std::u16string kExitsAtOnce = u"cmd /c exit 0";
-
-void Observe(const std::string& what) {
-    std::cout << "[hostile] " << what << std::endl;
-}
 
 // The folders a run starts from, as this process sees them before any variable is changed.
 struct Places {
@@ -239,24 +235,6 @@ void CheckRun(const RunRecord& run) {
         }
         EXPECT_TRUE(inItem) << "lost outside the items: " << ToUtf8(path);
     }
-
-    // What a run claims against what is there: an entry reported as removed that is
-    // still present is worth knowing (names the system reads differently without the long-path
-    // form); it is reported, not failed.
-    for (size_t i = 0; i < run.expected.size() && i < log.entries.size(); ++i) {
-        const ResidueItem& item = run.expected[i];
-        const LogEntry& entry = log.entries[i];
-        const bool onDisk = item.kind == ItemKind::Directory || item.kind == ItemKind::File;
-        if (!entry.success) {
-            Observe("failed: " + ToUtf8(item.location.substr(0, 120)) + ": " +
-                    ToUtf8(entry.message));
-        }
-        if (entry.success && onDisk && entry.message != u"部分内容将在重启后删除" &&
-            entry.message != u"文件将在重启后删除" && ExistsVerbatim(item.location)) {
-            Observe("reported \"" + ToUtf8(entry.message) +
-                    "\" but still present: " + ToUtf8(item.location));
-        }
-    }
 }
 
 const LogEntry* EntryFor(const RunRecord& run, const std::u16string& location) {
@@ -266,6 +244,21 @@ const LogEntry* EntryFor(const RunRecord& run, const std::u16string& location) {
         }
     }
     return nullptr;
+}
+
+// Runs the workflow between snapshots of the files and keys around it; it asks one question
+// and ends with one message.
+void Snapshotted(RunRecord& run, AnsweringPlatform& platform, const Surroundings& around,
+                 const std::function<void()>& workflow) {
+    run.filesBefore = FilesNow(around);
+    run.keysBefore = RegistrySnapshot();
+    platform.questions.clear();
+    platform.notices.clear();
+    workflow();
+    run.filesAfter = FilesNow(around);
+    run.keysAfter = RegistrySnapshot();
+    EXPECT_EQ(platform.questions.size(), 1u);
+    EXPECT_EQ(platform.notices.size(), 1u);
 }
 
 // The clean button with every leaf checked and the confirmation answered Yes.
@@ -278,15 +271,7 @@ RunRecord RunClean(AnsweringPlatform& platform, ProductKind product, const Surro
     for (const ResidueItem* item : window.checkedItems()) {
         run.expected.push_back(*item);
     }
-    run.filesBefore = FilesNow(around);
-    run.keysBefore = RegistrySnapshot();
-    platform.questions.clear();
-    platform.notices.clear();
-    CleanSelected(platform, window);
-    run.filesAfter = FilesNow(around);
-    run.keysAfter = RegistrySnapshot();
-    EXPECT_EQ(platform.questions.size(), 1u);
-    EXPECT_EQ(platform.notices.size(), 1u);
+    Snapshotted(run, platform, around, [&] { CleanSelected(platform, window); });
     TakeRunOutput(run, platform.lastNoticePath(), u"[成功] ", u"[失败] ");
     EXPECT_EQ(run.log.title, productName(product) + u" 残留清理日志");
     return run;
@@ -312,15 +297,7 @@ RunRecord RunOneClick(AnsweringPlatform& platform, ProductKind product, const Su
             run.expected.push_back(*item);
         }
     }
-    run.filesBefore = FilesNow(around);
-    run.keysBefore = RegistrySnapshot();
-    platform.questions.clear();
-    platform.notices.clear();
-    OneClickUninstall(platform, window);
-    run.filesAfter = FilesNow(around);
-    run.keysAfter = RegistrySnapshot();
-    EXPECT_EQ(platform.questions.size(), 1u);
-    EXPECT_EQ(platform.notices.size(), 1u);
+    Snapshotted(run, platform, around, [&] { OneClickUninstall(platform, window); });
     if (!platform.notices.empty()) {
         EXPECT_EQ(platform.notices.back().title, u"操作完成")
             << ToUtf8(platform.notices.back().text);
@@ -337,64 +314,6 @@ const ResidueItem* FindItem(const ItemList& items, ItemKind kind, const std::u16
         }
     }
     return nullptr;
-}
-
-// --- What Wine allows ------------------------------------------------------------------------
-
-TEST(HostileWineFacts, WhatThisSystemAllowsAndHowPlainPathsReadIt) {
-    const std::u16string base = u"Software\\TidewellHostileFacts";
-    const Key top{HKEY_CURRENT_USER, KEY_WOW64_64KEY, base};
-    Seeded seeded;
-    seeded.key(top);
-    // Key names: Windows takes up to 255 units; longer names fail with 87.
-    struct {
-        size_t length;
-        bool allowedOnWindows;
-    } names[] = {{255, true}, {256, false}, {257, false}, {512, false}, {600, false}};
-    for (const auto& name : names) {
-        const LONG status =
-            CreateKey({top.root, top.view, base + u"\\" + std::u16string(name.length, u'k')});
-        Observe("key name of " + std::to_string(name.length) + " units: " + std::to_string(status));
-        if (name.allowedOnWindows) {
-            EXPECT_EQ(status, ERROR_SUCCESS);
-        } else if (name.length > 256 || !removaltest::RunningUnderWine()) {
-            EXPECT_EQ(status, ERROR_INVALID_PARAMETER) << name.length;
-        }
-    }
-
-    // String data is stored byte for byte: without a terminator, with an odd count.
-    const std::vector<uint8_t> bytes = TextBytes(u"Oracle", "ZZZZ");
-    for (size_t size : {12u, 13u}) {
-        const std::u16string name = u"raw" + removaltest::Decimal(size);
-        ASSERT_EQ(SetRawValue(top, name, REG_SZ, bytes, size), ERROR_SUCCESS);
-        EXPECT_EQ(StoredSize(top, name), std::optional<DWORD>(static_cast<DWORD>(size)));
-    }
-
-    // Names that end in a dot or a blank exist only through the long-path form; a plain path
-    // names the entry without them. Paths past 260 units: Wine reads them plainly, Windows not.
-    const std::u16string scratch = ScratchPath(u"facts");
-    seeded.folder(scratch);
-    for (const char16_t* name : {u"dir.", u"dir "}) {
-        seeded.folder(scratch + u"\\" + name);
-        EXPECT_EQ(GetFileAttributesW(AsWide(scratch + u"\\" + name)), INVALID_FILE_ATTRIBUTES);
-    }
-    EXPECT_EQ(ListFolder(scratch).size(), 2u);
-    std::u16string deep = scratch;
-    while (deep.size() <= 300) {
-        deep += u"\\" + std::u16string(60, static_cast<char16_t>(u'a' + deep.size() % 26));
-    }
-    seeded.file(deep + u"\\leaf.txt");
-    const bool plainDeep =
-        GetFileAttributesW(AsWide(deep + u"\\leaf.txt")) != INVALID_FILE_ATTRIBUTES;
-    Observe(std::string("a path of ") + std::to_string(deep.size() + 9) +
-            " units read plainly: " + (plainDeep ? "yes" : "no"));
-    EXPECT_EQ(plainDeep, removaltest::RunningUnderWine());
-
-    // A double quote is never part of a file name.
-    HANDLE quoted = CreateFileW(AsWide(scratch + u"\\a\"b"), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, 0, nullptr);
-    EXPECT_EQ(quoted, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
 }
 
 // --- Each product on a hostile machine -------------------------------------------------------
@@ -710,12 +629,6 @@ void CheckResidueFolder(const HostileMachine& machine, const RunRecord& run) {
     }
     const LogEntry* entry = EntryFor(run, machine.residue());
     ASSERT_NE(entry, nullptr);
-    std::string inside;
-    for (const auto& name : ListFolder(machine.residue())) {
-        inside += " [" + ToUtf8(name.first) + "]";
-    }
-    Observe(ToUtf8(machine.residue()) + ": " + (entry->success ? "success, " : "failure, ") +
-            ToUtf8(entry->message) + "; left:" + inside);
     if (removaltest::RunningUnderWine()) {
         // Wine cannot remove a link whose target has content, so the links stay and the folder
         // with them; the run says so.
@@ -961,6 +874,7 @@ TEST(HostileGuardWineTest, EverySpellingTheSystemReadsAsAProtectedFolderIsRefuse
             folder + u" ",
             folder + u"\\.",
             folder + u"\\x\\..",
+            Upper(folder),
             Slashed(Upper(folder)) + u"/",
         };
         for (const auto& spelling : spellings) {
@@ -971,28 +885,12 @@ TEST(HostileGuardWineTest, EverySpellingTheSystemReadsAsAProtectedFolderIsRefuse
             EXPECT_TRUE(IsProtectedLocation(platform, spelling)) << ToUtf8(spelling);
         }
     }
-    Observe(std::to_string(spellingsTried) + " spellings read as protected folders");
     EXPECT_GE(spellingsTried, ProtectedFolders(places).size() * 8);
-}
-
-// Known gaps, kept runnable (--gtest_also_run_disabled_tests): the guard compares spellings and
-// learns the folders from the environment, so a short name of a protected folder, or a protected
-// folder whose variable is empty, is not refused. Only the guard is asked; nothing is removed.
-TEST(HostileGuardWineTest, DISABLED_ShortNamesAndFoldersWhoseVariableIsEmptyAreRefused) {
-    AnsweringPlatform platform;
-    const Places places;
-    for (const std::u16string& folder : ProtectedFolders(places)) {
-        wchar_t shortName[MAX_PATH] = {};
-        const DWORD length = GetShortPathNameW(AsWide(folder), shortName, MAX_PATH);
-        ASSERT_GT(length, 0u) << ToUtf8(folder);
-        const std::u16string spelling = FromWide(shortName, length);
-        ASSERT_TRUE(SameFolder(spelling, folder));
-        EXPECT_TRUE(IsProtectedLocation(platform, spelling))
-            << ToUtf8(spelling) << " for " << ToUtf8(folder);
-    }
-    ScopedVariable programFiles(u"ProgramFiles", u"");
-    ScopedVariable programW6432(u"ProgramW6432", u"");
-    EXPECT_TRUE(IsProtectedLocation(platform, places.pf));
+    // The drive root, and what lies below a protected folder, are told apart.
+    EXPECT_TRUE(IsProtectedLocation(platform, u"C:\\"));
+    EXPECT_TRUE(IsProtectedLocation(platform, u"c:/"));
+    EXPECT_FALSE(IsProtectedLocation(platform, places.pf + u"\\Oracle"));
+    EXPECT_FALSE(IsProtectedLocation(platform, places.temp + u"\\acad_install.log"));
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "clean/ProtectedLocations.h"
 #include "platform/win32/Win32Platform.h"
 #include "support/ChildProcess.h"
-#include "support/Environment.h"
 #include "support/Text.h"
 
 #include <gtest/gtest.h>
@@ -16,54 +15,6 @@ namespace {
 
 using removaltest::Exists;
 using removaltest::MakeFile;
-
-std::u16string Upper(std::u16string text) {
-    for (char16_t& unit : text) {
-        if (unit >= u'a' && unit <= u'z') {
-            unit = static_cast<char16_t>(unit - u'a' + u'A');
-        }
-    }
-    return text;
-}
-
-std::u16string Slashed(std::u16string text) {
-    for (char16_t& unit : text) {
-        if (unit == u'\\') {
-            unit = u'/';
-        }
-    }
-    return text;
-}
-
-TEST(ProtectedLocationsWin32Test, EveryFolderOfThisMachineThatMattersIsRefused) {
-    Win32Platform platform;
-    std::vector<std::u16string> folders = {
-        platform.windowsDirectory(),
-        JoinPath(platform.windowsDirectory(), u"System32"),
-        ReadEnvironmentVariable(platform, u"ProgramFiles"),
-        ReadEnvironmentVariable(platform, u"ProgramFiles(x86)"),
-        ReadEnvironmentVariable(platform, u"ProgramData"),
-        ReadEnvironmentVariable(platform, u"USERPROFILE"),
-        ReadEnvironmentVariable(platform, u"TEMP"),
-        ShellFolderPath(platform, ShellFolder::Documents),
-        ShellFolderPath(platform, ShellFolder::Desktop),
-        ShellFolderPath(platform, ShellFolder::LocalAppData),
-        ShellFolderPath(platform, ShellFolder::RoamingAppData),
-        u"C:\\",
-        u"C:\\users",
-    };
-    for (const auto& folder : folders) {
-        ASSERT_FALSE(folder.empty());
-        for (const auto& spelling :
-             {folder, Upper(folder), Slashed(folder) + u"/", folder + u"."}) {
-            EXPECT_TRUE(IsProtectedLocation(platform, spelling)) << ToUtf8(spelling);
-        }
-    }
-    const std::u16string programFiles = ReadEnvironmentVariable(platform, u"ProgramFiles");
-    EXPECT_FALSE(IsProtectedLocation(platform, JoinPath(programFiles, u"Oracle")));
-    EXPECT_FALSE(IsProtectedLocation(
-        platform, JoinPath(ReadEnvironmentVariable(platform, u"TEMP"), u"acad_install.log")));
-}
 
 TEST(ProtectedLocationsWin32Test, RemovingTheDriveRootTouchesNothing) {
     Win32Platform platform;
