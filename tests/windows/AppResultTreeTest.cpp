@@ -49,16 +49,7 @@ protected:
 
     HWND tree() const { return app->resultTree; }
 
-    std::string text(HTREEITEM node) const {
-        wchar_t buffer[260] = {};
-        TVITEMW item = {};
-        item.mask = TVIF_TEXT;
-        item.hItem = node;
-        item.pszText = buffer;
-        item.cchTextMax = 260;
-        TreeView_GetItem(tree(), &item);
-        return Utf8(reinterpret_cast<char16_t*>(buffer));
-    }
+    std::string text(HTREEITEM node) const { return TreeText(tree(), node); }
 
     bool checked(HTREEITEM node) const { return TreeView_GetCheckState(tree(), node) == 1; }
 
@@ -78,17 +69,30 @@ protected:
         return node;
     }
 
-    // The expected dump with @msi, @folder, @reg, @exe, @tmp and @dll standing for the images
-    // the tree should show: the shell may give several of them the same index.
+    // The images the tree should show, by the names the dumps use; the shell may give several
+    // of them the same index, so a dump names an index by the first name that has it.
+    std::vector<std::pair<std::string, int>> images() const {
+        return {{"msi", app->installerIcon}, {"folder", app->folderIcon},
+                {"reg", app->registryIcon},  {"exe", app->programIcon},
+                {"tmp", app->tempFileIcon},  {"dll", app->libraryIcon}};
+    }
+
+    std::string imageName(int image) const {
+        for (const auto& [name, index] : images()) {
+            if (index == image) {
+                return name;
+            }
+        }
+        return "?" + std::to_string(image);
+    }
+
+    // The expected dump with @msi, @folder ... standing for the images.
     std::string withImages(std::string expected) const {
-        const std::pair<const char*, int> images[] = {
-            {"@msi", app->installerIcon}, {"@folder", app->folderIcon}, {"@reg", app->registryIcon},
-            {"@exe", app->programIcon},   {"@tmp", app->tempFileIcon},  {"@dll", app->libraryIcon},
-        };
-        for (const auto& [token, index] : images) {
+        for (const auto& [name, index] : images()) {
+            const std::string token = "@" + name;
             for (size_t at = expected.find(token); at != std::string::npos;
                  at = expected.find(token)) {
-                expected.replace(at, std::string(token).size(), imageName(index));
+                expected.replace(at, token.size(), imageName(index));
             }
         }
         return expected;
@@ -120,28 +124,6 @@ protected:
             out += "\n";
             dumpFrom(TreeView_GetChild(tree(), node), depth + 1, out);
         }
-    }
-
-    std::string imageName(int image) const {
-        if (image == app->installerIcon) {
-            return "msi";
-        }
-        if (image == app->folderIcon) {
-            return "folder";
-        }
-        if (image == app->registryIcon) {
-            return "reg";
-        }
-        if (image == app->programIcon) {
-            return "exe";
-        }
-        if (image == app->tempFileIcon) {
-            return "tmp";
-        }
-        if (image == app->libraryIcon) {
-            return "dll";
-        }
-        return "?" + std::to_string(image);
     }
 
     // Clicks the node's check box with the mouse and waits until the change is handled.

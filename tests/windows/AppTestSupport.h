@@ -43,6 +43,17 @@ inline std::string WindowText(HWND window) {
     return ToUtf8(text);
 }
 
+inline std::string TreeText(HWND tree, HTREEITEM node) {
+    wchar_t buffer[260] = {};
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = node;
+    item.pszText = buffer;
+    item.cchTextMax = 260;
+    TreeView_GetItem(tree, &item);
+    return Utf8(reinterpret_cast<char16_t*>(buffer));
+}
+
 // Dispatches what is queued, then waits for more until the condition holds or the deadline
 // passes. Returns whether the condition held.
 inline bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMilliseconds = 5000) {

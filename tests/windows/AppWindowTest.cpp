@@ -241,14 +241,7 @@ TEST_F(AppWindowTest, ScanIsBusyWhileItRunsAndReportsTheCount) {
     // The tree shows the scan: its root counts every item.
     const HTREEITEM root = TreeView_GetRoot(app->resultTree);
     ASSERT_NE(root, nullptr);
-    wchar_t text[128] = {};
-    TVITEMW item = {};
-    item.mask = TVIF_TEXT;
-    item.hItem = root;
-    item.pszText = text;
-    item.cchTextMax = 128;
-    TreeView_GetItem(app->resultTree, &item);
-    EXPECT_EQ(Utf8(reinterpret_cast<char16_t*>(text)),
+    EXPECT_EQ(TreeText(app->resultTree, root),
               "AutoCAD 扫描结果（" + std::to_string(app->items.size()) + " 个项目）");
 
     // A second scan replaces the first list completely: nothing of the first survives.
