@@ -8,17 +8,6 @@
 namespace tidewell {
 namespace {
 
-// The journal without attribute resets: what was deleted, removed or registered, in order.
-std::vector<std::u16string> Removals(const FakePlatform& machine) {
-    std::vector<std::u16string> changes;
-    for (const auto& entry : machine.journal) {
-        if (entry.rfind(u"setFileAttributes ", 0) != 0) {
-            changes.push_back(entry);
-        }
-    }
-    return changes;
-}
-
 const std::u16string kPartly = u"部分内容无法删除：";
 
 // A machine whose system texts are chosen by the test.
@@ -123,17 +112,22 @@ TEST(RemoveDirectoryTreeTest, MissingPathAndPlainFileCountAsGone) {
     EXPECT_TRUE(machine.journal.empty()) << machine.dump();
 }
 
+// Depth first, children before their directory; attributes are reset only where read-only,
+// hidden or system would block the deletion, right before it.
 TEST(RemoveDirectoryTreeTest, RemovesDepthFirstChildrenBeforeTheirDirectory) {
     FakePlatform machine;
     const std::u16string top = u"C:\\Program Files\\SOLIDWORKS Corp";
-    machine.addFile(top + u"\\a.dll");
-    machine.addFile(top + u"\\.config", "", codes::kAttributeHidden);
+    machine.addFile(top + u"\\a.dll", "", codes::kAttributeArchive);
+    machine.addFile(top + u"\\.config", "", codes::kAttributeHidden | codes::kAttributeArchive);
     machine.addFile(top + u"\\..odd");
     machine.addFile(top + u"\\sub\\deep\\x.bin", "", codes::kAttributeSystem);
     machine.addFile(top + u"\\sub\\y.bin", "", codes::kAttributeReadOnly);
     machine.addDirectory(top + u"\\sub\\empty");
     machine.setAttributesDirectly(top + u"\\sub\\empty",
                                   codes::kAttributeDirectory | codes::kAttributeReadOnly);
+    machine.addDirectory(top + u"\\sub\\hidden");
+    machine.setAttributesDirectly(top + u"\\sub\\hidden",
+                                  codes::kAttributeDirectory | codes::kAttributeHidden);
     machine.addFile(top + u"\\z.txt");
 
     const ActionResult result = RemoveDirectoryTree(machine, top);
@@ -143,14 +137,39 @@ TEST(RemoveDirectoryTreeTest, RemovesDepthFirstChildrenBeforeTheirDirectory) {
     EXPECT_EQ(result.message, u"目录已删除");
     EXPECT_FALSE(machine.exists(top));
     // The fake lists in name order; every subdirectory is finished before the next sibling.
+    const std::u16string reset = u"setFileAttributes " + top;
+    const std::u16string file = u"deleteFile " + top;
+    const std::u16string folder = u"removeDirectory " + top;
     const std::vector<std::u16string> expected = {
-        u"deleteFile " + top + u"\\..odd",          u"deleteFile " + top + u"\\.config",
-        u"deleteFile " + top + u"\\a.dll",          u"deleteFile " + top + u"\\sub\\deep\\x.bin",
-        u"removeDirectory " + top + u"\\sub\\deep", u"removeDirectory " + top + u"\\sub\\empty",
-        u"deleteFile " + top + u"\\sub\\y.bin",     u"removeDirectory " + top + u"\\sub",
-        u"deleteFile " + top + u"\\z.txt",          u"removeDirectory " + top,
+        file + u"\\..odd",
+        reset + u"\\.config",
+        file + u"\\.config",
+        file + u"\\a.dll",
+        reset + u"\\sub\\deep\\x.bin",
+        file + u"\\sub\\deep\\x.bin",
+        folder + u"\\sub\\deep",
+        reset + u"\\sub\\empty",
+        folder + u"\\sub\\empty",
+        reset + u"\\sub\\hidden",
+        folder + u"\\sub\\hidden",
+        reset + u"\\sub\\y.bin",
+        file + u"\\sub\\y.bin",
+        folder + u"\\sub",
+        file + u"\\z.txt",
+        folder,
     };
-    EXPECT_EQ(Removals(machine), expected);
+    EXPECT_EQ(machine.journal, expected) << machine.dump();
+
+    // A single file: nothing for a missing one; a reset only for a read-only one.
+    machine.addFile(u"C:\\Data\\ro.log", "x", codes::kAttributeReadOnly);
+    machine.addFile(u"C:\\Data\\plain.log");
+    machine.journal.clear();
+    EXPECT_EQ(RemoveFile(machine, u"C:\\Data\\gone.log").message, u"文件已不存在");
+    EXPECT_EQ(RemoveFile(machine, u"C:\\Data\\ro.log").message, u"文件已删除");
+    EXPECT_EQ(RemoveFile(machine, u"C:\\Data\\plain.log").message, u"文件已删除");
+    EXPECT_EQ(machine.journal, (std::vector<std::u16string>{u"setFileAttributes C:\\Data\\ro.log",
+                                                            u"deleteFile C:\\Data\\ro.log",
+                                                            u"deleteFile C:\\Data\\plain.log"}));
 }
 
 TEST(RemoveDirectoryTreeTest, LockedFileDeepInsideIsRegisteredWithEveryDirectoryAbove) {
@@ -260,7 +279,7 @@ TEST(RemoveDirectoryTreeTest, DirectoryLinksAreRemovedAsLinksAndNeverEntered) {
     EXPECT_EQ(result.message, u"目录已删除");
     EXPECT_FALSE(machine.exists(top));
     EXPECT_TRUE(machine.exists(target + u"\\keep.dwg")) << machine.dump();
-    for (const auto& change : Removals(machine)) {
+    for (const auto& change : machine.journal) {
         EXPECT_EQ(change.find(u"E:\\"), std::u16string::npos) << ToUtf8(change);
     }
 
