@@ -76,18 +76,6 @@ TEST(CatalogueFolderTest, X86OnlyRowDoesNotLookWhenBothNameOneFolder) {
     }
 }
 
-TEST(CatalogueFolderTest, X86OnlyDynamicRowFollowsTheSameCondition) {
-    FakePlatform machine;
-    machine.addDirectory(kProgramFiles + u"\\Autodesk\\AutoCAD 2024");
-    machine.addDirectory(kProgramFilesX86 + u"\\Autodesk\\AutoCAD 2024");
-    machine.setEnvironment(u"ProgramFiles", kProgramFiles);
-    machine.setEnvironment(u"ProgramFiles(x86)", u"c:\\program files");
-    ScanCollector collector(machine, ProductKind::AutoCAD);
-    collector.scanFolders();
-    EXPECT_EQ(Locations(collector.items),
-              std::vector<std::u16string>{kProgramFiles + u"\\Autodesk\\AutoCAD 2024"});
-}
-
 TEST(CatalogueFolderTest, EmptyBasesAreSkippedNotResolvedAgainstTheCurrentFolder) {
     FakePlatform machine;
     // Every sub-path exists under the current folder, where a relative path would land.
