@@ -7,7 +7,7 @@
 #include "Machine.h"
 #include "support/Text.h"
 
-#include <chrono>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,10 +25,6 @@ inline bool StartsWith(const std::u16string& text, const std::u16string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-inline double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 inline std::vector<TreeNode> Leaves(const std::vector<TreeNode>& tree) {
     std::vector<TreeNode> leaves;
     for (const TreeNode& node : tree) {
@@ -37,6 +33,17 @@ inline std::vector<TreeNode> Leaves(const std::vector<TreeNode>& tree) {
         }
     }
     return leaves;
+}
+
+// The locations of the nodes that are leaves.
+inline std::multiset<std::u16string> LeafLocations(const std::vector<TreeNode>& nodes) {
+    std::multiset<std::u16string> locations;
+    for (const TreeNode& node : nodes) {
+        if (node.leaf) {
+            locations.insert(node.location);
+        }
+    }
+    return locations;
 }
 
 inline size_t CheckedCount(const std::vector<TreeNode>& tree) {

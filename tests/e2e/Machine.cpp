@@ -55,28 +55,6 @@ void ListKeysInto(HKEY key, const std::u16string& prefix, std::set<std::u16strin
     }
 }
 
-// "20250307_091733" from "Tidewell日志_20250307_091733.txt".
-std::u16string StampOf(const std::u16string& fileName) {
-    const size_t underscore = fileName.find(u'_');
-    const size_t dot = fileName.rfind(u'.');
-    if (underscore == std::u16string::npos || dot == std::u16string::npos || dot < underscore) {
-        return {};
-    }
-    return fileName.substr(underscore + 1, dot - underscore - 1);
-}
-
-bool IsDigits(const std::u16string& text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (char16_t unit : text) {
-        if (unit < u'0' || unit > u'9') {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 SeededProduct::SeededProduct(const std::u16string& product)
@@ -191,60 +169,6 @@ bool WriteStringValue(HKEY root, REGSAM view, const std::u16string& path, const 
            ERROR_SUCCESS;
 }
 
-namespace {
-const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
-} // namespace
-
-std::vector<std::u16string> PendingRenames::entries() const {
-    std::vector<std::u16string> list;
-    std::u16string current;
-    for (char16_t unit : data) {
-        if (unit == u'\0') {
-            list.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(unit);
-        }
-    }
-    return list;
-}
-
-PendingRenames ReadPendingRenames() {
-    PendingRenames renames;
-    win32::UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_WOW64_64KEY,
-                      key.receive()) != ERROR_SUCCESS) {
-        return renames;
-    }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, nullptr, &size) !=
-        ERROR_SUCCESS) {
-        return renames;
-    }
-    renames.present = true;
-    renames.data.resize(size / sizeof(char16_t));
-    RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type,
-                     reinterpret_cast<BYTE*>(renames.data.data()), &size);
-    return renames;
-}
-
-void RestorePendingRenames(const PendingRenames& renames) {
-    win32::UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                      key.receive()) != ERROR_SUCCESS) {
-        return;
-    }
-    if (!renames.present) {
-        RegDeleteValueW(key.get(), kPendingRenames);
-        return;
-    }
-    RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ,
-                   reinterpret_cast<const BYTE*>(renames.data.data()),
-                   static_cast<DWORD>(renames.data.size() * sizeof(char16_t)));
-}
-
 std::optional<DWORD> ServiceState(const std::u16string& name) {
     win32::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager.valid()) {
@@ -322,15 +246,13 @@ std::vector<std::u16string> RunOutputs::newBackupFolders() const {
 RunLogFile ReadRunLog(const std::u16string& path) {
     RunLogFile log;
     const std::string bytes = ReadBytes(path);
-    log.hasBom = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    if (!log.hasBom) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) {
         log.problem = "no UTF-8 byte-order mark";
         return log;
     }
     const std::string utf8 = bytes.substr(3);
     const std::u16string text = FromUtf8(utf8);
-    log.validUtf8 = ToUtf8(text) == utf8 && text.find(u'\xFFFD') == std::u16string::npos;
-    if (!log.validUtf8) {
+    if (ToUtf8(text) != utf8 || text.find(u'\xFFFD') != std::u16string::npos) {
         log.problem = "not well-formed UTF-8";
         return log;
     }
@@ -344,42 +266,6 @@ RunLogFile ReadRunLog(const std::u16string& path) {
     log.timeLine = text.substr(first + 2, second - first - 2);
     log.body = text.substr(second + 4);
     return log;
-}
-
-bool TimeLineMatchesName(const std::u16string& timeLine, const std::u16string& fileName) {
-    const std::u16string prefix = u"时间：";
-    if (timeLine.rfind(prefix, 0) != 0) {
-        return false;
-    }
-    // Y-M-D h:m:s, plain decimal without leading zeros.
-    std::vector<std::u16string> numbers(1);
-    const std::u16string separators = u"-- ::";
-    size_t next = 0;
-    for (char16_t unit : timeLine.substr(prefix.size())) {
-        if (next < separators.size() && unit == separators[next]) {
-            numbers.emplace_back();
-            ++next;
-        } else {
-            numbers.back().push_back(unit);
-        }
-    }
-    if (numbers.size() != 6) {
-        return false;
-    }
-    std::u16string stamp;
-    const int widths[] = {4, 2, 2, 2, 2, 2};
-    for (size_t i = 0; i < 6; ++i) {
-        const std::u16string& number = numbers[i];
-        if (!IsDigits(number) || (number.size() > 1 && number[0] == u'0') ||
-            number.size() > static_cast<size_t>(widths[i])) {
-            return false;
-        }
-        stamp += std::u16string(widths[i] - number.size(), u'0') + number;
-        if (i == 2) {
-            stamp += u"_";
-        }
-    }
-    return StampOf(fileName) == stamp;
 }
 
 RegExport ReadRegExport(const std::u16string& path) {

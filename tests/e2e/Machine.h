@@ -23,6 +23,7 @@ using prefix::Env;
 using prefix::Fields;
 using prefix::ReadBytes;
 using prefix::RunSeeder;
+using prefix::ScopedPendingRenames;
 using prefix::SeederRun;
 using prefix::SeedLock;
 using prefix::ShellFolder;
@@ -70,16 +71,6 @@ std::set<std::u16string> ListKeys(HKEY root, REGSAM view, const std::u16string& 
 bool WriteStringValue(HKEY root, REGSAM view, const std::u16string& path, const wchar_t* name,
                       const std::u16string& value);
 
-// The files the system deletes at the next restart: PendingFileRenameOperations, as pairs of
-// "\??\path" and "" (delete). Restoring the value as read undoes what a test scheduled.
-struct PendingRenames {
-    bool present = false;
-    std::vector<char16_t> data; // the REG_MULTI_SZ as stored
-    std::vector<std::u16string> entries() const;
-};
-PendingRenames ReadPendingRenames();
-void RestorePendingRenames(const PendingRenames& renames);
-
 // Services and processes.
 // The service's current state (SERVICE_RUNNING ...), or nothing when it is not registered.
 std::optional<DWORD> ServiceState(const std::u16string& name);
@@ -110,16 +101,12 @@ private:
 
 // A run log as WriteRunLog lays it out: BOM, title line, time line, empty line, body.
 struct RunLogFile {
-    bool hasBom = false;
-    bool validUtf8 = false;
     std::u16string title;
     std::u16string timeLine;
     std::u16string body;
     std::string problem; // empty when the layout is right
 };
 RunLogFile ReadRunLog(const std::u16string& path);
-// Whether "时间：Y-M-D h:m:s" names the same moment as the file name's "YYYYMMDD_hhmmss".
-bool TimeLineMatchesName(const std::u16string& timeLine, const std::u16string& fileName);
 
 // A .reg export as reg.exe writes it.
 struct RegExport {
