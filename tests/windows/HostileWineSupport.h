@@ -243,15 +243,7 @@ inline RunLogText ReadRunLog(const std::u16string& path, const std::u16string& s
     }
     log.found = true;
     const std::u16string text = FromUtf8(bytes.substr(3));
-    std::vector<std::u16string> lines;
-    for (size_t start = 0;;) {
-        const size_t end = text.find(u"\r\n", start);
-        lines.push_back(text.substr(start, end == std::u16string::npos ? end : end - start));
-        if (end == std::u16string::npos) {
-            break;
-        }
-        start = end + 2;
-    }
+    const std::vector<std::u16string> lines = prefix::SplitLines(text);
     if (lines.size() < 3 || lines[1].compare(0, 3, u"时间：") != 0 || !lines[2].empty()) {
         log.found = false;
         return log;
@@ -283,16 +275,10 @@ inline RunLogText ReadRunLog(const std::u16string& path, const std::u16string& s
 inline std::set<std::u16string> BackupHeaders(const std::u16string& folder) {
     std::set<std::u16string> headers;
     for (const auto& entry : ListFolder(folder)) {
-        const std::u16string text = Utf16FileText(folder + u"\\" + entry.first);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find(u"\r\n", start);
-            end = end == std::u16string::npos ? text.size() : end;
-            const std::u16string line = text.substr(start, end - start);
+        for (const auto& line : prefix::SplitLines(Utf16FileText(folder + u"\\" + entry.first))) {
             if (!line.empty() && line.front() == u'[' && line.back() == u']') {
                 headers.insert(ToLower(line));
             }
-            start = end + 2;
         }
     }
     return headers;
