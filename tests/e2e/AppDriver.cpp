@@ -4,8 +4,6 @@
 #include "platform/win32/Wide.h"
 #include "support/Text.h"
 
-#include <algorithm>
-
 namespace tidewell::e2e {
 
 using win32::AsWide;
@@ -297,50 +295,41 @@ bool AppDriver::readItem(HTREEITEM node, std::u16string& text, int& stateImage, 
     return true;
 }
 
-std::vector<TreeNode> AppDriver::readTree(bool withLocations) {
-    std::vector<TreeNode> nodes;
-    // Pre-order walk with an explicit stack of (node, parent index, depth).
-    struct Pending {
-        HTREEITEM node;
-        size_t parent;
-        int depth;
-    };
-    std::vector<Pending> stack;
-    const auto root = reinterpret_cast<HTREEITEM>(sendToTree(TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    for (HTREEITEM top = root; top != nullptr;
-         top = reinterpret_cast<HTREEITEM>(
-             sendToTree(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(top)))) {
-        stack.push_back({top, SIZE_MAX, 0});
-    }
-    std::reverse(stack.begin(), stack.end());
-    while (!stack.empty()) {
-        const Pending next = stack.back();
-        stack.pop_back();
+bool AppDriver::readSiblings(HTREEITEM first, size_t parent, int depth,
+                             std::vector<TreeNode>& nodes) {
+    for (HTREEITEM item = first; item != nullptr;
+         item = reinterpret_cast<HTREEITEM>(
+             sendToTree(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
         TreeNode node;
-        node.handle = next.node;
-        node.parent = next.parent;
-        node.depth = next.depth;
+        node.handle = item;
+        node.parent = parent;
+        node.depth = depth;
         LPARAM link = 0;
-        if (!readItem(next.node, node.text, node.stateImage, link)) {
-            return {};
+        if (!readItem(item, node.text, node.stateImage, link)) {
+            return false;
         }
         node.leaf = link != 0;
         // A category's text ends with its count: "临时文件（2 个项目）".
-        if (node.depth == 1) {
+        if (depth == 1) {
             node.category = node.text.substr(0, node.text.rfind(u'（'));
-        } else if (node.depth > 1) {
-            node.category = nodes[next.parent].category;
+        } else if (depth > 1) {
+            node.category = nodes[parent].category;
         }
-        const size_t index = nodes.size();
         nodes.push_back(node);
-        std::vector<Pending> children;
-        for (auto child = reinterpret_cast<HTREEITEM>(
-                 sendToTree(TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(next.node)));
-             child != nullptr; child = reinterpret_cast<HTREEITEM>(sendToTree(
-                                   TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)))) {
-            children.push_back({child, index, next.depth + 1});
+        const auto child = reinterpret_cast<HTREEITEM>(
+            sendToTree(TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+        if (!readSiblings(child, nodes.size() - 1, depth + 1, nodes)) {
+            return false;
         }
-        stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+    return true;
+}
+
+std::vector<TreeNode> AppDriver::readTree(bool withLocations) {
+    std::vector<TreeNode> nodes;
+    const auto root = reinterpret_cast<HTREEITEM>(sendToTree(TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    if (!readSiblings(root, SIZE_MAX, 0, nodes)) {
+        return {};
     }
     if (withLocations && !nodes.empty()) {
         // A group node leaves the status line alone; every leaf then differs from the one

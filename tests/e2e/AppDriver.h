@@ -121,6 +121,8 @@ public:
 
 private:
     bool readItem(HTREEITEM node, std::u16string& text, int& stateImage, LPARAM& link);
+    // Reads the node, its following siblings and everything below them, in pre-order.
+    bool readSiblings(HTREEITEM first, size_t parent, int depth, std::vector<TreeNode>& nodes);
     LRESULT sendToTree(UINT message, WPARAM wParam, LPARAM lParam, bool* answered = nullptr);
 
     win32::UniqueKernelHandle process_;
