@@ -57,29 +57,25 @@ TEST(ScanCollectorTest, DropsDuplicatesByKindAndFoldedLocationKeepingTheFirst) {
     EXPECT_EQ(collector.seenKeys.size(), 6u);
 }
 
+// Only existing directories are added; the title is the last component after either separator.
 TEST(ScanCollectorTest, AddFolderIfExistsTakesOnlyDirectories) {
     FakePlatform machine;
     machine.addDirectory(u"C:\\ProgramData\\Autodesk");
     machine.addDirectory(u"C:\\Data/Autodesk");
     machine.addFile(u"C:\\ProgramData\\AutoCAD.log");
     ScanCollector collector(machine, ProductKind::AutoCAD);
-    collector.addFolderIfExists(u"C:\\ProgramData\\Autodesk", u"公共数据", RiskLevel::Safe, true,
-                                u"note");
-    collector.addFolderIfExists(u"C:\\Data/Autodesk", u"公共数据", RiskLevel::Safe, true, u"");
-    collector.addFolderIfExists(u"C:\\ProgramData\\AutoCAD.log", u"公共数据", RiskLevel::Safe, true,
-                                u"");
-    collector.addFolderIfExists(u"C:\\Missing", u"公共数据", RiskLevel::Safe, true, u"");
-    collector.addFolderIfExists(u"C:\\ProgramData\\", u"公共数据", RiskLevel::Safe, true, u"");
-
-    ASSERT_EQ(collector.items.size(), 3u) << machine.dump();
-    const ResidueItem& first = *collector.items[0];
-    EXPECT_EQ(first.title, u"Autodesk");
-    EXPECT_EQ(first.location, u"C:\\ProgramData\\Autodesk");
-    EXPECT_EQ(first.kind, ItemKind::Directory);
-    EXPECT_EQ(first.note, u"note");
-    EXPECT_TRUE(first.checked);
-    EXPECT_EQ(collector.items[1]->title, u"Autodesk");
-    EXPECT_EQ(collector.items[2]->title, u""); // a path ending in a separator
+    for (const char16_t* path :
+         {u"C:\\ProgramData\\Autodesk", u"C:\\Data/Autodesk", u"C:\\ProgramData\\AutoCAD.log",
+          u"C:\\Missing", u"C:\\ProgramData\\"}) {
+        collector.addFolderIfExists(path, u"公共数据", RiskLevel::Safe, true, u"note");
+    }
+    std::vector<std::u16string> titles;
+    for (const auto& item : collector.items) {
+        EXPECT_EQ(item->kind, ItemKind::Directory);
+        titles.push_back(item->title);
+    }
+    EXPECT_EQ(titles, (std::vector<std::u16string>{u"Autodesk", u"Autodesk", u""}))
+        << machine.dump();
 }
 
 TEST(ScanCollectorTest, RegistryKeyThatCannotBeOpenedAddsNothing) {
