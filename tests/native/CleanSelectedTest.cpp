@@ -35,7 +35,8 @@ protected:
     FakeWorkflowWindow window{machine};
 };
 
-TEST_F(CleanSelectedTest, NothingCheckedOnlySaysSo) {
+// Nothing checked only says so; a refused confirmation changes nothing either.
+TEST_F(CleanSelectedTest, NothingCheckedOrRefusedChangesNothing) {
     window.isChecked = [](const ResidueItem&) { return false; };
     CleanSelected(machine, window);
     ASSERT_EQ(machine.messages.size(), 1u);
@@ -43,8 +44,17 @@ TEST_F(CleanSelectedTest, NothingCheckedOnlySaysSo) {
     EXPECT_EQ(machine.messages[0].title, u"Tidewell");
     EXPECT_FALSE(machine.messages[0].question);
     EXPECT_EQ(machine.messages[0].icon, NoticeIcon::Information);
-    EXPECT_TRUE(machine.journal.empty());
+
+    window.isChecked = [](const ResidueItem& item) { return item.checked; };
+    machine.queueAnswers({false});
+    CleanSelected(machine, window);
+    ASSERT_EQ(machine.messages.size(), 2u);
+    EXPECT_TRUE(machine.messages[1].question);
+    EXPECT_TRUE(machine.journal.empty()) << machine.dump();
+    EXPECT_FALSE(machine.exists(u"C:\\Users\\u\\Documents\\TidewellBackup"));
     EXPECT_TRUE(window.busyStates.empty());
+    EXPECT_TRUE(window.progress.empty());
+    EXPECT_EQ(window.scan.items.size(), 9u);
     EXPECT_EQ(window.scansShown, 0);
 }
 
@@ -70,17 +80,6 @@ TEST_F(CleanSelectedTest, ConfirmationCountsItemsAndWarnsAboutHighRisk) {
     ASSERT_EQ(machine.messages.size(), 1u);
     EXPECT_EQ(machine.messages[0].text,
               u"即将清理 1 项。注册表会备份，但删除的文件不会备份。\r\n\r\n是否继续？");
-}
-
-TEST_F(CleanSelectedTest, RefusalChangesNothing) {
-    machine.queueAnswers({false});
-    CleanSelected(machine, window);
-    EXPECT_TRUE(machine.journal.empty()) << machine.dump();
-    EXPECT_FALSE(machine.exists(u"C:\\Users\\u\\Documents\\TidewellBackup"));
-    EXPECT_TRUE(window.busyStates.empty());
-    EXPECT_TRUE(window.progress.empty());
-    EXPECT_EQ(window.scan.items.size(), 9u);
-    EXPECT_EQ(window.scansShown, 0);
 }
 
 TEST_F(CleanSelectedTest, CleansTheCheckedItemsInTreeOrderAndReports) {
