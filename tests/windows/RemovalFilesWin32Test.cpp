@@ -20,12 +20,6 @@ using win32::FromWide;
 
 constexpr wchar_t kHoldVariable[] = L"TIDEWELL_HOLD_FILE";
 
-std::u16string OwnExecutable() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return FromWide(path, length);
-}
-
 // Another process that holds a file open without delete sharing until it is released.
 class FileHolder {
 public:

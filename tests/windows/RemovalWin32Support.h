@@ -42,6 +42,12 @@ inline std::string Narrow(const std::u16string& text) {
     return narrow;
 }
 
+// The full path of this test program.
+inline std::u16string OwnExecutable() {
+    wchar_t path[MAX_PATH] = {};
+    return win32::FromWide(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+}
+
 // Waits for the condition, checking every few milliseconds, until the deadline passes.
 inline bool WaitFor(const std::function<bool()>& condition, DWORD deadlineMilliseconds = 10000) {
     const ULONGLONG start = GetTickCount64();
