@@ -145,6 +145,19 @@ std::vector<std::u16string> SplitLines(const std::u16string& text) {
     }
 }
 
+ScopedVariable::ScopedVariable(const std::u16string& name,
+                               const std::optional<std::u16string>& value)
+    : name_(name) {
+    if (GetEnvironmentVariableW(AsWide(name), nullptr, 0) != 0) {
+        old_ = Env(name.c_str());
+    }
+    SetEnvironmentVariableW(AsWide(name), value ? AsWide(*value) : nullptr);
+}
+
+ScopedVariable::~ScopedVariable() {
+    SetEnvironmentVariableW(AsWide(name_), old_ ? AsWide(*old_) : nullptr);
+}
+
 SeedLock::SeedLock() : mutex_(CreateMutexW(nullptr, FALSE, L"TidewellResidueSeed")) {
     if (mutex_.valid()) {
         const DWORD wait = WaitForSingleObject(mutex_.get(), kSeedLockTimeoutMs);

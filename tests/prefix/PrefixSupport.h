@@ -26,6 +26,20 @@ std::string ReadBytes(const std::u16string& path);
 // Lines split at CRLF; the last one is what follows the last CRLF (possibly "").
 std::vector<std::u16string> SplitLines(const std::u16string& text);
 
+// Sets an environment variable of this process (a scan reads its own environment), or removes
+// it when the value is nothing, and puts the old value back at the end.
+class ScopedVariable {
+public:
+    ScopedVariable(const std::u16string& name, const std::optional<std::u16string>& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::u16string name_;
+    std::optional<std::u16string> old_;
+};
+
 // The restart registrations (PendingFileRenameOperations), put back as they were at the end so
 // that a later restart of the prefix does not act on what a test scheduled.
 class ScopedPendingRenames {

@@ -16,27 +16,10 @@ namespace tidewell {
 namespace {
 
 using prefix::Env;
+using prefix::ScopedVariable;
 using prefix::ShellFolder;
 using win32::AsWide;
 using win32::FromWide;
-
-// Sets a variable of this process for the length of a test.
-class ScopedVariable {
-public:
-    ScopedVariable(const std::u16string& name, const std::u16string& value)
-        : name_(name), old_(Env(name.c_str())) {
-        SetEnvironmentVariableW(AsWide(name_), AsWide(value));
-    }
-    ~ScopedVariable() {
-        SetEnvironmentVariableW(AsWide(name_), old_.empty() ? nullptr : AsWide(old_));
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    std::u16string name_;
-    std::u16string old_;
-};
 
 TEST(GuardSpellingsWineTest, ShortNamesOfProtectedFoldersAreRefused) {
     Win32Platform platform;

@@ -325,28 +325,7 @@ public:
     std::vector<Box> notices;
 };
 
-// Sets an environment variable of this process (the scan reads its own environment) and puts
-// the old value back at the end.
-class ScopedVariable {
-public:
-    ScopedVariable(const std::u16string& name, const std::optional<std::u16string>& value)
-        : name_(name) {
-        const DWORD size = GetEnvironmentVariableW(AsWide(name), nullptr, 0);
-        if (size != 0) {
-            std::vector<wchar_t> buffer(size);
-            const DWORD length = GetEnvironmentVariableW(AsWide(name), buffer.data(), size);
-            old_ = FromWide(buffer.data(), length);
-        }
-        SetEnvironmentVariableW(AsWide(name), value ? AsWide(*value) : nullptr);
-    }
-    ~ScopedVariable() { SetEnvironmentVariableW(AsWide(name_), old_ ? AsWide(*old_) : nullptr); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    std::u16string name_;
-    std::optional<std::u16string> old_;
-};
+using prefix::ScopedVariable;
 
 class ScopedCurrentFolder {
 public:
