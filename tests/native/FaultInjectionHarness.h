@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -591,6 +592,15 @@ template <typename Body> Tally ForEachFault(ProductKind product, Body body) {
             }
         }
     }
+    int handedOut = 0;
+    for (const auto& entry : tally.faultsByCall) {
+        handedOut += entry.second;
+    }
+    // The figures a review of the safety work quotes.
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::cout << "[ faults   ] " << test->test_suite_name() << "." << test->name() << ": "
+              << tally.runs << " runs, " << tally.runsWithFaults << " with a fault, " << handedOut
+              << " faults handed out\n";
     return tally;
 }
 
