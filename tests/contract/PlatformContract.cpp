@@ -118,6 +118,36 @@ TEST_P(PlatformContract, ListingsGiveDotEntriesFirstThenNamesWithDirectoryBits) 
     }
 }
 
+// A listing can give names that end in a dot or a blank; each call reaches the entry of that
+// very name, not the one without the ending that a plain path would name.
+TEST_P(PlatformContract, NamesEndingInADotOrBlankAreReachedAsListed) {
+    preparer->makeFile(scratch(u"odd\\file."), "dot");
+    preparer->makeFile(scratch(u"odd\\file "), "blank");
+    preparer->makeDirectory(scratch(u"odd\\dir."));
+    preparer->makeFile(scratch(u"odd\\dir.\\inner."), "x");
+
+    std::set<std::u16string> names;
+    for (const DirectoryEntry& entry : platform().listDirectory(scratch(u"odd")).entries) {
+        names.insert(entry.name);
+    }
+    EXPECT_EQ(names, (std::set<std::u16string>{u".", u"..", u"file.", u"file ", u"dir."}));
+    EXPECT_EQ(platform().listDirectory(scratch(u"odd\\dir.")).entries.size(), 3u);
+    EXPECT_FALSE(platform().fileAttributes(scratch(u"odd\\file.")).isDirectory());
+    EXPECT_EQ(platform().fileAttributes(scratch(u"odd\\file")).error, kFileNotFound);
+
+    EXPECT_EQ(platform().deleteFile(scratch(u"odd\\dir.\\inner.")), kSuccess);
+    EXPECT_EQ(platform().removeDirectory(scratch(u"odd\\dir.")), kSuccess);
+    EXPECT_EQ(platform().setFileAttributes(scratch(u"odd\\file "), codes::kAttributeReadOnly),
+              kSuccess);
+    EXPECT_EQ(platform().setFileAttributes(scratch(u"odd\\file "), codes::kAttributeNormal),
+              kSuccess);
+    EXPECT_EQ(platform().deleteFile(scratch(u"odd\\file ")), kSuccess);
+    EXPECT_EQ(platform().writeFile(scratch(u"odd\\new."), "n"), kSuccess);
+    EXPECT_EQ(preparer->readFile(scratch(u"odd\\file.")), std::optional<std::string>("dot"));
+    EXPECT_EQ(preparer->readFile(scratch(u"odd\\new.")), std::optional<std::string>("n"));
+    EXPECT_FALSE(preparer->readFile(scratch(u"odd\\new")).has_value());
+}
+
 TEST_P(PlatformContract, ListingWhatIsNotAFolderFails) {
     preparer->makeFile(scratch(u"plain.txt"), "x");
     for (const char16_t* relative : {u"missing", u"missing\\deeper", u"plain.txt"}) {

@@ -335,7 +335,8 @@ std::vector<ProductPlan> Plans() {
     return {
         {ProductKind::AutoCAD,
          u"Autodesk\\AutoCAD 2024 [x]",
-         {u"Autodesk\\Desktop App", u"Autodesk\\AutoCAD 2025.", u"Autodesk\\AutoCAD 2026 "},
+         // A name with "AutoCAD" in it is the product's, trailing dot or not.
+         {u"Autodesk\\Desktop App", u"Autodesk\\AutoCA 2025.", u"Autodesk\\Auto-CAD 2026 "},
          u"Autodesk\\AutoCAD [local] 2024",
          u"Software\\Autodesk\\AutoCAD",
          {u"Software\\Autodesk\\AutoCAD Keep", u"Software\\Autodesk\\AutoCA"},
@@ -672,6 +673,12 @@ void RunHostileProduct(const ProductPlan& plan) {
     CheckRun(clean);
     CheckSentinels(machine);
     CheckResidueFolder(machine, clean);
+    // A name that ends in a dot is removed as listed, not reported gone while it stays.
+    const std::u16string trailing = places.temp + u"\\" + plan.tempName + u" trailing.";
+    const LogEntry* trailingEntry = EntryFor(clean, trailing);
+    ASSERT_NE(trailingEntry, nullptr);
+    EXPECT_EQ(trailingEntry->message, u"文件已删除");
+    EXPECT_FALSE(ExistsVerbatim(trailing));
     const LogEntry* quoted = EntryFor(clean, u"HKLM\\" + machine.records[0].key.path + u" [64位]");
     ASSERT_NE(quoted, nullptr);
     // A quote would end the export tool's quoted argument early: refused, and kept.

@@ -16,41 +16,14 @@ namespace {
 using win32::AsWide;
 using win32::FromWide;
 using win32::UniqueFile;
-using win32::UniqueFind;
 using win32::UniqueKey;
 
 using removaltest::Decimal;
+using removaltest::Erase;
+using removaltest::Verbatim;
 
 HKEY RootKey(RegistryRoot root) {
     return root == RegistryRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-}
-
-// Removes a folder with everything in it, read-only entries included; links are not followed.
-void RemoveTree(const std::u16string& path) {
-    WIN32_FIND_DATAW data{};
-    UniqueFind find(FindFirstFileW(AsWide(path + u"\\*"), &data));
-    if (find.valid()) {
-        do {
-            const std::u16string name = FromWide(data.cFileName);
-            if (name == u"." || name == u"..") {
-                continue;
-            }
-            const std::u16string child = path + u"\\" + name;
-            SetFileAttributesW(AsWide(child), FILE_ATTRIBUTE_NORMAL);
-            const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if (directory && !link) {
-                RemoveTree(child);
-            } else if (directory) {
-                RemoveDirectoryW(AsWide(child));
-            } else {
-                DeleteFileW(AsWide(child));
-            }
-        } while (FindNextFileW(find.get(), &data));
-    }
-    find.reset();
-    SetFileAttributesW(AsWide(path), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(AsWide(path));
 }
 
 // The real system: a folder under TEMP and a key name of this process and moment, removed
@@ -75,7 +48,7 @@ public:
 
     ~Win32MachinePreparer() override {
         held_.clear();
-        RemoveTree(folder_);
+        Erase(folder_);
         for (const auto& [root, view] : {std::pair{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY},
                                          std::pair{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY},
                                          std::pair{HKEY_CURRENT_USER, KEY_WOW64_64KEY}}) {
@@ -98,30 +71,31 @@ public:
         // Parents first, like the fake's setup.
         for (size_t at = folder_.size() + 1; at != std::u16string::npos;
              at = path.find(u'\\', at + 1)) {
-            CreateDirectoryW(AsWide(path.substr(0, at)), nullptr);
+            CreateDirectoryW(AsWide(Verbatim(path.substr(0, at))), nullptr);
         }
-        ASSERT_TRUE(CreateDirectoryW(AsWide(path), nullptr) ||
+        ASSERT_TRUE(CreateDirectoryW(AsWide(Verbatim(path)), nullptr) ||
                     GetLastError() == ERROR_ALREADY_EXISTS);
     }
 
     void makeFile(const std::u16string& path, const std::string& contents,
                   uint32_t attributes) override {
         makeDirectory(path.substr(0, path.rfind(u'\\')));
-        UniqueFile file(CreateFileW(AsWide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file(CreateFileW(AsWide(Verbatim(path)), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file.valid()) << GetLastError();
         DWORD written = 0;
         ASSERT_TRUE(WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()),
                               &written, nullptr));
         file.reset();
         if (attributes != 0) {
-            ASSERT_TRUE(SetFileAttributesW(AsWide(path), attributes));
+            ASSERT_TRUE(SetFileAttributesW(AsWide(Verbatim(path)), attributes));
         }
     }
 
     std::optional<std::string> readFile(const std::u16string& path) override {
-        UniqueFile file(CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file(CreateFileW(AsWide(Verbatim(path)), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) {
             return std::nullopt;
         }

@@ -134,6 +134,39 @@ RegistryValue ReadValue(HKEY key, const std::u16string& name) {
     return value;
 }
 
+// Windows drops trailing dots and blanks from every name of a plain path, so "C:\\T\\ora." names
+// "C:\\T\\ora". A listing can give such names, though; they are reached through the "\\?\\" form,
+// which takes the path as it stands. Only such paths take it: the form resolves neither "." and
+// ".." nor "/", and would change nothing else.
+std::u16string NamedAsListed(const std::u16string& path) {
+    const bool drive =
+        path.size() >= 3 && path[1] == u':' && path[2] == u'\\' &&
+        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+    const bool share = path.size() > 2 && path[0] == u'\\' && path[1] == u'\\' && path[2] != u'?' &&
+                       path[2] != u'.';
+    if ((!drive && !share) || path.find(u'/') != std::u16string::npos) {
+        return path;
+    }
+    bool trailing = false;
+    size_t start = drive ? 3 : 2;
+    while (start < path.size()) {
+        size_t end = path.find(u'\\', start);
+        if (end == std::u16string::npos) {
+            end = path.size();
+        }
+        const std::u16string name = path.substr(start, end - start);
+        if (name.empty() || name == u"." || name == u"..") {
+            return path;
+        }
+        trailing = trailing || name.back() == u'.' || name.back() == u' ';
+        start = end + 1;
+    }
+    if (!trailing) {
+        return path;
+    }
+    return drive ? u"\\\\?\\" + path : u"\\\\?\\UNC\\" + path.substr(2);
+}
+
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 
 // Calls visit(name, length) for each subkey name of an open key, in the registry's order.
@@ -182,7 +215,7 @@ uint32_t Win32Platform::childProcessId(ChildId child) const {
 // --- Files ---------------------------------------------------------------------------------------
 
 FileAttributes Win32Platform::fileAttributes(const std::u16string& path) {
-    const DWORD bits = GetFileAttributesW(AsWide(path));
+    const DWORD bits = GetFileAttributesW(AsWide(NamedAsListed(path)));
     if (bits == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return {error, 0};
@@ -195,8 +228,9 @@ DirectoryListing Win32Platform::listDirectory(const std::u16string& directory) {
     WIN32_FIND_DATAW data{};
     // The basic information level skips the short names nobody reads; large fetches cut the
     // round trips on big folders. Names and attributes come out as FindFirstFileW gives them.
-    UniqueFind find(FindFirstFileExW(AsWide(JoinPattern(directory)), FindExInfoBasic, &data,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    UniqueFind find(FindFirstFileExW(AsWide(JoinPattern(NamedAsListed(directory))), FindExInfoBasic,
+                                     &data, FindExSearchNameMatch, nullptr,
+                                     FIND_FIRST_EX_LARGE_FETCH));
     if (!find.valid()) {
         const DWORD error = GetLastError();
         listing.error = error;
@@ -209,7 +243,7 @@ DirectoryListing Win32Platform::listDirectory(const std::u16string& directory) {
 }
 
 uint32_t Win32Platform::setFileAttributes(const std::u16string& path, uint32_t bits) {
-    if (!SetFileAttributesW(AsWide(path), bits)) {
+    if (!SetFileAttributesW(AsWide(NamedAsListed(path)), bits)) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -217,7 +251,7 @@ uint32_t Win32Platform::setFileAttributes(const std::u16string& path, uint32_t b
 }
 
 uint32_t Win32Platform::deleteFile(const std::u16string& path) {
-    if (!DeleteFileW(AsWide(path))) {
+    if (!DeleteFileW(AsWide(NamedAsListed(path)))) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -225,7 +259,7 @@ uint32_t Win32Platform::deleteFile(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::removeDirectory(const std::u16string& path) {
-    if (!RemoveDirectoryW(AsWide(path))) {
+    if (!RemoveDirectoryW(AsWide(NamedAsListed(path)))) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -233,7 +267,7 @@ uint32_t Win32Platform::removeDirectory(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::deleteAtRestart(const std::u16string& path) {
-    if (!MoveFileExW(AsWide(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (!MoveFileExW(AsWide(NamedAsListed(path)), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -241,7 +275,7 @@ uint32_t Win32Platform::deleteAtRestart(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::createDirectory(const std::u16string& path) {
-    if (!CreateDirectoryW(AsWide(path), nullptr)) {
+    if (!CreateDirectoryW(AsWide(NamedAsListed(path)), nullptr)) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -249,8 +283,8 @@ uint32_t Win32Platform::createDirectory(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::writeFile(const std::u16string& path, const std::string& bytes) {
-    UniqueFile file(CreateFileW(AsWide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = GetLastError();
         return error;
