@@ -147,6 +147,7 @@ std::u16string NamedAsListed(const std::u16string& path) {
     if ((!drive && !share) || path.find(u'/') != std::u16string::npos) {
         return path;
     }
+    // One pass over the names, without copying them: every file call of a tree removal comes here.
     bool trailing = false;
     size_t start = drive ? 3 : 2;
     while (start < path.size()) {
@@ -154,11 +155,13 @@ std::u16string NamedAsListed(const std::u16string& path) {
         if (end == std::u16string::npos) {
             end = path.size();
         }
-        const std::u16string name = path.substr(start, end - start);
-        if (name.empty() || name == u"." || name == u"..") {
+        const size_t length = end - start;
+        const bool dots =
+            path.compare(start, length, u".") == 0 || path.compare(start, length, u"..") == 0;
+        if (length == 0 || dots) {
             return path;
         }
-        trailing = trailing || name.back() == u'.' || name.back() == u' ';
+        trailing = trailing || path[end - 1] == u'.' || path[end - 1] == u' ';
         start = end + 1;
     }
     if (!trailing) {
