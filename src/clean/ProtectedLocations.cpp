@@ -136,12 +136,13 @@ std::vector<std::u16string> RegisteredFolders(Platform& platform, const std::u16
 
 // Every protected folder, canonical, each also with its short names spelled out (TEMP is often
 // "C:\Users\ADMINI~1\AppData\Local\Temp").
-std::vector<std::u16string> ProtectedFolders(Platform& platform) {
-    const std::u16string windows = platform.windowsDirectory();
-    std::vector<std::u16string> named = {windows};
+std::vector<std::u16string> ProtectedFolders(Platform& platform, const std::u16string& windows) {
+    const std::u16string profile = ReadEnvironmentVariable(platform, u"USERPROFILE");
+    const std::u16string publicFolder = ReadEnvironmentVariable(platform, u"PUBLIC");
+    std::vector<std::u16string> named = {windows, profile, publicFolder};
     for (const char16_t* variable :
          {u"ProgramFiles", u"ProgramW6432", u"ProgramFiles(x86)", u"ProgramData", u"SystemRoot",
-          u"ALLUSERSPROFILE", u"PUBLIC", u"USERPROFILE", u"TEMP", u"TMP"}) {
+          u"ALLUSERSPROFILE", u"TEMP", u"TMP"}) {
         named.push_back(ReadEnvironmentVariable(platform, variable));
     }
     for (ShellFolder folder :
@@ -162,9 +163,8 @@ std::vector<std::u16string> ProtectedFolders(Platform& platform) {
         folders.push_back(Canonical(platform.longPathName(folder)));
     }
     // The Users folder is the one that holds the profiles.
-    for (const char16_t* variable : {u"USERPROFILE", u"PUBLIC"}) {
-        folders.push_back(ParentOf(Canonical(ReadEnvironmentVariable(platform, variable))));
-    }
+    folders.push_back(ParentOf(Canonical(profile)));
+    folders.push_back(ParentOf(Canonical(publicFolder)));
     return folders;
 }
 
@@ -182,8 +182,9 @@ bool IsProtectedLocation(Platform& platform, const std::u16string& path) {
         targets.push_back(resolved);
     }
 
-    const std::u16string windows = Canonical(platform.windowsDirectory());
-    const std::vector<std::u16string> folders = ProtectedFolders(platform);
+    const std::u16string windowsFolder = platform.windowsDirectory();
+    const std::u16string windows = Canonical(windowsFolder);
+    const std::vector<std::u16string> folders = ProtectedFolders(platform, windowsFolder);
     for (const std::u16string& target : targets) {
         if (IsRootOrShare(target)) {
             return true;
