@@ -214,6 +214,7 @@ void ScanCollector::scanDirectoryNames(const std::u16string& base, const std::u1
     const bool acadPrefixCounts = ToLower(keyword) == u"autocad";
     const std::u16string note = u"目录名动态匹配 " + productName(product) + u"，不依赖固定版本号。";
     for (const DirectoryEntry& entry : listing.entries) {
+        platform.lookAtQueue();
         if (!FileAttributes{0, entry.attributes}.isDirectory() || entry.name == u"." ||
             entry.name == u"..") {
             continue;
@@ -235,6 +236,7 @@ void ScanCollector::scanTempEntries(const std::u16string& folder) {
     }
     const TempNameTests& tests = TempTestsFor(product);
     for (const DirectoryEntry& entry : listing.entries) {
+        platform.lookAtQueue();
         if (entry.name == u"." || entry.name == u".." || !TempNameMatches(tests, entry.name)) {
             continue;
         }

@@ -122,6 +122,7 @@ void ScanCollector::scanUninstallRecords(RegistryRoot root, RegistryView view) {
         return;
     }
     for (const SubkeyValues& subkey : listing.subkeys) {
+        platform.lookAtQueue();
         const std::u16string path = std::u16string(kUninstallList) + u"\\" + subkey.name;
         const RegistryValues& values = subkey.values;
         if (values.error != 0 || values.values.size() != valueNames.size()) {

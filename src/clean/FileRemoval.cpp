@@ -102,6 +102,7 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
         if (entry.name == u"." || entry.name == u"..") {
             continue;
         }
+        platform.lookAtQueue();
         const std::u16string child = JoinPath(path, entry.name);
         if ((entry.attributes & kLinkBits) == kLinkBits) {
             // Never entered: removing the link leaves its target alone. A link that stays is

@@ -103,11 +103,11 @@ ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string
     }
 
     // Never delete without a backup: only an export that ended with 0 in time and left its file
-    // counts.
+    // counts. The window goes on repainting during the export, which may take up to the limit.
     uint32_t exitCode = 1;
     const ChildRun run = RunProcessAndWait(
         platform, RegistryExportCommand(platform.windowsDirectory(), item, backupFile), exitCode,
-        kExportTimeLimitMilliseconds);
+        kExportTimeLimitMilliseconds, true);
     if (!run.ended || exitCode != 0 || !IsWrittenFile(platform, backupFile)) {
         return {false, kBackupFailed, false};
     }

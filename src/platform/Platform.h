@@ -225,6 +225,12 @@ public:
                             NoticeIcon icon) = 0;
     virtual void setWaitCursor(bool waiting) = 0;
     virtual void repaintWindow() = 0;
+    // Long loops call this between steps (per listed or removed entry, per tree node). It is
+    // cheap: the real system looks at the main window's queue only when some tens of
+    // milliseconds have passed since its last look, and then lets the window repaint and answer
+    // the messages sent to it, so that Windows never takes the program for hung. Input stays
+    // queued.
+    virtual void lookAtQueue() {}
 };
 
 } // namespace tidewell

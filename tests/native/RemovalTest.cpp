@@ -159,6 +159,8 @@ TEST(RemoveDirectoryTreeTest, RemovesDepthFirstChildrenBeforeTheirDirectory) {
         folder,
     };
     EXPECT_EQ(machine.journal, expected) << machine.dump();
+    // The window gets a look at its queue for each of the ten entries walked.
+    EXPECT_EQ(machine.queueLooks, 10);
 
     // A single file: nothing for a missing one; a reset only for a read-only one.
     machine.addFile(u"C:\\Data\\ro.log", "x", codes::kAttributeReadOnly);

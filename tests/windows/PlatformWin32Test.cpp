@@ -10,7 +10,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 
 // What the contract cannot check on the in-memory machine: real processes, children, services,
 // system texts and the message box styles.
@@ -142,8 +144,27 @@ TEST(PlatformWin32Test, WaitingWithPaintingRepaintsAndLeavesInputQueued) {
         PostMessageW(window, kQueuedInput, 0, 0);
         Started child(platform, kShortSleeper);
         ASSERT_EQ(child.error(), codes::kSuccess);
+        // A message sent from another thread is answered while the painting wait goes on.
+        std::atomic<bool> waitDone{false};
+        std::atomic<bool> answeredDuringWait{false};
+        std::thread sender([&] {
+            Sleep(50);
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+            answeredDuringWait = !waitDone;
+        });
+        platform.resetQueueGap();
         EXPECT_EQ(child.wait(300, keepPainting).end, WaitEnd::TimedOut);
+        waitDone = true;
+        const uint64_t gap = platform.longestQueueGap();
+        MSG sent;
+        PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        sender.join();
+        EXPECT_EQ(answeredDuringWait, keepPainting);
         EXPECT_EQ(PaintCounter::paints > 0, keepPainting);
+        if (keepPainting) {
+            EXPECT_LE(gap, 100u);
+        }
         MSG message;
         EXPECT_TRUE(PeekMessageW(&message, window, kQueuedInput, kQueuedInput, PM_REMOVE));
         EXPECT_EQ(child.wait(20000).end, WaitEnd::Exited);

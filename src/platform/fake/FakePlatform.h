@@ -125,6 +125,7 @@ public:
     std::vector<std::u16string> childCommandLines; // every start, in order
     std::vector<bool> cursorChanges;               // true: wait cursor
     int repaintCount = 0;
+    int queueLooks = 0; // calls of lookAtQueue
     // Every call that changed the machine: "deleteFile C:\x", "deleteTree HKLM\...", ...
     std::vector<std::u16string> journal;
     uint64_t elapsedMilliseconds = 0; // advanced by waits on children
@@ -169,6 +170,7 @@ public:
                     NoticeIcon icon) override;
     void setWaitCursor(bool waiting) override;
     void repaintWindow() override;
+    void lookAtQueue() override { ++queueLooks; }
 
 private:
     struct FileNode;

@@ -4,6 +4,7 @@
 #include "platform/win32/Wide.h"
 
 #include <shlobj.h>
+#include <algorithm>
 #include <tlhelp32.h>
 
 #include <vector>
@@ -32,6 +33,10 @@ constexpr DWORD kMaxConsecutiveEnumFailures = 1024;
 // Paint messages dispatched per wake-up, so that a window that never validates cannot keep the
 // wait from looking at the child.
 constexpr int kMaxPaintsPerWake = 64;
+
+// How often a long loop looks at the main window's queue: well under the 5 s after which
+// Windows calls a window hung, and short enough that repainting keeps up with the status line.
+constexpr uint64_t kQueueLookMilliseconds = 40;
 
 HKEY RootKey(RegistryRoot root) {
     switch (root) {
@@ -241,6 +246,8 @@ DirectoryListing Win32Platform::listDirectory(const std::u16string& directory) {
     }
     do {
         listing.entries.push_back(EntryOf(data));
+        // A folder of a hundred thousand entries takes longer than a window may stay deaf.
+        lookAtQueue();
     } while (FindNextFileW(find.get(), &data));
     return listing;
 }
@@ -470,6 +477,7 @@ SubkeyValuesListing Win32Platform::readSubkeyValues(RegistryRoot root, RegistryV
             }
         }
         listing.subkeys.push_back(std::move(subkey));
+        lookAtQueue();
     });
     return listing;
 }
@@ -629,26 +637,26 @@ ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, 
         result = WaitForSingleObject(process, timeoutMilliseconds);
         waitError = GetLastError();
     } else {
-        // Only paint messages are taken from the queue; clicks and keys wait for the caller.
+        // Paint and sent messages are handled at least every look interval; clicks and keys
+        // wait for the caller.
         const ULONGLONG started = GetTickCount64();
         for (;;) {
-            MSG message;
-            for (int painted = 0;
-                 painted < kMaxPaintsPerWake &&
-                 PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT);
-                 ++painted) {
-                DispatchMessageW(&message);
-            }
-            DWORD remaining = INFINITE;
+            handlePaintAndSentMessages(GetTickCount64());
+            DWORD remaining = kQueueLookMilliseconds;
             if (timeoutMilliseconds != codes::kInfinite) {
                 const ULONGLONG elapsed = GetTickCount64() - started;
                 remaining = elapsed >= timeoutMilliseconds
                                 ? 0
                                 : static_cast<DWORD>(timeoutMilliseconds - elapsed);
+                remaining = std::min<DWORD>(remaining, kQueueLookMilliseconds);
             }
-            result = MsgWaitForMultipleObjects(1, &process, FALSE, remaining, QS_PAINT);
+            result = MsgWaitForMultipleObjects(1, &process, FALSE, remaining,
+                                               QS_PAINT | QS_SENDMESSAGE);
             waitError = GetLastError();
-            if (result != WAIT_OBJECT_0 + 1) {
+            const bool limitReached =
+                result == WAIT_TIMEOUT && timeoutMilliseconds != codes::kInfinite &&
+                GetTickCount64() - started >= timeoutMilliseconds;
+            if (result != WAIT_OBJECT_0 + 1 && (result != WAIT_TIMEOUT || limitReached)) {
                 break;
             }
         }
@@ -691,6 +699,39 @@ void Win32Platform::repaintWindow() {
     if (owner_ != nullptr) {
         UpdateWindow(owner_);
     }
+}
+
+void Win32Platform::lookAtQueue() {
+    const uint64_t now = GetTickCount64();
+    if (now - lastLook_ >= kQueueLookMilliseconds) {
+        handlePaintAndSentMessages(now);
+    }
+}
+
+void Win32Platform::handlePaintAndSentMessages(uint64_t now) {
+    if (lastLook_ != 0) {
+        longestGap_ = std::max(longestGap_, now - lastLook_);
+    }
+    lastLook_ = now;
+    MSG message;
+    // Peeking for sent messages only hands every message sent from another thread to its
+    // window procedure; nothing posted is taken.
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    for (int painted = 0;
+         painted < kMaxPaintsPerWake &&
+         PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT);
+         ++painted) {
+        DispatchMessageW(&message);
+    }
+}
+
+uint64_t Win32Platform::longestQueueGap() const {
+    return lastLook_ == 0 ? 0 : std::max(longestGap_, GetTickCount64() - lastLook_);
+}
+
+void Win32Platform::resetQueueGap() {
+    lastLook_ = GetTickCount64();
+    longestGap_ = 0;
 }
 
 } // namespace tidewell

@@ -71,6 +71,12 @@ public:
                     NoticeIcon icon) override;
     void setWaitCursor(bool waiting) override;
     void repaintWindow() override;
+    void lookAtQueue() override;
+
+    // The longest time in milliseconds between two looks at the queue since resetQueueGap, the
+    // time since the last look included.
+    uint64_t longestQueueGap() const;
+    void resetQueueGap();
 
 private:
     struct Child {
@@ -78,7 +84,12 @@ private:
         uint32_t processId = 0;
     };
 
+    // Repaints and answers sent messages now; the time of the look goes into the gap record.
+    void handlePaintAndSentMessages(uint64_t now);
+
     HWND owner_ = nullptr;
+    uint64_t lastLook_ = 0;
+    uint64_t longestGap_ = 0;
     std::map<ChildId, Child> children_;
     ChildId nextChild_ = 1;
 };
