@@ -44,6 +44,13 @@ struct DirectoryListing {
     std::vector<DirectoryEntry> entries;
 };
 
+// Where an open reaches: the system's own name for the file or folder it opened.
+struct FinalPath {
+    uint32_t openError = 0; // opening the path failed with this code (2, 3: nothing there)
+    uint32_t error = 0;     // the system could not name what it opened
+    std::u16string path;    // "\\?\C:\..." or "\\?\UNC\server\share\..." when both are 0
+};
+
 struct SubkeyListing {
     uint32_t error = 0; // 0 when the key could be opened
     std::vector<std::u16string> names;
@@ -146,6 +153,10 @@ public:
     virtual uint32_t createDirectory(const std::u16string& path) = 0;
     // Creates or replaces the file and writes the bytes; only the creation's code is reported.
     virtual uint32_t writeFile(const std::u16string& path, const std::string& bytes) = 0;
+    // Opens the path as any call would, following links at every level and the last one too,
+    // and asks the system where it really is (GetFinalPathNameByHandleW): long names, the
+    // letter case on disk, the drive or share the links lead to.
+    virtual FinalPath finalPath(const std::u16string& path) = 0;
 
     // --- Environment and system folders.
     // The value as stored, or nothing when the variable is not defined.
@@ -157,6 +168,9 @@ public:
     // The path with its short (8.3) names spelled out, "C:\PROGRA~1" as "C:\Program Files"; the
     // path unchanged when the system cannot resolve it (it does not exist, say).
     virtual std::u16string longPathName(const std::u16string& path) { return path; }
+    // The names this computer answers to on the network: its NetBIOS name, its DNS host name
+    // and its full DNS name, those it has.
+    virtual std::vector<std::u16string> computerNames() = 0;
     virtual LocalTime localTime() = 0;
     // The system's message for an error code as it gives it (line breaks included), or nothing.
     virtual std::optional<std::u16string> systemMessage(uint32_t code) = 0;

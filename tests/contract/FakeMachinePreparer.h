@@ -18,6 +18,10 @@ public:
     void makeFile(const std::u16string& path, const std::string& contents,
                   uint32_t attributes) override;
     std::optional<std::string> readFile(const std::u16string& path) override;
+    bool makeDirectoryLink(const std::u16string& link, const std::u16string& target) override {
+        machine_.addDirectoryLink(link, target);
+        return true;
+    }
     void holdOpen(const std::u16string& path) override;
     void makeKey(RegistryRoot root, RegistryView view, const std::u16string& path) override;
     void setValue(RegistryRoot root, RegistryView view, const std::u16string& path,

@@ -31,6 +31,8 @@ public:
     virtual void makeFile(const std::u16string& path, const std::string& contents,
                           uint32_t attributes = 0) = 0;
     virtual std::optional<std::string> readFile(const std::u16string& path) = 0;
+    // A directory link at `link` to the folder `target`; false where none can be made.
+    virtual bool makeDirectoryLink(const std::u16string& link, const std::u16string& target) = 0;
     // Keeps the file open without delete or write sharing, as a running program holds its
     // files, until the preparer goes.
     virtual void holdOpen(const std::u16string& path) = 0;

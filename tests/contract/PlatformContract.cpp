@@ -159,6 +159,29 @@ TEST_P(PlatformContract, ListingWhatIsNotAFolderFails) {
     EXPECT_EQ(platform().listDirectory(scratch(u"missing")).error, kPathNotFound);
 }
 
+// Where an open arrives, links at every level followed: in the "\\?\" form, with the names as
+// stored on disk.
+TEST_P(PlatformContract, FinalPathsNameWhereTheOpenArrives) {
+    preparer->makeFile(scratch(u"real\\Inner\\file.txt"), "x");
+    ASSERT_TRUE(preparer->makeDirectoryLink(scratch(u"link"), scratch(u"real")));
+    const std::u16string base = ToLower(u"\\\\?\\" + platform().longPathName(folder) + u"\\");
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"REAL\\inner\\", u"real\\Inner"},
+        {u"link", u"real"},
+        {u"link\\Inner\\file.txt", u"real\\Inner\\file.txt"},
+    };
+    for (const auto& [given, reached] : cases) {
+        SCOPED_TRACE(ToUtf8(given));
+        const FinalPath answer = platform().finalPath(scratch(given));
+        ASSERT_EQ(answer.openError, kSuccess);
+        ASSERT_EQ(answer.error, kSuccess);
+        EXPECT_EQ(ToLower(answer.path.substr(0, base.size())), base) << ToUtf8(answer.path);
+        EXPECT_EQ(answer.path.substr(base.size()), reached);
+    }
+    EXPECT_EQ(platform().finalPath(scratch(u"missing")).openError, kFileNotFound);
+    EXPECT_EQ(platform().finalPath(scratch(u"missing\\deeper")).openError, kPathNotFound);
+}
+
 TEST_P(PlatformContract, EnvironmentTellsDefinedEmptyAndUndefinedApart) {
     const std::u16string longValue(3000, u'长');
     preparer->setEnvironment(u"TIDEWELL_CONTRACT_SET", u"C:\\Oracle\\product 值");

@@ -108,6 +108,10 @@ public:
         return contents;
     }
 
+    bool makeDirectoryLink(const std::u16string& link, const std::u16string& target) override {
+        return removaltest::MakeDirectoryLink(link, target);
+    }
+
     void holdOpen(const std::u16string& path) override {
         UniqueFile file(CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -271,6 +271,9 @@ void FakePlatform::set64BitWindows(bool is64Bit) {
 void FakePlatform::setCurrentDirectory(const std::u16string& path) {
     currentDirectory_ = path;
 }
+void FakePlatform::setComputerNames(std::vector<std::u16string> names) {
+    computerNames_ = std::move(names);
+}
 
 std::u16string FakePlatform::keyStore(RegistryRoot root, RegistryView view,
                                       const std::u16string& path, std::u16string& relative) const {
@@ -702,6 +705,34 @@ uint32_t FakePlatform::writeFile(const std::u16string& path, const std::string& 
     return codes::kSuccess;
 }
 
+FinalPath FakePlatform::finalPath(const std::u16string& path) {
+    FinalPath result;
+    if (const uint32_t error = injected(FakeCall::FinalPath, path)) {
+        result.openError = error;
+        return result;
+    }
+    const FileNode* node = path.empty() ? nullptr : findNode(path);
+    // An open follows a link at the end of the path too; Windows gives up after 63 of them.
+    for (int hops = 0; node != nullptr && !node->linkTarget.empty(); ++hops) {
+        if (hops == 63) {
+            result.openError = 1921; // ERROR_CANT_RESOLVE_FILENAME
+            return result;
+        }
+        node = findNode(node->linkTarget);
+    }
+    if (node == nullptr) {
+        result.openError = path.empty() ? codes::kPathNotFound : missingCode(path);
+        return result;
+    }
+    // The names on the way down from the drive, as stored: where the open really arrived.
+    std::u16string names;
+    for (; node->parent != nullptr; node = node->parent) {
+        names = node->name + (names.empty() ? u"" : u"\\" + names);
+    }
+    result.path = u"\\\\?\\" + node->name + names;
+    return result;
+}
+
 // --- Platform: environment -----------------------------------------------------------------------
 
 std::optional<std::u16string> FakePlatform::environmentVariable(const std::u16string& name) {
@@ -734,6 +765,10 @@ std::u16string FakePlatform::longPathName(const std::u16string& path) {
         }
     }
     return path;
+}
+
+std::vector<std::u16string> FakePlatform::computerNames() {
+    return computerNames_;
 }
 
 std::u16string FakePlatform::windowsDirectory() {

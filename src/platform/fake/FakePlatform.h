@@ -23,6 +23,7 @@ enum class FakeCall {
     DeleteAtRestart,
     CreateDirectory,
     WriteFile,
+    FinalPath,
     EnvironmentVariable,
     ShellFolder,
     WindowsDirectory,
@@ -75,6 +76,8 @@ public:
     void setLocalTime(const LocalTime& time);
     void set64BitWindows(bool is64Bit);
     void setCurrentDirectory(const std::u16string& path);
+    // What computerNames answers; by default a NetBIOS name and a DNS name of a domain.
+    void setComputerNames(std::vector<std::u16string> names);
 
     void addKey(RegistryRoot root, RegistryView view, const std::u16string& path);
     void setValue(RegistryRoot root, RegistryView view, const std::u16string& path,
@@ -141,10 +144,12 @@ public:
     uint32_t deleteAtRestart(const std::u16string& path) override;
     uint32_t createDirectory(const std::u16string& path) override;
     uint32_t writeFile(const std::u16string& path, const std::string& bytes) override;
+    FinalPath finalPath(const std::u16string& path) override;
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
     std::u16string longPathName(const std::u16string& path) override;
+    std::vector<std::u16string> computerNames() override;
     LocalTime localTime() override;
     std::optional<std::u16string> systemMessage(uint32_t code) override;
     bool runsOn64BitWindows() override;
@@ -205,6 +210,8 @@ private:
     std::u16string windowsDirectory_ = u"C:\\Windows";
     std::vector<std::pair<std::u16string, std::u16string>> shortNames_; // short -> long
     std::u16string currentDirectory_ = u"C:\\";
+    std::vector<std::u16string> computerNames_ = {u"WORKSTATION", u"Workstation",
+                                                  u"Workstation.corp.example"};
     LocalTime now_{2025, 3, 7, 9, 17, 33};
     bool is64BitWindows_ = true;
     std::vector<ProcessEntry> processes_;

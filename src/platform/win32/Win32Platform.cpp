@@ -313,6 +313,39 @@ uint32_t Win32Platform::writeFile(const std::u16string& path, const std::string&
     return codes::kSuccess;
 }
 
+FinalPath Win32Platform::finalPath(const std::u16string& path) {
+    FinalPath result;
+    // No access is asked for: naming the object needs none, and backup semantics let a folder
+    // be opened at all.
+    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        result.openError = error;
+        return result;
+    }
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        // The length without the terminator, or the size needed with it when it does not fit.
+        const DWORD length =
+            GetFinalPathNameByHandleW(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            result.error = error;
+            return result;
+        }
+        if (length < buffer.size()) {
+            result.path = FromWide(buffer.data(), length);
+            return result;
+        }
+        buffer.resize(length);
+    }
+    result.error = ERROR_MORE_DATA;
+    return result;
+}
+
 // --- Environment and system folders --------------------------------------------------------------
 
 std::optional<std::u16string> Win32Platform::environmentVariable(const std::u16string& name) {
@@ -357,6 +390,21 @@ std::u16string Win32Platform::windowsDirectory() {
         return {};
     }
     return FromWide(path, length);
+}
+
+std::vector<std::u16string> Win32Platform::computerNames() {
+    std::vector<std::u16string> names;
+    for (const COMPUTER_NAME_FORMAT format :
+         {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+        DWORD size = 0;
+        GetComputerNameExW(format, nullptr, &size); // the size with the terminator
+        std::vector<wchar_t> buffer(size + 1);
+        size = static_cast<DWORD>(buffer.size());
+        if (GetComputerNameExW(format, buffer.data(), &size) && size > 0) {
+            names.push_back(FromWide(buffer.data(), size));
+        }
+    }
+    return names;
 }
 
 std::u16string Win32Platform::longPathName(const std::u16string& path) {

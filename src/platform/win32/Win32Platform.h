@@ -35,11 +35,13 @@ public:
     uint32_t deleteAtRestart(const std::u16string& path) override;
     uint32_t createDirectory(const std::u16string& path) override;
     uint32_t writeFile(const std::u16string& path, const std::string& bytes) override;
+    FinalPath finalPath(const std::u16string& path) override;
 
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
     std::u16string longPathName(const std::u16string& path) override;
+    std::vector<std::u16string> computerNames() override;
     LocalTime localTime() override;
     std::optional<std::u16string> systemMessage(uint32_t code) override;
 
