@@ -4,6 +4,10 @@
 #include "platform/win32/Wide.h"
 
 #include <shellapi.h>
+#include <uxtheme.h>
+#include <vssym32.h>
+
+#include <cwchar>
 
 namespace tidewell {
 
@@ -15,6 +19,31 @@ HFONT CreateUiFont(int height, int weight, const wchar_t* face) {
     return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+int CALLBACK NoteFontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FontInstalled(const wchar_t* face) {
+    LOGFONTW font = {};
+    font.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    const HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &font, NoteFontFound, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, screen);
+    return found;
+}
+
+// "Microsoft YaHei UI" first came with Windows 8; Windows 7 has its older sibling.
+const wchar_t* HeadingFace() {
+    return FontInstalled(L"Microsoft YaHei UI") ? L"Microsoft YaHei UI" : L"Microsoft YaHei";
+}
+
+HICON LoadSizedIcon(HINSTANCE instance, const wchar_t* name, int size) {
+    return static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
@@ -37,10 +66,9 @@ int ShellIconIndex(const wchar_t* name, DWORD attributes, SHFILEINFOW& info,
 } // namespace
 
 void MainWindow::createControls() {
-    bodyFont.reset(CreateUiFont(13, FW_NORMAL, L"Segoe UI"));
-    titleFont.reset(CreateUiFont(25, FW_BOLD, L"Microsoft YaHei UI"));
-    headerIcon.reset(static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR)));
+    bodyFont.reset(CreateUiFont(scaled(13), FW_NORMAL, L"Segoe UI"));
+    titleFont.reset(CreateUiFont(scaled(25), FW_BOLD, HeadingFace()));
+    headerIcon.reset(LoadSizedIcon(instance, MAKEINTRESOURCEW(IDI_APP), scaled(64)));
 
     auto child = [this](const wchar_t* className, const wchar_t* text, DWORD style,
                         DWORD extendedStyle, int id) {
@@ -51,7 +79,7 @@ void MainWindow::createControls() {
 
     productTabs = child(WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TCS_FIXEDWIDTH, 0,
                         ID_PRODUCT_TABS);
-    SendMessageW(productTabs, TCM_SETITEMSIZE, 0, MAKELPARAM(138, 29));
+    SendMessageW(productTabs, TCM_SETITEMSIZE, 0, MAKELPARAM(scaled(138), scaled(29)));
     const ProductKind tabProducts[] = {ProductKind::AutoCAD, ProductKind::SolidWorks,
                                        ProductKind::Oracle};
     for (int index = 0; index < 3; ++index) {
@@ -69,15 +97,16 @@ void MainWindow::createControls() {
                            0, ID_ONECLICK);
     if (SendMessageW(oneClickButton, BCM_SETSHIELD, 0, 1) != 1) {
         // Systems whose buttons draw no shield (Wine) get the stock shield icon as the image.
+        shieldIcon.reset(LoadSizedIcon(nullptr, IDI_SHIELD, scaled(16)));
         SendMessageW(oneClickButton, BM_SETIMAGE, IMAGE_ICON,
-                     reinterpret_cast<LPARAM>(
-                         LoadImageW(nullptr, IDI_SHIELD, IMAGE_ICON, 16, 16, LR_SHARED)));
+                     reinterpret_cast<LPARAM>(shieldIcon.get()));
     }
 
     resultsGroup = child(L"BUTTON", L"2. 扫描结果（勾选父节点可选择整个分类）", kGroupStyle, 0, 0);
     resultTree = child(WC_TREEVIEWW, L"", kTreeStyle, WS_EX_CLIENTEDGE, ID_RESULT_TREE);
-    // Without TVS_NONEVENHEIGHT the tree rounds this down to 18-pixel rows.
-    SendMessageW(resultTree, TVM_SETITEMHEIGHT, 19, 0);
+    // Without TVS_NONEVENHEIGHT the tree rounds this down to an even height (18 at 96 DPI).
+    SendMessageW(resultTree, TVM_SETITEMHEIGHT, scaled(19), 0);
+    SetWindowSubclass(resultTree, treeInput, 0, reinterpret_cast<DWORD_PTR>(this));
 
     SHFILEINFOW info = {};
     folderIcon = ShellIconIndex(L"C:\\", FILE_ATTRIBUTE_DIRECTORY, info, &systemImageList);
@@ -88,6 +117,7 @@ void MainWindow::createControls() {
     installerIcon = ShellIconIndex(L"item.msi", FILE_ATTRIBUTE_NORMAL, info);
     SendMessageW(resultTree, TVM_SETIMAGELIST, TVSIL_NORMAL,
                  reinterpret_cast<LPARAM>(systemImageList));
+    createCheckImages();
 
     progressBar = child(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, ID_PROGRESS);
     statusLabel = child(L"STATIC", AsWide(ReadyStatusText()),
@@ -98,6 +128,50 @@ void MainWindow::createControls() {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(bodyFont.get()), TRUE);
     }
     EnableWindow(cleanButton, FALSE);
+    focusToRestore = scanButton;
+}
+
+void MainWindow::createCheckImages() {
+    // Index 0 is no box; 1 unchecked, 2 checked, 3 partly checked, drawn as the system draws
+    // check boxes (themed where a theme is active).
+    const int size = scaled(16);
+    const int box = scaled(13);
+    const RECT whole = {0, 0, size, size};
+    const RECT boxRect = {(size - box) / 2, (size - box) / 2, (size - box) / 2 + box,
+                          (size - box) / 2 + box};
+    checkImages.reset(ImageList_Create(size, size, ILC_COLOR24, 4, 0));
+    const HTHEME theme = OpenThemeData(resultTree, L"BUTTON");
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const int themedStates[] = {0, CBS_UNCHECKEDNORMAL, CBS_CHECKEDNORMAL, CBS_MIXEDNORMAL};
+    const UINT classicStates[] = {0, DFCS_BUTTONCHECK | DFCS_FLAT,
+                                  DFCS_BUTTONCHECK | DFCS_FLAT | DFCS_CHECKED,
+                                  DFCS_BUTTON3STATE | DFCS_FLAT | DFCS_CHECKED};
+    for (int image = 0; image < 4; ++image) {
+        const HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+        const HGDIOBJ previous = SelectObject(dc, bitmap);
+        FillRect(dc, &whole, GetSysColorBrush(COLOR_WINDOW));
+        RECT target = boxRect;
+        if (image > 0 && theme != nullptr) {
+            DrawThemeBackground(theme, dc, BP_CHECKBOX, themedStates[image], &target, nullptr);
+        } else if (image > 0) {
+            DrawFrameControl(dc, &target, DFC_BUTTON, classicStates[image]);
+        }
+        SelectObject(dc, previous);
+        ImageList_Add(checkImages.get(), bitmap, nullptr);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    if (theme != nullptr) {
+        CloseThemeData(theme);
+    }
+    // The tree's own two-box list is replaced; the tree never frees a state list itself.
+    const auto own = reinterpret_cast<HIMAGELIST>(SendMessageW(
+        resultTree, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages.get())));
+    if (own != nullptr && own != checkImages.get()) {
+        ImageList_Destroy(own);
+    }
 }
 
 void MainWindow::switchProduct() {
@@ -111,6 +185,9 @@ void MainWindow::switchProduct() {
 }
 
 void MainWindow::runScanCommand() {
+    if (IsChild(window, GetFocus())) {
+        focusToRestore = GetFocus();
+    }
     EnableWindow(scanButton, FALSE);
     EnableWindow(oneClickButton, FALSE);
     EnableWindow(cleanButton, FALSE);
@@ -131,9 +208,13 @@ void MainWindow::runScanCommand() {
     setStatus(result);
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     UpdateWindow(window);
+    endBusyInput();
 }
 
 void MainWindow::setBusy(bool busy, const std::u16string& text) {
+    if (busy && IsChild(window, GetFocus())) {
+        focusToRestore = GetFocus();
+    }
     EnableWindow(scanButton, !busy);
     EnableWindow(oneClickButton, !busy);
     EnableWindow(cleanButton, !busy && !items.empty());
@@ -141,6 +222,9 @@ void MainWindow::setBusy(bool busy, const std::u16string& text) {
     setStatus(text);
     SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
     UpdateWindow(window);
+    if (!busy) {
+        endBusyInput();
+    }
 }
 
 void MainWindow::setStatus(const std::u16string& text) {

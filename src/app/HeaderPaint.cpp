@@ -6,20 +6,18 @@ namespace tidewell {
 
 namespace {
 
-struct BrushTraits {
-    using Type = HBRUSH;
-    static Type invalid() { return nullptr; }
-    static void close(Type brush) { DeleteObject(brush); }
-};
-
 struct PenTraits {
     using Type = HPEN;
     static Type invalid() { return nullptr; }
     static void close(Type pen) { DeleteObject(pen); }
 };
 
+// At 96 DPI; scaled like every other length.
 constexpr int kHeaderHeight = 104;
 constexpr int kHeaderLineY = 103;
+constexpr int kIconX = 24;
+constexpr int kIconY = 20;
+constexpr int kIconSize = 64;
 
 constexpr wchar_t kTitle[] = L"Tidewell";
 constexpr wchar_t kSubtitle[] = L"AutoCAD · SolidWorks · Oracle  扫描、卸载与残留清理";
@@ -43,35 +41,33 @@ void MainWindow::paintHeader() {
     RECT client;
     GetClientRect(window, &client);
 
-    {
-        const win32::UniqueHandle<BrushTraits> background(CreateSolidBrush(RGB(243, 243, 243)));
-        FillRect(dc, &client, background.get());
-    }
+    FillRect(dc, &client, backgroundBrush.get());
 
     TRIVERTEX band[2] = {Vertex(0, 0, 244, 250, 255),
-                         Vertex(client.right, kHeaderHeight, 181, 213, 241)};
+                         Vertex(client.right, scaled(kHeaderHeight), 181, 213, 241)};
     GRADIENT_RECT bandRect = {0, 1};
     GradientFill(dc, band, 2, &bandRect, 1, GRADIENT_FILL_RECT_V);
 
     {
         const win32::UniqueHandle<PenTraits> pen(CreatePen(PS_SOLID, 1, RGB(137, 177, 211)));
         const HGDIOBJ previous = SelectObject(dc, pen.get());
-        MoveToEx(dc, 0, kHeaderLineY, nullptr);
-        LineTo(dc, client.right, kHeaderLineY);
+        MoveToEx(dc, 0, scaled(kHeaderLineY), nullptr);
+        LineTo(dc, client.right, scaled(kHeaderLineY));
         SelectObject(dc, previous);
     }
 
     if (headerIcon.valid()) {
-        DrawIconEx(dc, 24, 20, headerIcon.get(), 64, 64, 0, nullptr, DI_NORMAL);
+        DrawIconEx(dc, scaled(kIconX), scaled(kIconY), headerIcon.get(), scaled(kIconSize),
+                   scaled(kIconSize), 0, nullptr, DI_NORMAL);
     }
 
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(18, 69, 116));
     SelectObject(dc, titleFont.get());
-    TextOutW(dc, 101, 23, kTitle, static_cast<int>(std::size(kTitle) - 1));
+    TextOutW(dc, scaled(101), scaled(23), kTitle, static_cast<int>(std::size(kTitle) - 1));
     SetTextColor(dc, RGB(48, 91, 130));
     SelectObject(dc, bodyFont.get());
-    TextOutW(dc, 104, 65, kSubtitle, static_cast<int>(std::size(kSubtitle) - 1));
+    TextOutW(dc, scaled(104), scaled(65), kSubtitle, static_cast<int>(std::size(kSubtitle) - 1));
     // The DC goes back to the system with it; the previous font is not restored.
     EndPaint(window, &paint);
 }

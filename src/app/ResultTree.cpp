@@ -10,6 +10,7 @@ namespace {
 
 constexpr UINT kUnchecked = 1;
 constexpr UINT kChecked = 2;
+constexpr UINT kPartlyChecked = 3; // groups only: some of the leaves below are checked
 
 HTREEITEM NextItem(HWND tree, HTREEITEM node, UINT relation) {
     return reinterpret_cast<HTREEITEM>(
@@ -24,20 +25,32 @@ ResidueItem* LinkOf(HWND tree, HTREEITEM node) {
     return reinterpret_cast<ResidueItem*>(item.lParam);
 }
 
-// A node counts as checked whenever its state image is anything but the unchecked box.
-bool IsChecked(HWND tree, HTREEITEM node) {
+UINT MarkOf(HWND tree, HTREEITEM node) {
     const UINT state = static_cast<UINT>(
         SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node), TVIS_STATEIMAGEMASK));
-    return (state >> 12) != kUnchecked;
+    return state >> 12;
 }
 
-void SetChecked(HWND tree, HTREEITEM node, bool checked) {
+// A node counts as checked whenever its state image is anything but the unchecked box.
+bool IsChecked(HWND tree, HTREEITEM node) {
+    return MarkOf(tree, node) != kUnchecked;
+}
+
+void SetMark(HWND tree, HTREEITEM node, UINT mark) {
     TVITEMW item = {};
     item.mask = TVIF_STATE | TVIF_HANDLE;
     item.hItem = node;
     item.stateMask = TVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(checked ? kChecked : kUnchecked);
+    item.state = INDEXTOSTATEIMAGEMASK(mark);
     SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void SetChecked(HWND tree, HTREEITEM node, bool checked) {
+    SetMark(tree, node, checked ? kChecked : kUnchecked);
+}
+
+UINT MarkFor(bool checked, bool partly) {
+    return checked ? kChecked : partly ? kPartlyChecked : kUnchecked;
 }
 
 } // namespace
@@ -47,7 +60,7 @@ void MainWindow::emptyTree() {
 }
 
 HTREEITEM MainWindow::insertTreeItem(HTREEITEM parent, const std::u16string& text,
-                                     ResidueItem* link, bool checked, int image) {
+                                     ResidueItem* link, bool checked, int image, bool partly) {
     TVINSERTSTRUCTW insert = {};
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;
@@ -58,7 +71,7 @@ HTREEITEM MainWindow::insertTreeItem(HTREEITEM parent, const std::u16string& tex
     item.iSelectedImage = image;
     item.lParam = reinterpret_cast<LPARAM>(link);
     item.stateMask = TVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(checked ? kChecked : kUnchecked);
+    item.state = INDEXTOSTATEIMAGEMASK(MarkFor(checked, partly));
     return reinterpret_cast<HTREEITEM>(
         SendMessageW(resultTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
@@ -86,8 +99,8 @@ void MainWindow::populateTree() {
     };
 
     std::vector<PlannedNode> plan = PlanResultTree(items, product);
-    // The groups' checks follow from the plan: the same states syncGroupChecks would read back
-    // from the tree, without a message per node (each costs a search of all nodes under Wine).
+    // The groups' checks follow from the plan rather than from reading the leaves back, which
+    // costs a message per node (each a search of all nodes under Wine).
     DeriveGroupChecks(plan);
     // No repaint while thousands of nodes go in; one when the tree is complete.
     SendMessageW(resultTree, WM_SETREDRAW, FALSE, 0);
@@ -96,7 +109,8 @@ void MainWindow::populateTree() {
         const PlannedNode& planned = plan[index];
         const HTREEITEM parent = planned.parent < 0 ? TVI_ROOT : nodes[planned.parent];
         nodes[index] = insertTreeItem(parent, planned.text, planned.item, planned.checked,
-                                      imageIndex(planned.image));
+                                      imageIndex(planned.image), planned.partly);
+        session.platform.lookAtQueue();
     }
     // Categories open; path nodes start closed; the root opens last.
     for (size_t index = 1; index < plan.size(); ++index) {
@@ -121,6 +135,7 @@ void MainWindow::collectCheckedItems(HTREEITEM node, std::vector<ResidueItem*>& 
     if (node == nullptr) {
         return;
     }
+    session.platform.lookAtQueue();
     ResidueItem* item = LinkOf(resultTree, node);
     if (item != nullptr && IsChecked(resultTree, node)) {
         list.push_back(item);
@@ -134,79 +149,101 @@ void MainWindow::collectCheckedItems(HTREEITEM node, std::vector<ResidueItem*>& 
 void MainWindow::setDescendantsChecked(HTREEITEM node, bool checked) {
     for (HTREEITEM child = NextItem(resultTree, node, TVGN_CHILD); child != nullptr;
          child = NextItem(resultTree, child, TVGN_NEXT)) {
+        session.platform.lookAtQueue();
         SetChecked(resultTree, child, checked);
         setDescendantsChecked(child, checked);
     }
 }
 
-bool MainWindow::syncGroupChecks(HTREEITEM node) {
-    if (LinkOf(resultTree, node) != nullptr) {
-        return IsChecked(resultTree, node);
+void MainWindow::toggleCheck(HTREEITEM node) {
+    if (node == nullptr || treeUpdating || operationRunning) {
+        return;
     }
-    bool anyChild = false;
-    bool allChecked = true;
-    for (HTREEITEM child = NextItem(resultTree, node, TVGN_CHILD); child != nullptr;
-         child = NextItem(resultTree, child, TVGN_NEXT)) {
-        anyChild = true;
-        // Every child is synchronised, also after an unchecked one has been seen.
-        allChecked = syncGroupChecks(child) && allChecked;
-    }
-    const bool checked = anyChild && allChecked;
-    SetChecked(resultTree, node, checked);
-    return checked;
+    // A checked box becomes unchecked; an unchecked or partly checked one becomes checked.
+    SetChecked(resultTree, node, MarkOf(resultTree, node) != kChecked);
+    onCheckChanged(node);
 }
 
 void MainWindow::onCheckChanged(HTREEITEM node) {
-    if (node == nullptr || treeUpdating) {
+    if (node == nullptr || treeUpdating || operationRunning) {
         return;
     }
-    treeUpdating = true;
-    const bool checked = IsChecked(resultTree, node);
-    setDescendantsChecked(node, checked);
-    for (HTREEITEM ancestor = NextItem(resultTree, node, TVGN_PARENT); ancestor != nullptr;
-         ancestor = NextItem(resultTree, ancestor, TVGN_PARENT)) {
-        bool allChecked = true;
-        for (HTREEITEM child = NextItem(resultTree, ancestor, TVGN_CHILD); child != nullptr;
-             child = NextItem(resultTree, child, TVGN_NEXT)) {
-            allChecked = allChecked && IsChecked(resultTree, child);
+    // The walks look at the queue, and nothing that arrives meanwhile may rebuild the tree.
+    runExclusive([&] {
+        treeUpdating = true;
+        const bool checked = IsChecked(resultTree, node);
+        SetChecked(resultTree, node, checked);
+        setDescendantsChecked(node, checked);
+        for (HTREEITEM ancestor = NextItem(resultTree, node, TVGN_PARENT); ancestor != nullptr;
+             ancestor = NextItem(resultTree, ancestor, TVGN_PARENT)) {
+            bool allChecked = true;
+            bool anyMarked = false;
+            for (HTREEITEM child = NextItem(resultTree, ancestor, TVGN_CHILD); child != nullptr;
+                 child = NextItem(resultTree, child, TVGN_NEXT)) {
+                const UINT mark = MarkOf(resultTree, child);
+                allChecked = allChecked && mark == kChecked;
+                anyMarked = anyMarked || mark != kUnchecked;
+            }
+            SetMark(resultTree, ancestor, MarkFor(allChecked, anyMarked));
         }
-        SetChecked(resultTree, ancestor, allChecked);
-    }
-    treeUpdating = false;
+        treeUpdating = false;
 
-    std::vector<ResidueItem*> selection;
-    collectCheckedItems(NextItem(resultTree, nullptr, TVGN_ROOT), selection);
-    setStatus(CheckedStatusText(selection.size(), items.size()));
+        std::vector<ResidueItem*> selection;
+        collectCheckedItems(NextItem(resultTree, nullptr, TVGN_ROOT), selection);
+        setStatus(CheckedStatusText(selection.size(), items.size()));
+    });
+}
+
+LRESULT CALLBACK MainWindow::treeInput(HWND tree, UINT message, WPARAM wParam, LPARAM lParam,
+                                       UINT_PTR id, DWORD_PTR self) {
+    auto* app = reinterpret_cast<MainWindow*>(self);
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+        // The point is the message's own, not wherever the cursor has gone since.
+        TVHITTESTINFO hit = {};
+        hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (hit.hItem != nullptr && (hit.flags & TVHT_ONITEMSTATEICON) != 0) {
+            SetFocus(tree);
+            app->toggleCheck(hit.hItem);
+            return 0;
+        }
+        break;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_SPACE) {
+            app->toggleCheck(NextItem(tree, nullptr, TVGN_CARET));
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+    case WM_KEYUP:
+        if (wParam == VK_SPACE) {
+            return 0;
+        }
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(tree, treeInput, id);
+        break;
+    }
+    return DefSubclassProc(tree, message, wParam, lParam);
 }
 
 LRESULT MainWindow::handleNotify(const NMHDR& header) {
     if (header.idFrom == ID_PRODUCT_TABS && header.code == TCN_SELCHANGE) {
-        switchProduct();
+        if (operationRunning) {
+            // Too late to refuse the click itself: the tab goes back to the product in view.
+            SendMessageW(productTabs, TCM_SETCURSEL, TabForProduct(product), 0);
+        } else {
+            runExclusive([this] { switchProduct(); });
+        }
         return 0;
     }
     if (header.idFrom != ID_RESULT_TREE) {
         return 0;
     }
     switch (header.code) {
-    case NM_CLICK: {
-        TVHITTESTINFO hit = {};
-        GetCursorPos(&hit.pt);
-        ScreenToClient(resultTree, &hit.pt);
-        SendMessageW(resultTree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        // The tree toggles the box after this notification returns.
-        if ((hit.flags & TVHT_ONITEMSTATEICON) != 0) {
-            PostMessageW(window, WM_CHECKCHANGED, 0, reinterpret_cast<LPARAM>(hit.hItem));
-        }
-        break;
-    }
-    case TVN_KEYDOWN: {
-        const auto& key = reinterpret_cast<const NMTVKEYDOWN&>(header);
-        if (key.wVKey == VK_SPACE) {
-            const HTREEITEM caret = NextItem(resultTree, nullptr, TVGN_CARET);
-            PostMessageW(window, WM_CHECKCHANGED, 0, reinterpret_cast<LPARAM>(caret));
-        }
-        break;
-    }
     case TVN_SELCHANGEDW: {
         const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
         const auto* item = reinterpret_cast<const ResidueItem*>(change.itemNew.lParam);

@@ -24,11 +24,18 @@ TreeImage ImageForKind(ItemKind kind) {
     return TreeImage::TempFile;
 }
 
-std::vector<std::u16string> SplitLocation(const std::u16string& location) {
+std::vector<std::u16string> SplitLocation(const std::u16string& location, ItemKind kind) {
     std::u16string rest = location;
-    const size_t mark = rest.rfind(u" [");
-    if (rest.size() >= 2 && mark != std::u16string::npos) {
-        rest.erase(mark);
+    // Only a registry item's own view mark goes; a file may well be called "setup [1].log".
+    if (kind == ItemKind::RegistryKey || kind == ItemKind::InstallRecord) {
+        for (const char16_t* mark : {u" [64位]", u" [32位]"}) {
+            const std::u16string suffix = mark;
+            if (rest.size() >= suffix.size() &&
+                rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                rest.erase(rest.size() - suffix.size());
+                break;
+            }
+        }
     }
     std::vector<std::u16string> components;
     size_t start = 0;
@@ -86,7 +93,7 @@ std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind produ
             int parent = categoryIndex;
             std::u16string name = item->title;
             if (ShownAsPath(item->kind)) {
-                const std::vector<std::u16string> components = SplitLocation(item->location);
+                const std::vector<std::u16string> components = SplitLocation(item->location, item->kind);
                 std::u16string key = category;
                 for (size_t i = 0; i + 1 < components.size(); ++i) {
                     key += u'\\';
@@ -122,17 +129,22 @@ std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind produ
 
 void DeriveGroupChecks(std::vector<PlannedNode>& plan) {
     std::vector<size_t> children(plan.size(), 0);
-    std::vector<bool> anyUnchecked(plan.size(), false);
+    std::vector<size_t> checkedChildren(plan.size(), 0);
+    std::vector<bool> anyMarked(plan.size(), false); // a child checked or partly checked
     // Children come after their parent, so walking backwards settles a node before its parent.
     for (size_t index = plan.size(); index-- > 0;) {
         PlannedNode& node = plan[index];
         if (node.item == nullptr) {
-            node.checked = children[index] > 0 && !anyUnchecked[index];
+            node.checked = children[index] > 0 && checkedChildren[index] == children[index];
+            node.partly = !node.checked && anyMarked[index];
         }
         if (node.parent >= 0) {
             ++children[node.parent];
-            if (!node.checked) {
-                anyUnchecked[node.parent] = true;
+            if (node.checked) {
+                ++checkedChildren[node.parent];
+            }
+            if (node.checked || node.partly) {
+                anyMarked[node.parent] = true;
             }
         }
     }
@@ -188,6 +200,17 @@ ProductKind ProductForTab(int tabIndex) {
         return ProductKind::Oracle;
     }
     return ProductKind::AutoCAD;
+}
+
+int TabForProduct(ProductKind product) {
+    switch (product) {
+    case ProductKind::SolidWorks:
+        return 1;
+    case ProductKind::Oracle:
+        return 2;
+    default:
+        return 0;
+    }
 }
 
 std::u16string OneClickCaption(ProductKind product) {

@@ -22,6 +22,7 @@ struct PlannedNode {
     std::u16string text;
     ResidueItem* item = nullptr; // leaves only; group nodes carry no link
     bool checked = false;        // initial state; group nodes are derived from their leaves later
+    bool partly = false;         // a group with some but not all of its leaves checked
     TreeImage image = TreeImage::Folder;
     bool expand = false; // the root and the categories open once built; path nodes stay closed
 };
@@ -31,7 +32,8 @@ struct PlannedNode {
 std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product);
 
 // Gives every group node the check it takes from its leaves: checked when it has at least one
-// child and every child is checked. Leaves keep theirs.
+// child and every child is checked, partly checked when some leaf below it is checked but not
+// all are. Leaves keep theirs.
 void DeriveGroupChecks(std::vector<PlannedNode>& plan);
 
 // The order in which to insert the planned nodes, each at the end of its parent's children:
@@ -40,9 +42,10 @@ void DeriveGroupChecks(std::vector<PlannedNode>& plan);
 // from the first one (Wine's does) then finds every parent near the front.
 std::vector<size_t> InsertionOrder(const std::vector<PlannedNode>& plan);
 
-// The components a file, folder or registry location is shown as: cut at the last " [" (the
-// registry view mark), split at backslashes, empty components dropped.
-std::vector<std::u16string> SplitLocation(const std::u16string& location);
+// The components a file, folder or registry location is shown as: split at backslashes, empty
+// components dropped, after a registry item (RegistryKey, InstallRecord) has lost its trailing
+// view mark " [64位]" or " [32位]". Every other location is split whole.
+std::vector<std::u16string> SplitLocation(const std::u16string& location, ItemKind kind);
 
 std::u16string RootText(ProductKind product, size_t itemCount);
 std::u16string CategoryText(const std::u16string& category, size_t itemCount);
@@ -50,6 +53,8 @@ std::u16string LeafText(const std::u16string& name, RiskLevel risk);
 
 // Tab index to product: 1 SolidWorks, 2 Oracle, anything else (none selected too) AutoCAD.
 ProductKind ProductForTab(int tabIndex);
+// The tab that shows the product; ProductForTab's inverse.
+int TabForProduct(ProductKind product);
 std::u16string OneClickCaption(ProductKind product);
 
 // Status line texts.

@@ -24,8 +24,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     tidewell::Win32Platform platform;
     tidewell::MainWindow app(instance, platform);
 
-    const tidewell::UniqueIcon largeIcon(LoadAppIcon(instance, 32));
-    const tidewell::UniqueIcon smallIcon(LoadAppIcon(instance, 16));
+    // The system's icon sizes follow its scaling (32 and 16 at 96 DPI).
+    const tidewell::UniqueIcon largeIcon(LoadAppIcon(instance, GetSystemMetrics(SM_CXICON)));
+    const tidewell::UniqueIcon smallIcon(LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON)));
     // A failed registration shows as a failed creation.
     tidewell::RegisterMainWindowClass(instance, largeIcon.get(), smallIcon.get());
     const HWND window = tidewell::CreateMainWindow(app);
@@ -38,8 +39,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        if (!app.handleDialogKeys(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
     // The class icons go with largeIcon and smallIcon, the items of the last scan with app.
     return static_cast<int>(message.wParam);

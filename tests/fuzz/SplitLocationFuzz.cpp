@@ -11,19 +11,24 @@ using tidewell::fuzz::InputReader;
 
 namespace {
 
-// The location without its view mark, as the tree shows it: cut at the last " [".
-std::u16string WithoutMark(const std::u16string& location) {
-    for (size_t i = location.size(); i >= 2; --i) {
-        if (location[i - 2] == u' ' && location[i - 1] == u'[') {
-            return location.substr(0, i - 2);
+// The location as the tree shows it: a registry item without its trailing view mark, anything
+// else whole.
+std::u16string WithoutMark(const std::u16string& location, ItemKind kind) {
+    if (kind != ItemKind::RegistryKey && kind != ItemKind::InstallRecord) {
+        return location;
+    }
+    for (const std::u16string mark : {u" [64位]", u" [32位]"}) {
+        if (location.size() >= mark.size() &&
+            location.compare(location.size() - mark.size(), mark.size(), mark) == 0) {
+            return location.substr(0, location.size() - mark.size());
         }
     }
     return location;
 }
 
-void CheckSplit(const std::u16string& location) {
-    const std::vector<std::u16string> parts = SplitLocation(location);
-    const std::u16string rest = WithoutMark(location);
+void CheckSplit(const std::u16string& location, ItemKind kind) {
+    const std::vector<std::u16string> parts = SplitLocation(location, kind);
+    const std::u16string rest = WithoutMark(location, kind);
 
     // Joined with one backslash, the parts give the cut location with separator runs collapsed
     // and the outer ones dropped.
@@ -112,7 +117,7 @@ void CheckTree(const std::u16string& text) {
         const std::u16string risk = u"  [" + riskLabel(item->risk) + u"]";
         std::vector<std::u16string> parts;
         if (ShownAsPath(item->kind)) {
-            parts = SplitLocation(item->location);
+            parts = SplitLocation(item->location, item->kind);
         }
         const std::u16string name = parts.empty() ? item->title : parts.back();
         FUZZ_REQUIRE(plan[leaf].text == name + risk, item->location, plan[leaf].text);
@@ -134,7 +139,8 @@ void CheckTree(const std::u16string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InputReader input(data, size);
     const std::u16string text = input.restText();
-    CheckSplit(text);
+    CheckSplit(text, ItemKind::File);
+    CheckSplit(text, ItemKind::RegistryKey);
     CheckTree(text);
     return 0;
 }

@@ -36,31 +36,35 @@ ResidueItem* Add(ItemList& items, const std::u16string& category, const std::u16
 
 TEST(ResultTreeRulesTest, SplitsLocationsIntoShownComponents) {
     struct Case {
+        ItemKind kind;
         std::u16string location;
         std::vector<std::u16string> components;
     };
+    constexpr ItemKind kFolder = ItemKind::Directory;
+    constexpr ItemKind kKey = ItemKind::RegistryKey;
     const Case cases[] = {
-        {u"C:\\Program Files\\Autodesk\\AutoCAD 2024",
+        {kFolder, u"C:\\Program Files\\Autodesk\\AutoCAD 2024",
          {u"C:", u"Program Files", u"Autodesk", u"AutoCAD 2024"}},
-        // The view marks of registry items are cut off.
-        {u"HKCU\\Software\\Autodesk\\AutoCAD [64位]",
+        // The view marks of registry items are cut off, only when they end the location.
+        {kKey, u"HKCU\\Software\\Autodesk\\AutoCAD [64位]",
          {u"HKCU", u"Software", u"Autodesk", u"AutoCAD"}},
-        {u"HKLM\\Software\\Oracle [32位]", {u"HKLM", u"Software", u"Oracle"}},
-        // Any " [" cuts, at its last occurrence, also in a file name.
-        {u"C:\\Temp\\setup [1].log", {u"C:", u"Temp", u"setup"}},
-        {u"C:\\a [x]\\b [y]", {u"C:", u"a [x]", u"b"}},
-        {u"C:\\x[1].log", {u"C:", u"x[1].log"}},
+        {ItemKind::InstallRecord, u"HKLM\\Software\\Oracle [32位]", {u"HKLM", u"Software", u"Oracle"}},
+        {kKey, u"HKCU\\A [64位]\\b [y]", {u"HKCU", u"A [64位]", u"b [y]"}},
+        {kKey, u" [64位]", {}},
+        // Files and folders are shown whole, whatever brackets their names carry.
+        {ItemKind::File, u"C:\\Temp\\setup [1].log", {u"C:", u"Temp", u"setup [1].log"}},
+        {ItemKind::File, u"C:\\Temp\\acad [64位]", {u"C:", u"Temp", u"acad [64位]"}},
+        {kFolder, u"C:\\a [x]\\b [y]", {u"C:", u"a [x]", u"b [y]"}},
         // Empty components are dropped; a slash does not split.
-        {u"\\\\server\\\\share\\", {u"server", u"share"}},
-        {u"C:/Temp/acad\\x", {u"C:/Temp/acad", u"x"}},
-        {u"", {}},
-        {u"\\", {}},
-        {u" [64位]", {}},
-        {u"[", {u"["}},
-        {u"acad", {u"acad"}},
+        {kFolder, u"\\\\server\\\\share\\", {u"server", u"share"}},
+        {kFolder, u"C:/Temp/acad\\x", {u"C:/Temp/acad", u"x"}},
+        {kFolder, u"", {}},
+        {kFolder, u"\\", {}},
+        {kFolder, u"[", {u"["}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Show(SplitLocation(c.location)), Show(c.components)) << Show(c.location);
+        EXPECT_EQ(Show(SplitLocation(c.location, c.kind)), Show(c.components))
+            << Show(c.location);
     }
 }
 
@@ -177,7 +181,7 @@ TEST(ResultTreeRulesTest, PlansPathNodesLeavesAndImages) {
         {0, u"临时文件（3 个项目）", nullptr, false, I::TempFile, true},            // 7
         {7, u"C:", nullptr, false, I::Folder, false},                               // 8
         {8, u"Temp", nullptr, false, I::Folder, false},                             // 9
-        {9, u"setup  [安全项]", tempFile, true, I::TempFile, false},                // 10
+        {9, u"setup [1].log  [安全项]", tempFile, true, I::TempFile, false},        // 10
         {7, u"acad.tmp  [安全项]", bare, false, I::TempFile, false},                // 11
         {7, u"无位置  [安全项]", nowhere, false, I::Folder, false},                 // 12
         {0, u"安装记录（高风险）（1 个项目）", nullptr, false, I::Installer, true}, // 13
@@ -240,6 +244,9 @@ TEST(ResultTreeRulesTest, StatusTextsAndLookups) {
     };
     for (const auto& [tab, wanted] : tabs) {
         EXPECT_EQ(ProductForTab(tab), wanted) << tab;
+        if (tab >= 0 && tab <= 2) {
+            EXPECT_EQ(TabForProduct(wanted), tab);
+        }
     }
 }
 

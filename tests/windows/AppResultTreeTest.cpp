@@ -113,7 +113,8 @@ protected:
             item.stateMask = TVIS_EXPANDED | TVIS_STATEIMAGEMASK;
             TreeView_GetItem(tree(), &item);
             out += std::string(static_cast<size_t>(depth) * 2, ' ');
-            out += checked(node) ? "[x] " : "[ ] ";
+            const UINT mark = TreeView_GetCheckState(tree(), node);
+            out += mark == 1 ? "[x] " : mark == 2 ? "[-] " : "[ ] ";
             out += text(node);
             out += (item.state & TVIS_EXPANDED) != 0 ? " +" : "";
             out += " " + imageName(item.iImage);
@@ -181,17 +182,19 @@ protected:
 
 TEST_F(AppResultTreeTest, BuildsGroupsPathNodesAndLeavesWithDerivedChecks) {
     buildScan(false);
-    EXPECT_EQ(dump(), withImages("[ ] AutoCAD 扫描结果（6 个项目） + @msi\n"
-                                 "  [ ] AutoCAD 用户注册表（2 个项目） + @reg\n"
-                                 "    [ ] HKCU @folder\n"
-                                 "      [ ] Software @folder\n"
-                                 "        [ ] Autodesk @folder\n"
+    // Groups with some of their leaves checked show the mixed box; a file name with " [" is
+    // shown whole.
+    EXPECT_EQ(dump(), withImages("[-] AutoCAD 扫描结果（6 个项目） + @msi\n"
+                                 "  [-] AutoCAD 用户注册表（2 个项目） + @reg\n"
+                                 "    [-] HKCU @folder\n"
+                                 "      [-] Software @folder\n"
+                                 "        [-] Autodesk @folder\n"
                                  "          [x] AutoCAD  [安全项] @reg *\n"
                                  "          [ ] AutoCAD  [安全项] @reg *\n"
                                  "  [ ] 临时文件（1 个项目） + @tmp\n"
                                  "    [ ] C: @folder\n"
                                  "      [ ] Temp @folder\n"
-                                 "        [ ] setup  [安全项] @tmp *\n"
+                                 "        [ ] setup [1].log  [安全项] @tmp *\n"
                                  "  [x] 正在占用（1 个项目） + @exe\n"
                                  "    [x] acad.exe（PID 4312）  [安全项] @exe *\n"
                                  "  [x] 程序文件（2 个项目） + @folder\n"
