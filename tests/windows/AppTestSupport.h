@@ -143,13 +143,26 @@ protected:
             ASSERT_NE(RegisterMainWindowClass(GetModuleHandleW(nullptr), nullptr, nullptr), 0);
             registered = true;
         }
-        app = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), machine);
+        create(kBaseDpi);
+    }
+
+    // The window as a screen of `dpi` dots per inch shows it.
+    void create(int dpi) {
+        app = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), machine, dpi);
         window = CreateMainWindow(*app);
         ASSERT_NE(window, nullptr);
         ShowWindow(window, SW_SHOWNORMAL);
         UpdateWindow(window);
         PumpQueued();
     }
+
+    void recreate(int dpi) {
+        TearDown();
+        create(dpi);
+    }
+
+    // A length of the window at 96 DPI as the current window has it.
+    int s(int length) const { return MulDiv(length, app->dpi, kBaseDpi); }
 
     void TearDown() override {
         if (window != nullptr && IsWindow(window)) {
@@ -161,6 +174,7 @@ protected:
         MSG message;
         PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
         app.reset();
+        window = nullptr;
     }
 
     std::string status() const { return WindowText(app->statusLabel); }

@@ -152,63 +152,100 @@ TEST_F(AppWindowTest, CreatesTheControlsWithTheirClassesIdsStylesAndTexts) {
     EXPECT_EQ(SendMessageW(app->resultTree, TVM_GETCOUNT, 0, 0), 0);
 }
 
-TEST_F(AppWindowTest, LaysOutTheControlsForTheClientSize) {
-    // Each row: left, top, width, height, as functions of the client size.
+TEST_F(AppWindowTest, LaysOutTheControlsForTheClientSizeAtEachScale) {
+    // Each row: left, top, width, height at 96 DPI, as functions of the client size; negative
+    // offsets count from the right or bottom edge. Every length scales with the DPI.
     struct Placement {
         HWND MainWindow::*control;
         int x, y;
-        int (*width)(int w);
-        int (*height)(int h);
+        int widthLess, heightLess; // the client size less this, when not 0
+        int width, height;         // else fixed, or the minimum when widthLess/heightLess is set
     };
     const Placement placements[] = {
-        {&MainWindow::productTabs, 20, 116, [](int w) { return w - 40; }, [](int) { return 34; }},
-        {&MainWindow::actionsGroup, 20, 158, [](int w) { return w - 40; }, [](int) { return 100; }},
-        {&MainWindow::scanButton, 44, 189, [](int) { return 132; }, [](int) { return 38; }},
-        {&MainWindow::cleanButton, 194, 189, [](int) { return 148; }, [](int) { return 38; }},
-        {&MainWindow::oneClickButton, 360, 189, [](int) { return 240; }, [](int) { return 38; }},
-        {&MainWindow::resultsGroup, 20, 272, [](int w) { return w - 40; },
-         [](int h) { return std::max(h - 320, 90); }},
-        {&MainWindow::resultTree, 30, 297, [](int w) { return w - 60; },
-         [](int h) { return std::max(h - 356, 50); }},
-        {&MainWindow::statusLabel, 20, -40, [](int w) { return w - 260; }, [](int) { return 20; }},
-        {&MainWindow::progressBar, -225, -40, [](int) { return 205; }, [](int) { return 18; }},
+        {&MainWindow::productTabs, 20, 116, 40, 0, 0, 34},
+        {&MainWindow::actionsGroup, 20, 158, 40, 0, 0, 100},
+        {&MainWindow::scanButton, 44, 189, 0, 0, 132, 38},
+        {&MainWindow::cleanButton, 194, 189, 0, 0, 148, 38},
+        {&MainWindow::oneClickButton, 360, 189, 0, 0, 240, 38},
+        {&MainWindow::resultsGroup, 20, 272, 40, 320, 0, 90},
+        {&MainWindow::resultTree, 30, 297, 60, 356, 0, 50},
+        {&MainWindow::statusLabel, 20, -40, 260, 0, 0, 20},
+        {&MainWindow::progressBar, -225, -40, 0, 0, 205, 18},
     };
     auto check = [&](int width, int height) {
         for (size_t i = 0; i < std::size(placements); ++i) {
             const Placement& p = placements[i];
-            SCOPED_TRACE(testing::Message()
-                         << "client " << width << "x" << height << ", control " << i);
+            SCOPED_TRACE(testing::Message() << "dpi " << app->dpi << ", client " << width << "x"
+                                            << height << ", control " << i);
             const RECT rect = ChildRect(window, app.get()->*p.control);
-            // Negative offsets count from the right or bottom edge.
-            EXPECT_EQ(rect.left, p.x < 0 ? width + p.x : p.x);
-            EXPECT_EQ(rect.top, p.y < 0 ? height + p.y : p.y);
+            EXPECT_EQ(rect.left, p.x < 0 ? width - s(-p.x) : s(p.x));
+            EXPECT_EQ(rect.top, p.y < 0 ? height - s(-p.y) : s(p.y));
+            const int w = p.widthLess != 0 ? width - s(p.widthLess) : s(p.width);
+            const int h = p.heightLess != 0 ? std::max(height - s(p.heightLess), s(p.height))
+                                            : s(p.height);
             // The window manager makes a negative size empty.
-            EXPECT_EQ(rect.right - rect.left, std::max(p.width(width), 0));
-            EXPECT_EQ(rect.bottom - rect.top, std::max(p.height(height), 0));
+            EXPECT_EQ(rect.right - rect.left, std::max(w, 0));
+            EXPECT_EQ(rect.bottom - rect.top, std::max(h, 0));
         }
     };
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    for (int dpi : {96, 144}) {
+        recreate(dpi);
+        // As created and shown: 960 x 720 scaled, cut to the work area and wholly inside it.
+        RECT outer;
+        GetWindowRect(window, &outer);
+        EXPECT_EQ(outer.right - outer.left, std::min<LONG>(s(960), work.right - work.left));
+        EXPECT_EQ(outer.bottom - outer.top, std::min<LONG>(s(720), work.bottom - work.top));
+        EXPECT_TRUE(outer.left >= work.left && outer.top >= work.top &&
+                    outer.right <= work.right && outer.bottom <= work.bottom);
+        RECT client;
+        GetClientRect(window, &client);
+        EXPECT_GT(client.bottom, s(410));
+        check(client.right, client.bottom);
 
-    // The window as created and shown: 960 x 720 outside.
-    RECT client;
-    GetClientRect(window, &client);
-    EXPECT_GT(client.bottom, 410);
-    check(client.right, client.bottom);
+        // Between 406 and 410 only the group has stopped shrinking; below 406 the tree too,
+        // while the status row keeps following the bottom edge.
+        for (const auto& [width, height] : {std::pair{s(900), s(408)}, std::pair{s(700), s(380)},
+                                            std::pair{s(500), s(300)}, std::pair{s(961), s(411)}}) {
+            SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+            check(width, height);
+        }
 
-    // Between 406 and 410 only the group has stopped shrinking; below 406 the tree too, while
-    // the status row keeps following the bottom edge.
-    for (const auto& [width, height] :
-         {std::pair{900, 408}, std::pair{700, 380}, std::pair{500, 300}, std::pair{961, 411}}) {
-        SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
-        check(width, height);
+        // The smallest window the user can drag to still shows every control whole.
+        SetWindowPos(window, nullptr, 0, 0, 200, 150, SWP_NOZORDER | SWP_NOMOVE);
+        PumpQueued();
+        const RECT group = ChildRect(window, app->actionsGroup);
+        const RECT oneClick = ChildRect(window, app->oneClickButton);
+        const RECT results = ChildRect(window, app->resultsGroup);
+        const RECT tree = ChildRect(window, app->resultTree);
+        const RECT status = ChildRect(window, app->statusLabel);
+        const RECT progress = ChildRect(window, app->progressBar);
+        EXPECT_LT(oneClick.right, group.right);
+        EXPECT_LE(tree.bottom, results.bottom);
+        EXPECT_LT(results.bottom, status.top);
+        EXPECT_LT(status.right, progress.left);
+        EXPECT_GT(status.right, status.left);
+
+        // The fonts and the tree's rows follow the scale too.
+        LOGFONTW body = {};
+        LOGFONTW title = {};
+        GetObjectW(app->bodyFont.get(), sizeof(body), &body);
+        GetObjectW(app->titleFont.get(), sizeof(title), &title);
+        EXPECT_EQ(body.lfHeight, -s(13));
+        EXPECT_EQ(title.lfHeight, -s(25));
+        EXPECT_EQ(TreeView_GetItemHeight(app->resultTree), s(19) / 2 * 2);
     }
 
     // Minimising lays out for a 0 x 0 client area; restoring lays out again.
+    recreate(96);
     ShowWindow(window, SW_MINIMIZE);
     PumpQueued();
     EXPECT_TRUE(IsIconic(window));
     check(0, 0);
     ShowWindow(window, SW_RESTORE);
     PumpQueued();
+    RECT client;
     GetClientRect(window, &client);
     check(client.right, client.bottom);
 }
@@ -424,34 +461,41 @@ bool Near(COLORREF a, COLORREF b, int tolerance) {
            std::abs(GetBValue(a) - GetBValue(b)) <= tolerance;
 }
 
-TEST_F(AppWindowTest, PaintsTheHeaderBand) {
+TEST_F(AppWindowTest, PaintsTheHeaderBandAtEachScale) {
+  for (int dpi : {96, 144}) {
+    recreate(dpi);
+    SCOPED_TRACE(dpi);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     const HeaderPixels shot(window);
     ASSERT_GT(shot.width(), 900);
     const int right = shot.width() - 1;
+    const int line = s(103);
 
     // Columns right of the title and subtitle show only the gradient, the line and the
     // background.
-    for (int x : {0, 12, 700, right}) {
+    for (int x : {0, 12, right - 20, right}) {
         SCOPED_TRACE(x);
         EXPECT_EQ(Show(shot.at(x, 0)), Show(RGB(244, 250, 255)));
-        EXPECT_TRUE(Near(shot.at(x, 102), RGB(181, 213, 241), 2)) << Show(shot.at(x, 102));
-        EXPECT_EQ(Show(shot.at(x, 103)), Show(RGB(137, 177, 211)));
-        EXPECT_EQ(Show(shot.at(x, 104)), Show(RGB(243, 243, 243)));
-        EXPECT_EQ(Show(shot.at(x, 110)), Show(RGB(243, 243, 243)));
+        EXPECT_TRUE(Near(shot.at(x, line - 1), RGB(181, 213, 241), 2)) << Show(shot.at(x, line - 1));
+        EXPECT_EQ(Show(shot.at(x, line)), Show(RGB(137, 177, 211)));
+        EXPECT_EQ(Show(shot.at(x, line + 1)), Show(RGB(243, 243, 243)));
+        EXPECT_EQ(Show(shot.at(x, s(110))), Show(RGB(243, 243, 243)));
         // Top to bottom the band darkens in every channel.
-        for (int y = 1; y < 103; ++y) {
+        for (int y = 1; y < line; ++y) {
             const COLORREF above = shot.at(x, y - 1);
             const COLORREF here = shot.at(x, y);
             ASSERT_LE(GetRValue(here), GetRValue(above)) << y;
             ASSERT_LE(GetGValue(here), GetGValue(above)) << y;
             ASSERT_LE(GetBValue(here), GetBValue(above)) << y;
         }
-        EXPECT_TRUE(Near(shot.at(x, 52), RGB(212, 231, 248), 3)) << Show(shot.at(x, 52));
+        EXPECT_TRUE(Near(shot.at(x, s(52)), RGB(212, 231, 248), 3)) << Show(shot.at(x, s(52)));
     }
-    // The background below the controls' area and at the bottom edge.
-    EXPECT_EQ(Show(shot.at(5, 400)), Show(RGB(243, 243, 243)));
+    // One background: below the header, at the bottom edge, and behind the status line, which
+    // paints its own.
+    EXPECT_EQ(Show(shot.at(5, s(400))), Show(RGB(243, 243, 243)));
     EXPECT_EQ(Show(shot.at(right, shot.height() - 1)), Show(RGB(243, 243, 243)));
+    const RECT status = ChildRect(window, app->statusLabel);
+    EXPECT_EQ(Show(shot.at(status.right - 2, status.top + 2)), Show(RGB(243, 243, 243)));
 
     // The title and the subtitle are drawn in their colours.
     auto count = [&](int left, int top, int right, int bottom, COLORREF colour) {
@@ -463,10 +507,11 @@ TEST_F(AppWindowTest, PaintsTheHeaderBand) {
         }
         return hits;
     };
-    EXPECT_GT(count(101, 23, 260, 56, RGB(18, 69, 116)), 40);
-    EXPECT_GT(count(104, 65, 480, 85, RGB(48, 91, 130)), 40);
+    EXPECT_GT(count(s(101), s(23), s(260), s(56), RGB(18, 69, 116)), 40);
+    EXPECT_GT(count(s(104), s(65), s(480), s(85), RGB(48, 91, 130)), 40);
     // Without an icon resource in the test program, the icon's place shows the gradient.
-    EXPECT_EQ(count(24, 20, 88, 84, RGB(18, 69, 116)), 0);
+    EXPECT_EQ(count(s(24), s(20), s(88), s(84), RGB(18, 69, 116)), 0);
+  }
 }
 
 } // namespace
