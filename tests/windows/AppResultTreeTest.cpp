@@ -127,12 +127,11 @@ protected:
         }
     }
 
-    // Clicks the node's check box with the mouse and waits until the change is handled.
-    void clickCheckBox(HTREEITEM node) {
+    // The middle of the run of points left of the node's label that hit its check box.
+    LPARAM boxPoint(HTREEITEM node) {
         TreeView_EnsureVisible(tree(), node);
         RECT label = {};
-        ASSERT_TRUE(TreeView_GetItemRect(tree(), node, &label, TRUE));
-        // The middle of the run of points that hit the state icon.
+        EXPECT_TRUE(TreeView_GetItemRect(tree(), node, &label, TRUE));
         TVHITTESTINFO hit = {};
         hit.pt.y = (label.top + label.bottom) / 2;
         int first = -1;
@@ -143,23 +142,54 @@ protected:
                 last = hit.pt.x;
             }
         }
-        ASSERT_GE(first, 0) << "no check box left of " << text(node);
-        const POINT point = {(first + last) / 2, hit.pt.y};
-        POINT screen = point;
-        ClientToScreen(tree(), &screen);
-        ASSERT_TRUE(SetCursorPos(screen.x, screen.y));
-        // The click handler reads the cursor position back; wait until it is there.
-        ASSERT_TRUE(PumpUntil([&] {
-            POINT cursor = {};
-            GetCursorPos(&cursor);
-            return cursor.x == screen.x && cursor.y == screen.y;
-        }));
+        EXPECT_GE(first, 0) << "no check box left of " << text(node);
+        return MAKELPARAM((first + last) / 2, hit.pt.y);
+    }
+
+    // Clicks (or double-clicks) the node's check box with the mouse and waits until the change
+    // is handled. The cursor is elsewhere: the click's own position counts.
+    void clickCheckBox(HTREEITEM node, bool twice = false) {
+        const LPARAM position = boxPoint(node);
+        SetCursorPos(0, 0);
         app->setStatus(u"");
-        const LPARAM position = MAKELPARAM(point.x, point.y);
         PostMessageW(tree(), WM_LBUTTONDOWN, MK_LBUTTON, position);
         PostMessageW(tree(), WM_LBUTTONUP, 0, position);
+        if (twice) {
+            PostMessageW(tree(), WM_LBUTTONDBLCLK, MK_LBUTTON, position);
+            PostMessageW(tree(), WM_LBUTTONUP, 0, position);
+        }
         ASSERT_TRUE(PumpUntil([&] { return status().rfind("已勾选", 0) == 0; }))
             << "the click on " << text(node) << " was not handled";
+        PumpQueued();
+    }
+
+    // Every group shows what its leaves say (x all checked, - some, blank none), and the
+    // status line counts the checked leaves. Returns the dump for messages.
+    void expectConsistent() {
+        checkGroup(TreeView_GetRoot(tree()));
+        EXPECT_EQ(status(), "已勾选 " + std::to_string(app->checkedItems().size()) + " / 6 项");
+    }
+
+    // The leaves below the node: {checked, all}.
+    std::pair<int, int> checkGroup(HTREEITEM node) {
+        TVITEMW item = {};
+        item.mask = TVIF_PARAM;
+        item.hItem = node;
+        TreeView_GetItem(tree(), &item);
+        const UINT mark = TreeView_GetCheckState(tree(), node);
+        if (item.lParam != 0) {
+            return {mark == 1 ? 1 : 0, 1};
+        }
+        std::pair<int, int> leaves = {0, 0};
+        for (HTREEITEM child = TreeView_GetChild(tree(), node); child != nullptr;
+             child = TreeView_GetNextSibling(tree(), child)) {
+            const auto [checkedBelow, all] = checkGroup(child);
+            leaves.first += checkedBelow;
+            leaves.second += all;
+        }
+        const UINT expected = leaves.first == leaves.second ? 1 : leaves.first > 0 ? 2 : 0;
+        EXPECT_EQ(mark, expected) << text(node) << "\n" << dump();
+        return leaves;
     }
 
     // Puts the caret on the node and presses the space bar.
@@ -241,8 +271,7 @@ TEST_F(AppResultTreeTest, CheckingACategoryWithTheMouseChecksItsBranch) {
     EXPECT_TRUE(checked(find({"临时文件"})));
     EXPECT_TRUE(checked(TreeView_GetRoot(tree()))) << dump();
 
-    // Unchecking the root unchecks everything; the count is of leaves only. The space bar,
-    // because a second click this soon may be read as a double click, which toggles twice.
+    // Unchecking the root unchecks everything; the count is of leaves only.
     pressSpaceOn(TreeView_GetRoot(tree()));
     EXPECT_EQ(status(), "已勾选 0 / 6 项");
     EXPECT_EQ(dump().find("[x]"), std::string::npos) << dump();
@@ -274,6 +303,32 @@ TEST_F(AppResultTreeTest, UncheckingALeafWithTheSpaceBarUnchecksItsAncestorsOnly
     pressSpaceOn(leaf2024);
     EXPECT_EQ(status(), "已勾选 6 / 6 项");
     EXPECT_TRUE(checked(TreeView_GetRoot(tree())));
+}
+
+TEST_F(AppResultTreeTest, ClicksDoubleClicksAndSpaceNeverLeaveAGroupOutOfStep) {
+    buildScan(false);
+    // A double-click toggles twice, and both toggles are propagated.
+    const HTREEITEM leaf64 = TreeView_GetNextSibling(
+        tree(), find({"AutoCAD 用户注册表", "HKCU", "Software", "Autodesk", "AutoCAD"}));
+    clickCheckBox(leaf64, true);
+    EXPECT_FALSE(checked(leaf64));
+    expectConsistent();
+    // A partly checked group becomes wholly checked by a click, also when it is not selected.
+    const HTREEITEM registry = find({"AutoCAD 用户注册表"});
+    ASSERT_EQ(TreeView_GetCheckState(tree(), registry), 2u) << dump();
+    TreeView_SelectItem(tree(), find({"程序文件"}));
+    clickCheckBox(registry);
+    EXPECT_TRUE(checked(leaf64));
+    expectConsistent();
+    clickCheckBox(find({"程序文件", "C:"}), true);
+    expectConsistent();
+    pressSpaceOn(find({"临时文件", "C:", "Temp"}));
+    expectConsistent();
+    clickCheckBox(find({"程序文件", "C:", "Program Files", "Autodesk", "AutoCAD 2025"}), true);
+    pressSpaceOn(find({"程序文件", "C:", "Program Files", "Autodesk", "AutoCAD 2025"}));
+    expectConsistent();
+    pressSpaceOn(TreeView_GetRoot(tree()));
+    expectConsistent();
 }
 
 TEST_F(AppResultTreeTest, SelectingALeafShowsItsRiskLocationAndNote) {

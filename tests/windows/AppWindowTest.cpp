@@ -310,6 +310,76 @@ TEST_F(AppWindowTest, ScanThatFindsNothingNamesTheProductAndKeepsCleanDisabled) 
     EXPECT_EQ(TreeView_GetCheckState(app->resultTree, root), 0u);
 }
 
+TEST_F(AppWindowTest, InputDuringAScanStartsNothingAfterwards) {
+    SeedAutoCad(machine);
+    int scans = 0;
+    machine.onScanStart = [&] {
+        ++scans;
+        // A click on the SolidWorks tab and a key wait in the queue ...
+        RECT tab;
+        SendMessageW(app->productTabs, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&tab));
+        const LPARAM point = MAKELPARAM((tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2);
+        PostMessageW(app->productTabs, WM_LBUTTONDOWN, MK_LBUTTON, point);
+        PostMessageW(app->productTabs, WM_LBUTTONUP, 0, point);
+        PostMessageW(app->scanButton, WM_KEYDOWN, VK_SPACE, 0x00390001);
+        // ... while what is sent meanwhile (another scan, a tab change, closing) is refused.
+        clickScan();
+        SendMessageW(app->productTabs, TCM_SETCURSEL, 2, 0);
+        NMHDR change = {app->productTabs, ID_PRODUCT_TABS, static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageW(window, WM_NOTIFY, ID_PRODUCT_TABS, reinterpret_cast<LPARAM>(&change));
+        SendMessageW(window, WM_CLOSE, 0, 0);
+    };
+    SetFocus(app->scanButton);
+    clickScan();
+    machine.onScanStart = nullptr;
+    PumpQueued();
+    EXPECT_EQ(scans, 1);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(app->product, ProductKind::AutoCAD);
+    EXPECT_EQ(SendMessageW(app->productTabs, TCM_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(status(), "扫描完成，共发现 " + std::to_string(app->items.size()) + " 项");
+    // The scan button was disabled meanwhile; the focus is back on it.
+    EXPECT_EQ(GetFocus(), app->scanButton);
+}
+
+// Presses a key as the message loop sees it: dialog keys first.
+void PressKey(MainWindow& app, HWND target, WPARAM key) {
+    for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+        MSG msg = {target, message, key, message == WM_KEYDOWN ? 0x00000001 : 0xC0000001};
+        if (!app.handleDialogKeys(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    PumpQueued();
+}
+
+TEST_F(AppWindowTest, KeyboardWalksTheControlsInScreenOrderAndPressesButtons) {
+    ASSERT_EQ(GetFocus(), app->scanButton);
+    // The clean button is disabled until a scan has found something.
+    for (HWND next : {app->oneClickButton, app->resultTree, app->productTabs, app->scanButton}) {
+        PressKey(*app, GetFocus(), VK_TAB);
+        EXPECT_EQ(GetFocus(), next);
+    }
+    SetFocus(app->productTabs);
+    PressKey(*app, app->productTabs, VK_RIGHT);
+    EXPECT_EQ(status(), "已切换到 SolidWorks，请点击“搜索残留”");
+    PressKey(*app, app->productTabs, VK_TAB);
+    ASSERT_EQ(GetFocus(), app->scanButton);
+    PressKey(*app, app->scanButton, VK_RETURN);
+    EXPECT_EQ(status(), "未发现明确的 SolidWorks 残留");
+    app->setStatus(u"");
+    PressKey(*app, app->scanButton, VK_SPACE);
+    EXPECT_EQ(status(), "未发现明确的 SolidWorks 残留");
+
+    // Activated again, the window gives the focus back to the control that had it.
+    SetFocus(app->resultTree);
+    SendMessageW(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    SetFocus(nullptr);
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(GetFocus(), app->resultTree);
+}
+
 TEST_F(AppWindowTest, SetBusySwitchesBetweenTheTwoStates) {
     struct Case {
         bool busy;
