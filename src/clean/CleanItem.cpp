@@ -32,4 +32,13 @@ std::u16string CleanLogEntry(const ResidueItem& item, const ActionResult& result
            u"\r\n  " + result.message + u"\r\n";
 }
 
+void NoteRestore(Platform& platform, const std::u16string& backupFolder, const ResidueItem& item,
+                 const ActionResult& result, std::vector<RestoreEntry>& restores) {
+    if (result.backupFile.empty()) {
+        return;
+    }
+    restores.push_back({item.title, item.location, result.backupFile});
+    WriteRestoreNote(platform, backupFolder, restores);
+}
+
 } // namespace tidewell

@@ -2,8 +2,10 @@
 
 #include "catalogue/ResidueItem.h"
 #include "clean/ActionResult.h"
+#include "support/RunLog.h"
 
 #include <string>
+#include <vector>
 
 namespace tidewell {
 
@@ -16,5 +18,10 @@ ActionResult CleanItem(Platform& platform, const std::u16string& backupFolder,
 // and the result's message on lines of their own, indented by two blanks.
 std::u16string CleanLogEntry(const ResidueItem& item, const ActionResult& result,
                              const std::u16string& successMark, const std::u16string& failureMark);
+
+// When the item's deletion went ahead on a registry export, adds it to the run's restores and
+// writes the backup folder's restore note again, so that the note is there however the run ends.
+void NoteRestore(Platform& platform, const std::u16string& backupFolder, const ResidueItem& item,
+                 const ActionResult& result, std::vector<RestoreEntry>& restores);
 
 } // namespace tidewell

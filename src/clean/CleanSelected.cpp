@@ -41,7 +41,8 @@ void CleanSelected(Platform& platform, WorkflowWindow& window) {
     // 6-8. Busy, with a backup folder for the registry exports of this run.
     window.setBusy(true, u"正在清理选中项...");
     const std::u16string backupFolder = CreateBackupFolder(platform);
-    std::u16string log;
+    RunLogFile log(platform, productName(session.product) + u" 残留清理日志");
+    std::vector<RestoreEntry> restores;
     size_t succeeded = 0;
     bool restartNeeded = false;
 
@@ -53,14 +54,14 @@ void CleanSelected(Platform& platform, WorkflowWindow& window) {
         const ActionResult result = CleanItem(platform, backupFolder, item);
         succeeded += result.success ? 1 : 0;
         restartNeeded = restartNeeded || result.rebootPending;
-        log += CleanLogEntry(item, result, u"[成功] ", u"[失败] ");
+        log.append(CleanLogEntry(item, result, u"[成功] ", u"[失败] "));
+        NoteRestore(platform, backupFolder, item, result, restores);
         platform.repaintWindow();
     }
 
     // 10-11. The log, with the backup folder at its end.
-    log += u"\r\n注册表备份：" + backupFolder;
-    const std::u16string logPath =
-        WriteRunLog(platform, productName(session.product) + u" 残留清理日志", log);
+    log.append(u"\r\n注册表备份：" + backupFolder);
+    const std::u16string logPath = log.finish();
 
     // 12-14. A fresh scan shows what is left; the selection's items are gone after it.
     const std::u16string summary = u"清理完成：成功 " + ToDecimal(static_cast<int64_t>(succeeded)) +
@@ -73,7 +74,7 @@ void CleanSelected(Platform& platform, WorkflowWindow& window) {
     if (restartNeeded) {
         message += u"\r\n部分项目需要重启 Windows 后完成删除。";
     }
-    message += u"\r\n\r\n清理日志：\r\n" + (logPath.empty() ? u"日志写入失败" : logPath);
+    message += u"\r\n\r\n清理日志：\r\n" + LogPathOrFailure(logPath);
     platform.showNotice(message, u"Tidewell",
                         restartNeeded ? NoticeIcon::Warning : NoticeIcon::Information);
 }

@@ -1,5 +1,6 @@
 #include "clean/RegistryRemoval.h"
 
+#include "clean/RegistryBackupCheck.h"
 #include "platform/SystemCodes.h"
 #include "support/ChildProcess.h"
 #include "support/Text.h"
@@ -76,15 +77,31 @@ std::u16string SanitizeFileName(const std::u16string& text) {
     return name;
 }
 
-std::u16string RegistryExportCommand(const std::u16string& windowsDirectory,
-                                     const ResidueItem& item, const std::u16string& backupFile) {
-    const std::u16string rootName =
-        item.registryRoot == RegistryRoot::CurrentUser ? u"HKCU" : u"HKLM";
+ExportedKey ExportedKeyOf(const ResidueItem& item, bool on64BitWindows) {
+    const bool user = item.registryRoot == RegistryRoot::CurrentUser;
+    const bool bits64 = item.registryView == RegistryView::Bits64;
+    ExportedKey key{user ? u"HKCU" : u"HKLM", item.registryPath, bits64 ? u"/reg:64" : u"/reg:32"};
+    const std::u16string software = u"software\\";
+    const std::u16string path = ToLower(item.registryPath);
+    const bool underSoftware =
+        path.size() > software.size() && path.compare(0, software.size(), software) == 0;
+    const std::u16string next =
+        underSoftware
+            ? path.substr(software.size(), path.find(u'\\', software.size()) - software.size())
+            : std::u16string();
+    if (on64BitWindows && !user && !bits64 && underSoftware && next != u"wow6432node") {
+        key.path = item.registryPath.substr(0, software.size()) + u"WOW6432Node\\" +
+                   item.registryPath.substr(software.size());
+        key.viewSwitch = u"/reg:64";
+    }
+    return key;
+}
+
+std::u16string RegistryExportCommand(const std::u16string& windowsDirectory, const ExportedKey& key,
+                                     const std::u16string& backupFile) {
     const std::u16string tool = JoinPath(windowsDirectory, u"System32\\reg.exe");
-    const std::u16string viewSwitch =
-        item.registryView == RegistryView::Bits64 ? u"/reg:64" : u"/reg:32";
-    return u"\"" + tool + u"\" export \"" + rootName + u"\\" + item.registryPath + u"\" \"" +
-           backupFile + u"\" /y " + viewSwitch;
+    return u"\"" + tool + u"\" export \"" + key.rootName + u"\\" + key.path + u"\" \"" +
+           backupFile + u"\" /y " + key.viewSwitch;
 }
 
 ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string& backupFolder,
@@ -102,14 +119,38 @@ ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string
         return {false, kBackupFailed, false};
     }
 
-    // Never delete without a backup: only an export that ended with 0 in time and left its file
-    // counts. The window goes on repainting during the export, which may take up to the limit.
+    // Never delete without a backup: only an export that ended with 0 in time, left its file
+    // and holds what the branch holds counts. The window goes on repainting during the export,
+    // which may take up to the limit.
+    const ExportedKey key = ExportedKeyOf(item, platform.runsOn64BitWindows());
     uint32_t exitCode = 1;
     const ChildRun run = RunProcessAndWait(
-        platform, RegistryExportCommand(platform.windowsDirectory(), item, backupFile), exitCode,
+        platform, RegistryExportCommand(platform.windowsDirectory(), key, backupFile), exitCode,
         kExportTimeLimitMilliseconds, true);
     if (!run.ended || exitCode != 0 || !IsWrittenFile(platform, backupFile)) {
         return {false, kBackupFailed, false};
+    }
+    const FileContents written = platform.readFile(backupFile);
+    if (written.error != codes::kSuccess) {
+        return {false, kBackupFailed, false};
+    }
+    const std::u16string longRoot =
+        key.rootName == u"HKCU" ? u"HKEY_CURRENT_USER\\" : u"HKEY_LOCAL_MACHINE\\";
+    const BackupCheck check =
+        CheckRegistryBackup(platform, written.bytes, item.registryRoot, item.registryView,
+                            item.registryPath, longRoot + key.path);
+    if (check.readError != codes::kSuccess) {
+        // Gone since the export: absence is success, as it is for the deletion itself.
+        if (platform.openKeyForRead(item.registryRoot, item.registryView, item.registryPath) ==
+            codes::kFileNotFound) {
+            return {true, u"注册表项已不存在", false};
+        }
+        return {false,
+                u"注册表备份无法核对，已取消删除：" + SystemErrorText(platform, check.readError),
+                false};
+    }
+    if (!check.matches) {
+        return {false, check.problem, false};
     }
 
     const size_t separator = item.registryPath.rfind(u'\\');
@@ -125,9 +166,10 @@ ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string
         return {true, u"注册表项已不存在", false};
     }
     if (outcome != codes::kSuccess) {
-        return {false, SystemErrorText(platform, outcome), false};
+        // The deletion may have taken part of the branch: its backup is needed all the more.
+        return {false, SystemErrorText(platform, outcome), false, backupFile};
     }
-    return {true, u"注册表已备份并删除", false};
+    return {true, u"注册表已备份并删除", false, backupFile};
 }
 
 } // namespace tidewell

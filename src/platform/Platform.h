@@ -67,6 +67,23 @@ struct RegistryValues {
     std::vector<RegistryValue> values; // one per requested name, in request order
 };
 
+// One value of a key as enumeration gives it; the default value has the empty name.
+struct NamedValue {
+    std::u16string name;
+    uint32_t type = 0;
+    std::vector<uint8_t> data; // the stored bytes, exactly as many as the value holds
+};
+
+struct ValueListing {
+    uint32_t error = 0;             // 0 when the key could be opened and every value read
+    std::vector<NamedValue> values; // enumeration order
+};
+
+struct FileContents {
+    uint32_t error = 0; // 0 when the whole file was read
+    std::string bytes;
+};
+
 struct SubkeyValues {
     std::u16string name;
     RegistryValues values; // error: the subkey did not open
@@ -157,6 +174,10 @@ public:
     // and asks the system where it really is (GetFinalPathNameByHandleW): long names, the
     // letter case on disk, the drive or share the links lead to.
     virtual FinalPath finalPath(const std::u16string& path) = 0;
+    // Adds the bytes at the end of an existing file and flushes them to the disk before it
+    // returns, so that they survive a crash of the program or of the system right after.
+    virtual uint32_t appendFile(const std::u16string& path, const std::string& bytes) = 0;
+    virtual FileContents readFile(const std::u16string& path) = 0;
 
     // --- Environment and system folders.
     // The value as stored, or nothing when the variable is not defined.
@@ -188,6 +209,9 @@ public:
     virtual RegistryValues readValues(RegistryRoot root, RegistryView view,
                                       const std::u16string& path,
                                       const std::vector<std::u16string>& names) = 0;
+    // Every value of the key with its name, type and bytes.
+    virtual ValueListing listValues(RegistryRoot root, RegistryView view,
+                                    const std::u16string& path) = 0;
     // The named values of every subkey of the key, as listSubkeys and readValues of each subkey
     // give them. An implementation may open each subkey under the open key instead of by its
     // whole path, which costs less in the 32-bit view.

@@ -32,21 +32,62 @@ std::u16string CreateBackupFolder(Platform& platform) {
     return folder;
 }
 
-std::u16string WriteRunLog(Platform& platform, const std::u16string& title,
-                           const std::u16string& body) {
+RunLogFile::RunLogFile(Platform& platform, const std::u16string& title)
+    : platform_(platform), started_(platform.localTime()), title_(title) {
     // One reading of the clock, so the file name and the time line show the same moment.
-    const LocalTime now = platform.localTime();
     const std::u16string path = JoinPath(ShellFolderPath(platform, ShellFolder::Desktop),
-                                         u"Tidewell日志_" + TimeStamp(now) + u".txt");
-    const std::u16string text = title + u"\r\n时间：" + ToDecimal(now.year) + u"-" +
-                                ToDecimal(now.month) + u"-" + ToDecimal(now.day) + u" " +
-                                ToDecimal(now.hour) + u":" + ToDecimal(now.minute) + u":" +
-                                ToDecimal(now.second) + u"\r\n\r\n" + body;
-    const std::string bytes = "\xEF\xBB\xBF" + ToUtf8(text);
-    if (platform.writeFile(path, bytes) != codes::kSuccess) {
-        return {};
+                                         u"Tidewell日志_" + TimeStamp(started_) + u".txt");
+    if (platform.writeFile(path, contents()) == codes::kSuccess) {
+        path_ = path;
     }
-    return path;
+}
+
+std::string RunLogFile::contents() const {
+    const LocalTime& t = started_;
+    return "\xEF\xBB\xBF" +
+           ToUtf8(title_ + u"\r\n时间：" + ToDecimal(t.year) + u"-" + ToDecimal(t.month) + u"-" +
+                  ToDecimal(t.day) + u" " + ToDecimal(t.hour) + u":" + ToDecimal(t.minute) + u":" +
+                  ToDecimal(t.second) + u"\r\n\r\n" + body_);
+}
+
+void RunLogFile::append(const std::u16string& entry) {
+    body_ += entry;
+    if (!path_.empty() && !entry.empty() &&
+        platform_.appendFile(path_, ToUtf8(entry)) != codes::kSuccess) {
+        complete_ = false;
+    }
+}
+
+void RunLogFile::retitle(const std::u16string& title) {
+    title_ = title;
+    if (!path_.empty()) {
+        complete_ = platform_.writeFile(path_, contents()) == codes::kSuccess;
+    }
+}
+
+std::u16string RunLogFile::finish() {
+    if (!path_.empty() && !complete_) {
+        complete_ = platform_.writeFile(path_, contents()) == codes::kSuccess;
+    }
+    return path_;
+}
+
+std::u16string LogPathOrFailure(const std::u16string& logPath) {
+    return logPath.empty() ? u"日志写入失败" : logPath;
+}
+
+uint32_t WriteRestoreNote(Platform& platform, const std::u16string& backupFolder,
+                          const std::vector<RestoreEntry>& entries) {
+    std::u16string text =
+        u"请在以管理员身份运行的命令提示符中执行下列命令，恢复本次删除的注册表项。\r\n";
+    for (const RestoreEntry& entry : entries) {
+        const size_t separator = entry.file.find_last_of(u"\\/");
+        text += u"\r\n" + entry.title + u"\r\n位置：" + entry.location + u"\r\n文件：" +
+                entry.file.substr(separator == std::u16string::npos ? 0 : separator + 1) +
+                u"\r\nreg import \"" + entry.file + u"\"\r\n";
+    }
+    return platform.writeFile(JoinPath(backupFolder, u"恢复说明.txt"),
+                              "\xEF\xBB\xBF" + ToUtf8(text));
 }
 
 } // namespace tidewell

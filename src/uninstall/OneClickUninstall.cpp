@@ -37,7 +37,10 @@ std::u16string StillRunningQuestion(const ResidueItem& record, uint64_t waited) 
 }
 
 struct RunState {
-    std::u16string log;
+    explicit RunState(Platform& platform, const std::u16string& product)
+        : log(platform, product + u" 一键卸载日志") {}
+    // Titled for the outcome of a failed uninstall until every uninstaller has succeeded.
+    RunLogFile log;
     size_t uninstallFailures = 0;
     bool restartNeeded = false;
 };
@@ -50,7 +53,7 @@ void EndOwnProcesses(Platform& platform, const ItemList& items, RunState& run) {
         }
         CreateBackupFolder(platform);
         const ActionResult result = EndProcess(platform, *item);
-        run.log += u"[结束进程] " + item->title + u"：" + result.message + u"\r\n";
+        run.log.append(u"[结束进程] " + item->title + u"：" + result.message + u"\r\n");
     }
 }
 
@@ -58,7 +61,7 @@ void EndOwnProcesses(Platform& platform, const ItemList& items, RunState& run) {
 void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
     if (record.uninstallCommand.empty()) {
         ++run.uninstallFailures;
-        run.log += u"[卸载失败] " + record.title + u"：未找到卸载命令\r\n";
+        run.log.append(u"[卸载失败] " + record.title + u"：未找到卸载命令\r\n");
         return;
     }
     uint32_t exitCode = 1;
@@ -71,21 +74,21 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
         });
     if (child.givenUp) {
         ++run.uninstallFailures;
-        run.log += u"[卸载失败] " + record.title + u"：已放弃等待卸载程序（已等待 " +
-                   Minutes(child.waited) + u" 分钟，卸载程序未被终止）\r\n";
+        run.log.append(u"[卸载失败] " + record.title + u"：已放弃等待卸载程序（已等待 " +
+                       Minutes(child.waited) + u" 分钟，卸载程序未被终止）\r\n");
         return;
     }
     if (!child.ended) {
         ++run.uninstallFailures;
-        run.log += u"[卸载失败] " + record.title + u"：" + SystemErrorText(platform, child.error) +
-                   u"\r\n";
+        run.log.append(u"[卸载失败] " + record.title + u"：" +
+                       SystemErrorText(platform, child.error) + u"\r\n");
         return;
     }
     const bool succeeded = IsSuccessfulExitCode(exitCode);
     run.uninstallFailures += succeeded ? 0 : 1;
     run.restartNeeded = run.restartNeeded || exitCode == codes::kSuccessRebootRequired;
-    run.log += (succeeded ? u"[卸载成功] " : u"[卸载失败] ") + record.title + u"：退出代码 " +
-               ToDecimal(exitCode) + u"\r\n";
+    run.log.append((succeeded ? u"[卸载成功] " : u"[卸载失败] ") + record.title + u"：退出代码 " +
+                   ToDecimal(exitCode) + u"\r\n");
 }
 
 // E. What the fresh scan still finds, less services, shared data and shared processes.
@@ -133,7 +136,7 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
         return;
     }
     window.setBusy(true, u"正在卸载 " + product + u"，请勿关闭程序...");
-    RunState run;
+    RunState run(platform, product);
 
     // B-C. End the product's processes, then run every uninstaller.
     EndOwnProcesses(platform, session.items, run);
@@ -143,19 +146,22 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
 
     // D. A failed uninstall leaves everything else in place: the installation may still work.
     if (run.uninstallFailures > 0) {
-        run.log += u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。";
-        const std::u16string logPath = WriteRunLog(platform, product + u" 一键卸载日志", run.log);
+        run.log.append(u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。");
+        const std::u16string logPath = run.log.finish();
         window.setBusy(false, product + u" 卸载未全部成功，已停止残留清理");
         platform.showNotice(u"有 " + Count(run.uninstallFailures) + u" 个 " + product +
-                                u" 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" + logPath,
+                                u" 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" +
+                                LogPathOrFailure(logPath),
                             u"卸载未完成", NoticeIcon::Error);
         return;
     }
 
     // E. Everything uninstalled: remove what the fresh scan still finds.
+    run.log.retitle(product + u" 一键卸载并清理日志");
     session.runScan();
     const std::vector<ResidueItem*> cleanList = CleanList(session.items);
     const std::u16string backupFolder = CreateBackupFolder(platform);
+    std::vector<RestoreEntry> restores;
     size_t succeeded = 0;
     size_t failed = 0;
     for (size_t i = 1; i <= cleanList.size(); ++i) {
@@ -164,10 +170,11 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
         const ActionResult result = CleanItem(platform, backupFolder, item);
         (result.success ? succeeded : failed) += 1;
         run.restartNeeded = run.restartNeeded || result.rebootPending;
-        run.log += CleanLogEntry(item, result, u"[清理成功] ", u"[清理失败] ");
+        run.log.append(CleanLogEntry(item, result, u"[清理成功] ", u"[清理失败] "));
+        NoteRestore(platform, backupFolder, item, result, restores);
     }
-    run.log += u"\r\n注册表备份：" + backupFolder;
-    const std::u16string logPath = WriteRunLog(platform, product + u" 一键卸载并清理日志", run.log);
+    run.log.append(u"\r\n注册表备份：" + backupFolder);
+    const std::u16string logPath = run.log.finish();
     session.runScan();
 
     const std::u16string summary =
@@ -177,7 +184,7 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
     if (run.restartNeeded) {
         message += u"\r\n部分操作需要重启 Windows 后完成。";
     }
-    message += u"\r\n\r\n日志已保存到桌面：\r\n" + logPath;
+    message += u"\r\n\r\n日志已保存到桌面：\r\n" + LogPathOrFailure(logPath);
     platform.showNotice(message, u"操作完成",
                         run.restartNeeded ? NoticeIcon::Warning : NoticeIcon::Information);
 }

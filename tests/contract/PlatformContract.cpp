@@ -348,6 +348,25 @@ TEST_P(PlatformContract, ReadValuesGivesTypesAndTheStoredBytes) {
         platform().readValues(kUser, k64, scratchKey(u"NoSuchKey"), names);
     EXPECT_EQ(missing.error, kFileNotFound);
     EXPECT_TRUE(missing.values.empty());
+
+    // Listed, every value comes with its stored name, type and bytes, a 64 KiB one included.
+    preparer->setValue(kUser, k64, path, u"", codes::kRegBinary, std::vector<uint8_t>(65536, 7));
+    const ValueListing listed = platform().listValues(kUser, k64, path);
+    ASSERT_EQ(listed.error, kSuccess);
+    ASSERT_EQ(listed.values.size(), std::size(stored) + 1);
+    for (const NamedValue& value : listed.values) {
+        SCOPED_TRACE(ToUtf8(value.name));
+        const auto found = std::find_if(std::begin(stored), std::end(stored),
+                                        [&](const auto& s) { return value.name == s.name; });
+        if (found == std::end(stored)) {
+            EXPECT_EQ(value.name, u"");
+            EXPECT_EQ(value.data, std::vector<uint8_t>(65536, 7));
+            continue;
+        }
+        EXPECT_EQ(value.type, found->type);
+        EXPECT_EQ(value.data, found->data);
+    }
+    EXPECT_EQ(platform().listValues(kUser, k64, scratchKey(u"NoSuchKey")).error, kFileNotFound);
 }
 
 TEST_P(PlatformContract, SubkeyValuesAreWhatListingAndReadingEachSubkeyGive) {
@@ -481,6 +500,12 @@ TEST_P(PlatformContract, WriteFileCreatesOrReplacesTheWholeFile) {
     EXPECT_EQ(preparer->readFile(log), std::string("second"));
     EXPECT_EQ(platform().writeFile(log, ""), kSuccess);
     EXPECT_EQ(preparer->readFile(log), std::string());
+    // Appending adds at the end of what is there; reading gives every byte back.
+    EXPECT_EQ(platform().appendFile(log, "a\r\n"), kSuccess);
+    EXPECT_EQ(platform().appendFile(log, std::string(100000, 'b')), kSuccess);
+    EXPECT_EQ(platform().readFile(log).bytes, "a\r\n" + std::string(100000, 'b'));
+    EXPECT_EQ(platform().appendFile(scratch(u"absent.txt"), "x"), kFileNotFound);
+    EXPECT_EQ(platform().readFile(scratch(u"absent.txt")).error, kFileNotFound);
 
     // What cannot be replaced keeps its contents.
     preparer->makeFile(scratch(u"hidden.txt"), "keep", codes::kAttributeHidden);
@@ -504,6 +529,9 @@ TEST_P(PlatformContract, WriteFileCreatesOrReplacesTheWholeFile) {
             continue;
         }
         EXPECT_EQ(platform().writeFile(scratch(c.relative), "lost"), c.error);
+        if (c.error == codes::kSharingViolation) {
+            EXPECT_EQ(platform().appendFile(scratch(c.relative), "lost"), c.error);
+        }
         EXPECT_EQ(preparer->readFile(scratch(c.relative)), std::string("keep"));
     }
     preparer->makeDirectory(scratch(u"folder"));

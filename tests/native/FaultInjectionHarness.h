@@ -54,6 +54,8 @@ inline const std::vector<FaultCase>& FaultCases() {
         {FakeCall::DeleteAtRestart, "DeleteAtRestart", {2, 3, 5, 87}},
         {FakeCall::CreateDirectory, "CreateDirectory", {3, 5, 87, 183}},
         {FakeCall::WriteFile, "WriteFile", {3, 5, 32, 1460}},
+        {FakeCall::AppendFile, "AppendFile", {5, 32, 112}},
+        {FakeCall::ReadFile, "ReadFile", {2, 5, 32}},
         {FakeCall::EnvironmentVariable, "EnvironmentVariable", {203}},
         {FakeCall::ShellFolder, "ShellFolder", {5}},
         {FakeCall::WindowsDirectory, "WindowsDirectory", {5}},
@@ -61,6 +63,7 @@ inline const std::vector<FaultCase>& FaultCases() {
         {FakeCall::OpenKeyForRead, "OpenKeyForRead", {2, 5}},
         {FakeCall::ListSubkeys, "ListSubkeys", {2, 5}},
         {FakeCall::ReadValues, "ReadValues", {2, 5}},
+        {FakeCall::ListValues, "ListValues", {2, 5}},
         {FakeCall::DeleteTree, "DeleteTree", {2, 5}},
         {FakeCall::ListProcesses, "ListProcesses", {5, 8}},
         {FakeCall::TerminateProcess, "TerminateProcess", {5, 87}},
@@ -335,6 +338,17 @@ inline std::u16string RegistryLocation(const ResidueItem& item) {
     return rootPrefix(item.registryRoot) + item.registryPath + viewSuffix(item.registryView);
 }
 
+// The branch an export names, as the journal writes deletions: "HKLM\\Software\\X [32位]". A
+// 64-bit export of Software\\WOW6432Node\\... is the 32-bit view's branch.
+inline std::u16string ExportedBranch(const std::u16string& key, const std::u16string& viewSwitch) {
+    const std::u16string node = u"hklm\\software\\wow6432node\\";
+    const bool bits64 = ToLower(viewSwitch) == u"/reg:64";
+    if (bits64 && ToLower(key).rfind(node, 0) == 0) {
+        return key.substr(0, 14) + key.substr(node.size()) + u" [32位]";
+    }
+    return key + (bits64 ? u" [64位]" : u" [32位]");
+}
+
 inline bool IsRegistryKind(ItemKind kind) {
     return kind == ItemKind::RegistryKey || kind == ItemKind::InstallRecord;
 }
@@ -350,10 +364,9 @@ inline ::testing::AssertionResult EveryDeletionWasBackedUp(const FaultMachine& r
         const std::u16string deleted = JournalPath(journal[i]);
         bool backedUp = false;
         for (const auto& exported : run.exports) {
-            const std::u16string view =
-                exported->viewSwitch == u"/reg:64" ? u" [64位]" : u" [32位]";
-            if (ToLower(exported->key + view) != ToLower(deleted) || exported->startedAt > i ||
-                !exported->ended || exported->endedAt > i || exported->exitCode != 0) {
+            if (ToLower(ExportedBranch(exported->key, exported->viewSwitch)) != ToLower(deleted) ||
+                exported->startedAt > i || !exported->ended || exported->endedAt > i ||
+                exported->exitCode != 0) {
                 continue;
             }
             // The tool's file, written between its start and the deletion, and still there.
@@ -400,23 +413,26 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
                 allowed = allowed || ToLower(subject) == ToLower(folder) ||
                           ToLower(subject) == ToLower(parent);
             }
-        } else if (operation == u"writeFile") {
+        } else if (operation == u"writeFile" || operation == u"appendFile") {
             for (const auto& log : logs) {
                 allowed = allowed || ToLower(subject) == ToLower(log);
             }
             for (const auto& folder : backupFolders) {
-                allowed = allowed || (Within(subject, folder) &&
-                                      ToLower(subject) != ToLower(folder) && subject.size() > 4 &&
-                                      ToLower(subject.substr(subject.size() - 4)) == u".reg");
+                const bool backup =
+                    subject.size() > 4 && ToLower(subject.substr(subject.size() - 4)) == u".reg";
+                allowed =
+                    allowed ||
+                    (operation == u"writeFile" && Within(subject, folder) &&
+                     ToLower(subject) != ToLower(folder) &&
+                     (backup || ToLower(subject) == ToLower(JoinPath(folder, u"恢复说明.txt"))));
             }
         } else if (operation == u"startHidden") {
             const std::vector<std::u16string> arguments = SplitCommandLine(subject);
-            if (arguments.size() >= 3 && ToLower(arguments[1]) == u"export") {
+            if (arguments.size() >= 6 && ToLower(arguments[1]) == u"export") {
                 for (const auto& item : processed) {
-                    allowed =
-                        allowed || (IsRegistryKind(item.kind) &&
-                                    ToLower(arguments[2]) ==
-                                        ToLower(rootPrefix(item.registryRoot) + item.registryPath));
+                    allowed = allowed || (IsRegistryKind(item.kind) &&
+                                          ToLower(ExportedBranch(arguments[2], arguments[5])) ==
+                                              ToLower(RegistryLocation(item)));
                 }
             }
             for (const auto& command : uninstallCommands) {

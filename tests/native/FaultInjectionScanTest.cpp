@@ -53,7 +53,9 @@ TEST_P(FaultInjectionScanTest, FailingCallsOnlyHideResidues) {
             }
         }
     });
-    EXPECT_GT(tally.runsWithFaults, tally.runs / 3);
+    // The calls that only cleaning makes (writing, appending, reading files and values) find
+    // nothing to fail here.
+    EXPECT_GT(tally.runsWithFaults, tally.runs / 4);
 }
 
 TIDEWELL_FAULT_PRODUCTS(FaultInjectionScanTest);

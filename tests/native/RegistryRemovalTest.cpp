@@ -2,6 +2,7 @@
 #include "platform/SystemCodes.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeRegExport.h"
+#include "support/RegFile.h"
 #include "support/Text.h"
 
 #include <gtest/gtest.h>
@@ -112,9 +113,40 @@ TEST_F(RegistryRemovalTest, ExportCommandPieces) {
     };
     for (const Case& c : cases) {
         const ResidueItem item = RegistryItem(c.root, c.view, u"Software\\Autodesk", c.title);
-        EXPECT_EQ(RegistryExportCommand(c.windows, item,
+        EXPECT_EQ(RegistryExportCommand(c.windows, ExportedKeyOf(item, false),
                                         JoinPath(kBackup, SanitizeFileName(c.title) + u".reg")),
                   c.expected);
+    }
+
+    // On 64-bit Windows a 32-bit-view branch of HKLM\Software is exported where it is stored.
+    const struct {
+        RegistryRoot root;
+        RegistryView view;
+        std::u16string path;
+        bool on64Bit;
+        std::u16string exported;
+        std::u16string viewSwitch;
+    } keys[] = {
+        {RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Oracle", true,
+         u"Software\\WOW6432Node\\Oracle", u"/reg:64"},
+        {RegistryRoot::LocalMachine, RegistryView::Bits32, u"SOFTWARE\\Oracle", false,
+         u"SOFTWARE\\Oracle", u"/reg:32"},
+        {RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle", true,
+         u"Software\\Oracle", u"/reg:64"},
+        {RegistryRoot::CurrentUser, RegistryView::Bits32, u"Software\\Oracle", true,
+         u"Software\\Oracle", u"/reg:32"},
+        {RegistryRoot::LocalMachine, RegistryView::Bits32, u"software\\Wow6432Node\\Oracle", true,
+         u"software\\Wow6432Node\\Oracle", u"/reg:32"},
+        {RegistryRoot::LocalMachine, RegistryView::Bits32, u"System\\Oracle", true,
+         u"System\\Oracle", u"/reg:32"},
+        {RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Wow6432NodeX", true,
+         u"Software\\WOW6432Node\\Wow6432NodeX", u"/reg:64"},
+    };
+    for (const auto& c : keys) {
+        const ExportedKey key =
+            ExportedKeyOf(RegistryItem(c.root, c.view, c.path, u"t"), c.on64Bit);
+        EXPECT_EQ(key.path, c.exported) << ToUtf8(c.path);
+        EXPECT_EQ(key.viewSwitch, c.viewSwitch) << ToUtf8(c.path);
     }
 
     // The tool path comes from the system; an unreadable Windows directory leaves it relative.
@@ -151,16 +183,18 @@ TEST_F(RegistryRemovalTest, ExportsThenDeletesInItsOwnViewOnly) {
                                   u"Software\\Autodesk\\AutoCAD\\R24.3"));
     const std::u16string file = u"D:\\B\\AutoCAD 系统注册表 [64位].reg";
     EXPECT_EQ(machine.fileContents(file),
-              FakeRegFileBytes({u"HKEY_LOCAL_MACHINE\\Software\\Autodesk",
-                                u"HKEY_LOCAL_MACHINE\\Software\\Autodesk\\AutoCAD",
-                                u"HKEY_LOCAL_MACHINE\\Software\\Autodesk\\AutoCAD\\R24.3"}));
+              FormatRegFile({{u"HKEY_LOCAL_MACHINE\\Software\\Autodesk",
+                              {{u"Path", codes::kRegSz, {'C', 0, ':', 0, '\\', 0, 'x', 0, 0, 0}}}},
+                             {u"HKEY_LOCAL_MACHINE\\Software\\Autodesk\\AutoCAD", {}},
+                             {u"HKEY_LOCAL_MACHINE\\Software\\Autodesk\\AutoCAD\\R24.3", {}}}));
     // The backup is written before anything is deleted.
     const std::vector<std::u16string> expected = {u"startHidden " + machine.childCommandLines.at(0),
                                                   u"writeFile " + file,
                                                   u"deleteTree HKLM\\Software\\Autodesk [64位]"};
     EXPECT_EQ(machine.journal, expected);
 
-    // The 32-bit copy is a branch of its own, with a file of its own.
+    // The 32-bit copy is a branch of its own, with a file of its own that names it where it is
+    // stored.
     const ActionResult second = BackupAndDeleteRegistryKey(
         machine, kBackup,
         RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Autodesk",
@@ -170,9 +204,11 @@ TEST_F(RegistryRemovalTest, ExportsThenDeletesInItsOwnViewOnly) {
         machine.keyExists(RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Autodesk"));
     EXPECT_TRUE(machine.exists(u"D:\\B\\AutoCAD 系统注册表 [32位].reg"));
     ASSERT_EQ(machine.childCommandLines.size(), 2u);
-    EXPECT_EQ(machine.childCommandLines[1],
-              u"\"C:\\Windows\\System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" "
-              u"\"D:\\B\\AutoCAD 系统注册表 [32位].reg\" /y /reg:32");
+    EXPECT_EQ(
+        machine.childCommandLines[1],
+        u"\"C:\\Windows\\System32\\reg.exe\" export \"HKLM\\Software\\WOW6432Node\\Autodesk\" "
+        u"\"D:\\B\\AutoCAD 系统注册表 [32位].reg\" /y /reg:64");
+    EXPECT_EQ(second.backupFile, u"D:\\B\\AutoCAD 系统注册表 [32位].reg");
 }
 
 // Without a finished export nothing is deleted; with one, the backup stays whatever follows.
@@ -377,6 +413,187 @@ TEST(FakeRegExportTest, ActsAsTheExportTool) {
     EXPECT_EQ(handler(u"\"C:\\Elsewhere\\reg.exe\" export HKLM\\Software\\Oracle D:\\B\\o.reg")
                   .startError,
               codes::kFileNotFound);
+}
+
+} // namespace
+} // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+std::string Utf16File(const std::u16string& text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+TEST(RegFileTest, ValueFormsContinuationsEscapesAndMalformedLines) {
+    const std::u16string head =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n";
+    struct Case {
+        std::u16string line; // after the section line
+        size_t errorLine;    // 0: parses
+        std::u16string name; // of the one value
+        uint32_t type;
+        std::vector<uint8_t> data;
+    };
+    const Case cases[] = {
+        {u"@=\"x\"", 0, u"", 1, {'x', 0, 0, 0}},
+        {u"\"a\\\\b\\\"c=\"=\"C:\\\\\\\"\"",
+         0,
+         u"a\\b\"c=",
+         1,
+         {'C', 0, ':', 0, '\\', 0, '"', 0, 0, 0}},
+        {u"\"n\"=\"l1\\nl2\\r\"",
+         0,
+         u"n",
+         1,
+         {'l', 0, '1', 0, '\n', 0, 'l', 0, '2', 0, '\r', 0, 0, 0}},
+        {u"\"中 文\"=\"\"", 0, u"中 文", 1, {0, 0}},
+        {u"\"d\"=dword:0000ABcd", 0, u"d", 4, {0xcd, 0xab, 0, 0}},
+        {u"\"b\"=hex:", 0, u"b", 3, {}},
+        {u"\"b\"=hex:00,ff,\\\r\n  10", 0, u"b", 3, {0, 0xff, 0x10}},
+        {u"\"m\"=hex(7):61,00,00,00,\\\r\n  00,00", 0, u"m", 7, {0x61, 0, 0, 0, 0, 0}},
+        {u"\"q\"=hex(b):01,02,03,04,05,06,07,08", 0, u"q", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {u"\"z\"=hex(0):", 0, u"z", 0, {}},
+        {u"\"x\"=hex(ffff0001):aa", 0, u"x", 0xffff0001, {0xaa}},
+        {u"\"s\"=\"open", 4, u"", 0, {}},
+        {u"\"s\"=\"a\\tb\"", 4, u"", 0, {}},
+        {u"\"s\"=\"a\" ", 4, u"", 0, {}},
+        {u"\"d\"=dword:123", 4, u"", 0, {}},
+        {u"\"b\"=hex:0g", 4, u"", 0, {}},
+        {u"\"b\"=hex:00,,01", 4, u"", 0, {}},
+        {u"\"b\"=hex:00,\\", 4, u"", 0, {}},
+        {u"\"b\"=hex():00", 4, u"", 0, {}},
+        {u"\"r\"=-", 4, u"", 0, {}},
+        {u"\"\"=\"default?\"", 4, u"", 0, {}},
+        {u"name=\"x\"", 4, u"", 0, {}},
+        {u"[-HKEY_CURRENT_USER\\A]", 4, u"", 0, {}},
+        {u"[HKEY_CURRENT_USER\\B", 4, u"", 0, {}},
+    };
+    for (const Case& c : cases) {
+        const RegFile file = ParseRegFile(Utf16File(head + c.line + u"\r\n"));
+        EXPECT_EQ(file.parsed, c.errorLine == 0) << ToUtf8(c.line);
+        EXPECT_EQ(file.errorLine, c.errorLine) << ToUtf8(c.line);
+        if (c.errorLine == 0 && file.keys.size() == 1 && file.keys[0].values.size() == 1) {
+            const RegFileValue& value = file.keys[0].values[0];
+            EXPECT_EQ(value.name, c.name) << ToUtf8(c.line);
+            EXPECT_EQ(value.type, c.type) << ToUtf8(c.line);
+            EXPECT_EQ(value.data, c.data) << ToUtf8(c.line);
+        } else {
+            EXPECT_NE(c.errorLine, 0u) << ToUtf8(c.line);
+        }
+    }
+    // The encoding and the header line.
+    EXPECT_EQ(ParseRegFile("").errorLine, 1u);
+    EXPECT_EQ(ParseRegFile(Utf16File(u"Windows Registry Editor Version 5.00\r\n")).parsed, true);
+    EXPECT_FALSE(ParseRegFile(Utf16File(u"REGEDIT4\r\n")).parsed);
+    EXPECT_FALSE(ParseRegFile(Utf16File(u"Windows Registry Editor Version 5.00") + "x").parsed);
+    EXPECT_EQ(
+        ParseRegFile(Utf16File(u"Windows Registry Editor Version 5.00\r\n\"v\"=\"x\"")).errorLine,
+        2u);
+}
+
+// The file reg.exe wrote is read back and compared with the branch before anything is deleted.
+TEST(RegistryBackupTest, ABackupThatDiffersFromTheBranchCancelsTheDeletion) {
+    const std::u16string mismatch = u"注册表备份与注册表内容不一致，已取消删除：";
+    struct Case {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;  // the branch's content
+        std::function<void(std::u16string&)> tamper; // what happens to the written file
+        std::u16string message;
+    };
+    const auto replace = [](const std::u16string& from, const std::u16string& to) {
+        return [from, to](std::u16string& text) { text.replace(text.find(from), from.size(), to); };
+    };
+    const auto value = [](std::u16string name, uint32_t type, std::vector<uint8_t> data) {
+        return [=](FakePlatform& m) {
+            m.setValue(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle\\KEY",
+                       name, type, data);
+        };
+    };
+    const Case cases[] = {
+        {"every type as written",
+         [](FakePlatform& m) {
+             for (uint32_t type : {0u, 2u, 3u, 4u, 7u, 11u}) {
+                 m.setValue(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle",
+                            u"v" + ToDecimal(type), type, std::vector<uint8_t>(type * 40, 0x41));
+             }
+             m.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle",
+                              u"", u"默认");
+         },
+         [](std::u16string&) {}, kDeleted},
+        {"REG_SZ stored without its zero", value(u"s", 1, {'a', 0}), [](std::u16string&) {},
+         kDeleted},
+        {"REG_SZ that loses its last character", value(u"s", 1, {'a', 0, 'b', 0}),
+         replace(u"\"ab\"", u"\"a\""),
+         mismatch + u"值“s”与备份不同（HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY）"},
+        {"REG_SZ with a zero inside", value(u"s", 1, {'a', 0, 0, 0, 'b', 0, 0, 0}),
+         [](std::u16string&) {},
+         mismatch + u"值“s”与备份不同（HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY）"},
+        {"DWORD of other data", value(u"d", 4, {1, 0, 0, 0}),
+         replace(u"dword:00000001", u"dword:00000002"),
+         mismatch + u"值“d”与备份不同（HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY）"},
+        {"type changed", value(u"d", 4, {1, 0, 0, 0}),
+         replace(u"dword:00000001", u"hex:01,00,00,00"),
+         mismatch + u"值“d”与备份不同（HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY）"},
+        {"value left out", value(u"gone", 3, {1}), replace(u"\"gone\"=hex:01\r\n", u""),
+         mismatch + u"备份中缺少值“gone”（HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY）"},
+        {"value added", [](FakePlatform&) {},
+         replace(u"[HKEY_LOCAL_MACHINE\\Software\\Oracle]\r\n",
+                 u"[HKEY_LOCAL_MACHINE\\Software\\Oracle]\r\n@=\"x\"\r\n"),
+         mismatch + u"备份中多出默认值（HKEY_LOCAL_MACHINE\\Software\\Oracle）"},
+        {"subkey left out", [](FakePlatform&) {},
+         replace(u"[HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY]", u""),
+         mismatch + u"备份中缺少 HKEY_LOCAL_MACHINE\\Software\\Oracle\\KEY"},
+        {"subkey added", [](FakePlatform&) {},
+         [](std::u16string& t) { t += u"[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"; },
+         mismatch + u"备份中多出 HKEY_LOCAL_MACHINE\\Software\\Other"},
+        {"file that does not parse", [](FakePlatform&) {},
+         replace(u"]\r\n\r\n[", u"]\r\nnonsense\r\n["),
+         u"注册表备份文件无法解析，已取消删除：第 4 行"},
+        {"branch that cannot be read",
+         [](FakePlatform& m) { m.failCall(FakeCall::ListValues, codes::kAccessDenied, u"KEY"); },
+         [](std::u16string&) {}, u"注册表备份无法核对，已取消删除：Access is denied."},
+        {"file that cannot be read back",
+         [](FakePlatform& m) { m.failCall(FakeCall::ReadFile, codes::kSharingViolation); },
+         [](std::u16string&) {}, kBackupFailed},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        Equip(machine);
+        machine.addKey(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle\\KEY");
+        c.prepare(machine);
+        machine.onChild([&machine, &c](const std::u16string& line) {
+            FakeChildBehaviour behaviour = FakeRegExport(machine)(line);
+            auto write = behaviour.sideEffect;
+            behaviour.sideEffect = [&machine, &c, write] {
+                write();
+                const std::string bytes = machine.fileContents(u"D:\\B\\Oracle.reg").value();
+                std::u16string text;
+                for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+                    text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                                  (static_cast<uint8_t>(bytes[i + 1]) << 8));
+                }
+                c.tamper(text);
+                machine.writeFile(u"D:\\B\\Oracle.reg", Utf16File(text));
+            };
+            return behaviour;
+        });
+        const ActionResult result = BackupAndDeleteRegistryKey(
+            machine, kBackup,
+            RegistryItem(RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle",
+                         u"Oracle"));
+        EXPECT_EQ(result.message, c.message)
+            << c.name << ": " << ToUtf8(result.message) << "\n"
+            << machine.fileContents(u"D:\\B\\Oracle.reg").value_or("");
+        EXPECT_EQ(result.success, c.message == kDeleted) << c.name;
+        EXPECT_EQ(DeletedAnything(machine), c.message == kDeleted) << c.name;
+        EXPECT_EQ(result.backupFile.empty(), c.message != kDeleted) << c.name;
+    }
 }
 
 } // namespace

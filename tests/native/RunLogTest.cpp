@@ -11,6 +11,13 @@ namespace {
 const std::u16string kDesktop = u"C:\\Users\\u\\Desktop";
 const std::u16string kDocuments = u"C:\\Users\\u\\Documents";
 
+std::u16string WriteRunLog(Platform& platform, const std::u16string& title,
+                           const std::u16string& body) {
+    RunLogFile log(platform, title);
+    log.append(body);
+    return log.finish();
+}
+
 TEST(RunLogTest, TimeStampsCarryLeadingZeros) {
     const std::pair<LocalTime, std::u16string> cases[] = {
         {{2025, 3, 7, 9, 17, 33}, u"20250307_091733"},
@@ -77,6 +84,53 @@ TEST(RunLogTest, LogBytesAreExact) {
         "[\xE6\x88\x90\xE5\x8A\x9F] a\r\n  4312\r\n\r\nb";
     ASSERT_TRUE(machine.fileContents(path).has_value()) << machine.dump();
     EXPECT_EQ(*machine.fileContents(path), expected);
+}
+
+// Each entry is on the disk as soon as it is made; the finished file is the one-piece layout.
+TEST(RunLogTest, EntriesReachTheFileAsTheyAreMade) {
+    const std::string header = "\xEF\xBB\xBFT\r\n\xE6\x97\xB6\xE9\x97\xB4\xEF\xBC\x9A"
+                               "2025-3-7 9:17:33\r\n\r\n";
+    for (const bool appendFails : {false, true}) {
+        FakePlatform machine;
+        machine.addDirectory(kDesktop);
+        machine.setShellFolderPath(ShellFolder::Desktop, kDesktop);
+        const std::u16string path = kDesktop + u"\\Tidewell日志_20250307_091733.txt";
+        RunLogFile log(machine, u"T");
+        EXPECT_EQ(machine.fileContents(path).value_or("?"), header);
+        log.append(u"[成功] 甲\r\n");
+        if (appendFails) {
+            machine.failCall(FakeCall::AppendFile, codes::kAccessDenied, {}, 1);
+        }
+        log.append(u"[失败] 乙\r\n");
+        // A run cut off here leaves what it had done so far.
+        const std::string first = header + "[\xE6\x88\x90\xE5\x8A\x9F] \xE7\x94\xB2\r\n";
+        const std::string second = "[\xE5\xA4\xB1\xE8\xB4\xA5] \xE4\xB9\x99\r\n";
+        EXPECT_EQ(machine.fileContents(path).value_or("?"), appendFails ? first : first + second);
+        log.retitle(u"U");
+        log.append(u"end");
+        EXPECT_EQ(log.finish(), path);
+        std::string finished = first + second + "end";
+        finished.replace(3, 1, "U");
+        EXPECT_EQ(machine.fileContents(path).value_or("?"), finished) << appendFails;
+    }
+}
+
+TEST(RunLogTest, RestoreNoteBytes) {
+    FakePlatform machine;
+    machine.addDirectory(u"D:\\B");
+    EXPECT_EQ(WriteRestoreNote(machine, u"D:\\B",
+                               {{u"Oracle [32位]", u"HKLM\\Software\\Oracle [32位]",
+                                 u"D:\\B\\Oracle [32位].reg"},
+                                {u"x", u"HKCU\\x", u"D:\\B\\x (2).reg"}}),
+              codes::kSuccess);
+    EXPECT_EQ(
+        ToUtf8(u"请在以管理员身份运行的命令提示符中执行下列命令，恢复本次删除的注册表项。\r\n"
+               u"\r\nOracle [32位]\r\n位置：HKLM\\Software\\Oracle [32位]\r\n"
+               u"文件：Oracle [32位].reg\r\nreg import \"D:\\B\\Oracle [32位].reg\"\r\n"
+               u"\r\nx\r\n位置：HKCU\\x\r\n文件：x (2).reg\r\nreg import \"D:\\B\\x (2).reg\"\r\n"),
+        machine.fileContents(u"D:\\B\\恢复说明.txt").value_or("?").substr(3));
+    EXPECT_EQ(machine.fileContents(u"D:\\B\\恢复说明.txt").value_or("?").substr(0, 3),
+              "\xEF\xBB\xBF");
 }
 
 TEST(RunLogTest, EmptyBodyEndsWithTheTimeLineAndOneEmptyLine) {

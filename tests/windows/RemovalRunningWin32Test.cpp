@@ -213,7 +213,11 @@ TEST(RemovalRunningWin32Test, LogOnTheDesktopAndBackupFolderUnderDocuments) {
     Win32Platform platform;
     SYSTEMTIME before{};
     GetLocalTime(&before);
-    const std::u16string path = WriteRunLog(platform, u"Oracle 残留清理日志", u"[成功] 甲\r\n  乙");
+    // Appended in two entries, each flushed, as a run writes it.
+    RunLogFile log(platform, u"Oracle 残留清理日志");
+    log.append(u"[成功] 甲\r\n");
+    log.append(u"  乙");
+    const std::u16string path = log.finish();
     SYSTEMTIME after{};
     GetLocalTime(&after);
 

@@ -733,6 +733,39 @@ FinalPath FakePlatform::finalPath(const std::u16string& path) {
     return result;
 }
 
+uint32_t FakePlatform::appendFile(const std::u16string& path, const std::string& bytes) {
+    if (const uint32_t error = injected(FakeCall::AppendFile, path)) {
+        return error;
+    }
+    FileNode* node = findNode(path);
+    if (node == nullptr) {
+        return missingCode(path);
+    }
+    if (node->directory || (node->attributes & codes::kAttributeReadOnly) != 0) {
+        return codes::kAccessDenied;
+    }
+    if (node->locked) {
+        return codes::kSharingViolation;
+    }
+    journal.push_back(u"appendFile " + absolute(path));
+    node->contents += bytes;
+    return codes::kSuccess;
+}
+
+FileContents FakePlatform::readFile(const std::u16string& path) {
+    if (const uint32_t error = injected(FakeCall::ReadFile, path)) {
+        return {error, {}};
+    }
+    const FileNode* node = findNode(path);
+    if (node == nullptr) {
+        return {missingCode(path), {}};
+    }
+    if (node->directory) {
+        return {codes::kAccessDenied, {}};
+    }
+    return {codes::kSuccess, node->contents};
+}
+
 // --- Platform: environment -----------------------------------------------------------------------
 
 std::optional<std::u16string> FakePlatform::environmentVariable(const std::u16string& name) {
@@ -849,6 +882,24 @@ RegistryValues FakePlatform::readValues(RegistryRoot root, RegistryView view,
         result.values.push_back(read);
     }
     return result;
+}
+
+ValueListing FakePlatform::listValues(RegistryRoot root, RegistryView view,
+                                      const std::u16string& path) {
+    ValueListing listing;
+    if (const uint32_t error = injected(FakeCall::ListValues, path)) {
+        listing.error = error;
+        return listing;
+    }
+    const KeyNode* key = findKey(root, view, path);
+    if (key == nullptr) {
+        listing.error = codes::kFileNotFound;
+        return listing;
+    }
+    for (const auto& value : key->values) {
+        listing.values.push_back({value.name, value.type, value.data});
+    }
+    return listing;
 }
 
 uint32_t FakePlatform::deleteTree(RegistryRoot root, RegistryView view,

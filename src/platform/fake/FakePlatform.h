@@ -24,6 +24,8 @@ enum class FakeCall {
     CreateDirectory,
     WriteFile,
     FinalPath,
+    AppendFile,
+    ReadFile,
     EnvironmentVariable,
     ShellFolder,
     WindowsDirectory,
@@ -31,6 +33,7 @@ enum class FakeCall {
     OpenKeyForRead,
     ListSubkeys,
     ReadValues,
+    ListValues,
     DeleteTree,
     ListProcesses,
     TerminateProcess,
@@ -145,6 +148,8 @@ public:
     uint32_t createDirectory(const std::u16string& path) override;
     uint32_t writeFile(const std::u16string& path, const std::string& bytes) override;
     FinalPath finalPath(const std::u16string& path) override;
+    uint32_t appendFile(const std::u16string& path, const std::string& bytes) override;
+    FileContents readFile(const std::u16string& path) override;
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
@@ -159,6 +164,8 @@ public:
                               const std::u16string& path) override;
     RegistryValues readValues(RegistryRoot root, RegistryView view, const std::u16string& path,
                               const std::vector<std::u16string>& names) override;
+    ValueListing listValues(RegistryRoot root, RegistryView view,
+                            const std::u16string& path) override;
     uint32_t deleteTree(RegistryRoot root, RegistryView view, const std::u16string& parentPath,
                         const std::u16string& leaf) override;
     ProcessListing listProcesses() override;

@@ -47,11 +47,76 @@ KeyName ParseKey(const std::u16string& text) {
 
 void CollectKeys(FakePlatform& machine, RegistryRoot root, RegistryView view,
                  const std::u16string& path, const std::u16string& shownName,
-                 std::vector<std::u16string>& names) {
-    names.push_back(shownName);
-    for (const std::u16string& subkey : machine.listSubkeys(root, view, path).names) {
-        CollectKeys(machine, root, view, path + u"\\" + subkey, shownName + u"\\" + subkey, names);
+                 std::vector<RegFileKey>& keys) {
+    RegFileKey key{shownName, {}};
+    for (NamedValue& value : machine.listValues(root, view, path).values) {
+        key.values.push_back({std::move(value.name), value.type, std::move(value.data)});
     }
+    keys.push_back(std::move(key));
+    for (const std::u16string& subkey : machine.listSubkeys(root, view, path).names) {
+        CollectKeys(machine, root, view, path + u"\\" + subkey, shownName + u"\\" + subkey, keys);
+    }
+}
+
+std::u16string Escaped(const std::u16string& text) {
+    std::u16string escaped;
+    for (char16_t unit : text) {
+        if (unit == u'\\' || unit == u'"') {
+            escaped += u'\\';
+        }
+        escaped += unit;
+    }
+    return escaped;
+}
+
+std::u16string HexByte(uint8_t byte) {
+    const char16_t* digits = u"0123456789abcdef";
+    return {digits[byte >> 4], digits[byte & 0xF]};
+}
+
+// "name"= or @=, then the data; long hex lists go on over indented lines.
+std::u16string ValueLines(const RegFileValue& value) {
+    std::u16string line = value.name.empty() ? u"@=" : u"\"" + Escaped(value.name) + u"\"=";
+    const std::vector<uint8_t>& data = value.data;
+    if (value.type == codes::kRegSz && data.size() % 2 == 0) {
+        std::u16string text;
+        for (size_t i = 0; i + 1 < data.size(); i += 2) {
+            const char16_t unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+            if (unit == 0) {
+                break;
+            }
+            text += unit;
+        }
+        return line + u"\"" + Escaped(text) + u"\"\r\n";
+    }
+    if (value.type == codes::kRegDword && data.size() == 4) {
+        line += u"dword:";
+        for (int i = 3; i >= 0; --i) {
+            line += HexByte(data[static_cast<size_t>(i)]);
+        }
+        return line + u"\r\n";
+    }
+    if (value.type == codes::kRegBinary) {
+        line += u"hex:";
+    } else {
+        std::u16string type;
+        for (uint32_t rest = value.type; type.empty() || rest != 0; rest >>= 4) {
+            type.insert(0, 1, u"0123456789abcdef"[rest & 0xF]);
+        }
+        line += u"hex(" + type + u"):";
+    }
+    std::u16string lines;
+    for (size_t i = 0; i < data.size(); ++i) {
+        line += HexByte(data[i]);
+        if (i + 1 < data.size()) {
+            line += u",";
+            if (line.size() > 76) {
+                lines += line + u"\\\r\n";
+                line = u"  ";
+            }
+        }
+    }
+    return lines + line + u"\r\n";
 }
 
 FakeChildBehaviour Export(FakePlatform& machine, const std::vector<std::u16string>& arguments) {
@@ -88,10 +153,10 @@ FakeChildBehaviour Export(FakePlatform& machine, const std::vector<std::u16strin
         prompt.runMilliseconds = codes::kInfinite; // "Overwrite (Yes/No)?" with nobody to answer
         return prompt;
     }
-    std::vector<std::u16string> names;
-    CollectKeys(machine, key.root, view, key.path, key.longRoot + u"\\" + key.path, names);
+    std::vector<RegFileKey> keys;
+    CollectKeys(machine, key.root, view, key.path, key.longRoot + u"\\" + key.path, keys);
     FakeChildBehaviour done = Exits(0);
-    done.sideEffect = [&machine, file, names] { machine.writeFile(file, FakeRegFileBytes(names)); };
+    done.sideEffect = [&machine, file, keys] { machine.writeFile(file, FormatRegFile(keys)); };
     return done;
 }
 
@@ -159,10 +224,14 @@ std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine) 
     return arguments;
 }
 
-std::string FakeRegFileBytes(const std::vector<std::u16string>& keyNames) {
+std::string FormatRegFile(const std::vector<RegFileKey>& keys) {
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n";
-    for (const std::u16string& name : keyNames) {
-        text += u"[" + name + u"]\r\n\r\n";
+    for (const RegFileKey& key : keys) {
+        text += u"[" + key.name + u"]\r\n";
+        for (const RegFileValue& value : key.values) {
+            text += ValueLines(value);
+        }
+        text += u"\r\n";
     }
     std::string bytes = "\xFF\xFE";
     for (char16_t unit : text) {

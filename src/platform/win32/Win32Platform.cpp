@@ -346,6 +346,56 @@ FinalPath Win32Platform::finalPath(const std::u16string& path) {
     return result;
 }
 
+uint32_t Win32Platform::appendFile(const std::u16string& path, const std::string& bytes) {
+    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const size_t remaining = bytes.size() - written;
+        const DWORD chunk = remaining > 0x40000000 ? 0x40000000 : static_cast<DWORD>(remaining);
+        DWORD done = 0;
+        if (!WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr)) {
+            const DWORD error = GetLastError();
+            return error;
+        }
+        written += done;
+    }
+    // Through the system's cache to the disk: the entry must outlive a crash or a power cut.
+    if (!FlushFileBuffers(file.get())) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+FileContents Win32Platform::readFile(const std::u16string& path) {
+    FileContents contents;
+    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        contents.error = GetLastError();
+        return contents;
+    }
+    char buffer[64 * 1024];
+    while (true) {
+        DWORD done = 0;
+        if (!ReadFile(file.get(), buffer, sizeof(buffer), &done, nullptr)) {
+            contents.error = GetLastError();
+            return contents;
+        }
+        if (done == 0) {
+            break;
+        }
+        contents.bytes.append(buffer, done);
+    }
+    return contents;
+}
+
 // --- Environment and system folders --------------------------------------------------------------
 
 std::optional<std::u16string> Win32Platform::environmentVariable(const std::u16string& name) {
@@ -527,6 +577,48 @@ SubkeyValuesListing Win32Platform::readSubkeyValues(RegistryRoot root, RegistryV
         listing.subkeys.push_back(std::move(subkey));
         lookAtQueue();
     });
+    return listing;
+}
+
+ValueListing Win32Platform::listValues(RegistryRoot root, RegistryView view,
+                                       const std::u16string& path) {
+    ValueListing listing;
+    UniqueKey key;
+    LONG status = OpenKey(root, view, path, KEY_QUERY_VALUE, key);
+    for (int attempt = 0; status == ERROR_SUCCESS && attempt < kReadAttempts; ++attempt) {
+        DWORD count = 0;
+        DWORD longestName = 0;
+        DWORD longestData = 0;
+        status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  &count, &longestName, &longestData, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            break;
+        }
+        std::vector<wchar_t> name(longestName + 1);
+        std::vector<BYTE> data(longestData);
+        listing.values.clear();
+        for (DWORD index = 0;; ++index) {
+            DWORD nameLength = static_cast<DWORD>(name.size());
+            DWORD size = static_cast<DWORD>(data.size());
+            DWORD type = 0;
+            status = RegEnumValueW(key.get(), index, name.data(), &nameLength, nullptr, &type,
+                                   data.empty() ? nullptr : data.data(), &size);
+            if (status != ERROR_SUCCESS) {
+                break;
+            }
+            listing.values.push_back({FromWide(name.data(), nameLength), type,
+                                      std::vector<uint8_t>(data.begin(), data.begin() + size)});
+        }
+        if (status == ERROR_NO_MORE_ITEMS) {
+            status = ERROR_SUCCESS;
+            break;
+        }
+        // ERROR_MORE_DATA: a value grew while we read; size the buffers again.
+        if (status != ERROR_MORE_DATA) {
+            break;
+        }
+    }
+    listing.error = static_cast<uint32_t>(status);
     return listing;
 }
 

@@ -36,6 +36,8 @@ public:
     uint32_t createDirectory(const std::u16string& path) override;
     uint32_t writeFile(const std::u16string& path, const std::string& bytes) override;
     FinalPath finalPath(const std::u16string& path) override;
+    uint32_t appendFile(const std::u16string& path, const std::string& bytes) override;
+    FileContents readFile(const std::u16string& path) override;
 
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
@@ -52,6 +54,8 @@ public:
                               const std::u16string& path) override;
     RegistryValues readValues(RegistryRoot root, RegistryView view, const std::u16string& path,
                               const std::vector<std::u16string>& names) override;
+    ValueListing listValues(RegistryRoot root, RegistryView view,
+                            const std::u16string& path) override;
     SubkeyValuesListing readSubkeyValues(RegistryRoot root, RegistryView view,
                                          const std::u16string& path,
                                          const std::vector<std::u16string>& names) override;
