@@ -167,6 +167,17 @@ uint32_t FakePlatform::missingCode(const std::u16string& path) const {
     return parent != nullptr && parent->directory ? codes::kFileNotFound : codes::kPathNotFound;
 }
 
+// What deleting or writing into a file meets: missing, a directory, read-only, held open.
+uint32_t FakePlatform::fileChangeRefused(const FileNode* node, const std::u16string& path) const {
+    if (node == nullptr) {
+        return missingCode(path);
+    }
+    if (node->directory || (node->attributes & codes::kAttributeReadOnly) != 0) {
+        return codes::kAccessDenied;
+    }
+    return node->locked ? codes::kSharingViolation : codes::kSuccess;
+}
+
 FakePlatform::FileNode* FakePlatform::ensureDirectoryChain(const std::u16string& path) {
     std::vector<std::u16string> parts = SplitPath(absolute(path));
     if (parts.empty() || !IsDriveSpec(parts.front())) {
@@ -606,14 +617,8 @@ uint32_t FakePlatform::deleteFile(const std::u16string& path) {
         return error;
     }
     FileNode* node = findNode(path);
-    if (node == nullptr) {
-        return missingCode(path);
-    }
-    if (node->directory || (node->attributes & codes::kAttributeReadOnly) != 0) {
-        return codes::kAccessDenied;
-    }
-    if (node->locked) {
-        return codes::kSharingViolation;
+    if (const uint32_t refused = fileChangeRefused(node, path)) {
+        return refused;
     }
     journal.push_back(u"deleteFile " + absolute(path));
     eraseNode(node);
@@ -738,14 +743,8 @@ uint32_t FakePlatform::appendFile(const std::u16string& path, const std::string&
         return error;
     }
     FileNode* node = findNode(path);
-    if (node == nullptr) {
-        return missingCode(path);
-    }
-    if (node->directory || (node->attributes & codes::kAttributeReadOnly) != 0) {
-        return codes::kAccessDenied;
-    }
-    if (node->locked) {
-        return codes::kSharingViolation;
+    if (const uint32_t refused = fileChangeRefused(node, path)) {
+        return refused;
     }
     journal.push_back(u"appendFile " + absolute(path));
     node->contents += bytes;

@@ -204,6 +204,7 @@ private:
     FileNode* findNode(const std::u16string& path) const;
     FileNode* ensureDirectoryChain(const std::u16string& path);
     uint32_t missingCode(const std::u16string& path) const;
+    uint32_t fileChangeRefused(const FileNode* node, const std::u16string& path) const;
     void eraseNode(FileNode* node);
     std::u16string keyStore(RegistryRoot root, RegistryView view, const std::u16string& path,
                             std::u16string& relative) const;

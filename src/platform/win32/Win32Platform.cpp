@@ -175,6 +175,25 @@ std::u16string NamedAsListed(const std::u16string& path) {
     return drive ? u"\\\\?\\" + path : u"\\\\?\\UNC\\" + path.substr(2);
 }
 
+// Writes every byte to the open file; the error code of a write that fails or stops.
+DWORD WriteAll(HANDLE file, const std::string& bytes) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const size_t remaining = bytes.size() - written;
+        const DWORD chunk = remaining > 0x40000000 ? 0x40000000 : static_cast<DWORD>(remaining);
+        DWORD done = 0;
+        if (!WriteFile(file, bytes.data() + written, chunk, &done, nullptr)) {
+            const DWORD error = GetLastError();
+            return error;
+        }
+        if (done == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        written += done;
+    }
+    return ERROR_SUCCESS;
+}
+
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 
 // Calls visit(name, length) for each subkey name of an open key, in the registry's order.
@@ -300,16 +319,7 @@ uint32_t Win32Platform::writeFile(const std::u16string& path, const std::string&
         return error;
     }
     // Failures after the creation go unreported, as the log writer expects.
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const size_t remaining = bytes.size() - written;
-        const DWORD chunk = remaining > 0x40000000 ? 0x40000000 : static_cast<DWORD>(remaining);
-        DWORD done = 0;
-        if (!WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr) || done == 0) {
-            break;
-        }
-        written += done;
-    }
+    WriteAll(file.get(), bytes);
     return codes::kSuccess;
 }
 
@@ -353,16 +363,8 @@ uint32_t Win32Platform::appendFile(const std::u16string& path, const std::string
         const DWORD error = GetLastError();
         return error;
     }
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const size_t remaining = bytes.size() - written;
-        const DWORD chunk = remaining > 0x40000000 ? 0x40000000 : static_cast<DWORD>(remaining);
-        DWORD done = 0;
-        if (!WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr)) {
-            const DWORD error = GetLastError();
-            return error;
-        }
-        written += done;
+    if (const DWORD error = WriteAll(file.get(), bytes)) {
+        return error;
     }
     // Through the system's cache to the disk: the entry must outlive a crash or a power cut.
     if (!FlushFileBuffers(file.get())) {
