@@ -38,7 +38,7 @@ const TreeNode* FindLeaf(const std::vector<TreeNode>& tree, const std::u16string
 }
 
 // The check states the tree must show after a node was set: its whole branch follows it, and
-// every ancestor is checked exactly when all its children are.
+// every ancestor is checked exactly when all its children are, partly checked when some are.
 void ApplyCheck(std::vector<TreeNode>& tree, size_t index, bool checked) {
     const int state = checked ? 2 : 1;
     tree[index].stateImage = state;
@@ -46,13 +46,16 @@ void ApplyCheck(std::vector<TreeNode>& tree, size_t index, bool checked) {
         tree[i].stateImage = state;
     }
     for (size_t parent = tree[index].parent; parent != SIZE_MAX; parent = tree[parent].parent) {
+        // Checked when every child is, partly checked (3) when some box below is marked.
         bool all = true;
+        bool any = false;
         for (const TreeNode& node : tree) {
-            if (node.parent == parent && !node.checked()) {
-                all = false;
+            if (node.parent == parent) {
+                all = all && node.checked();
+                any = any || node.stateImage != 1;
             }
         }
-        tree[parent].stateImage = all ? 2 : 1;
+        tree[parent].stateImage = all ? 2 : any ? 3 : 1;
     }
 }
 
