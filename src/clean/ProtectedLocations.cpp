@@ -2,6 +2,7 @@
 
 #include "catalogue/RegistryText.h"
 #include "support/Environment.h"
+#include "support/PathFolding.h"
 #include "support/Text.h"
 
 #include <algorithm>
@@ -12,70 +13,6 @@ namespace tidewell {
 const char16_t kProtectedLocationMessage[] = u"受保护的系统目录，已跳过";
 
 namespace {
-
-// The path as Windows resolves it, folded: "c:\program files\oracle". Empty when the path is
-// not absolute (relative, drive-relative such as "C:x", or rooted without a drive).
-std::u16string Canonical(const std::u16string& path) {
-    std::u16string text = ToLower(path);
-    for (char16_t& unit : text) {
-        if (unit == u'/') {
-            unit = u'\\';
-        }
-    }
-    // The long-path and device forms name the same places: "\\?\C:\Windows" is C:\Windows and
-    // "\\?\UNC\server\share" is \\server\share. What follows them that is not a drive path or
-    // a share ("\\.\PhysicalDrive0") is left relative, and so refused.
-    for (const char16_t* prefix : {u"\\\\?\\", u"\\\\.\\"}) {
-        const std::u16string form = prefix;
-        if (text.compare(0, form.size(), form) == 0) {
-            text.erase(0, form.size());
-            if (text.compare(0, 4, u"unc\\") == 0) {
-                text.replace(0, 4, u"\\\\");
-            }
-            break;
-        }
-    }
-    const bool unc = text.size() > 2 && text[0] == u'\\' && text[1] == u'\\';
-    const bool drive = text.size() >= 3 && text[0] >= u'a' && text[0] <= u'z' && text[1] == u':' &&
-                       text[2] == u'\\';
-    const bool bareDrive =
-        text.size() == 2 && text[0] >= u'a' && text[0] <= u'z' && text[1] == u':';
-    if (!unc && !drive && !bareDrive) {
-        return {};
-    }
-    std::vector<std::u16string> parts;
-    std::u16string part;
-    auto finishPart = [&] {
-        if (part == u"..") {
-            // A UNC path keeps its server and share; a drive path keeps its drive.
-            if (parts.size() > (unc ? 2u : 1u)) {
-                parts.pop_back();
-            }
-        } else if (part != u".") {
-            // Windows drops trailing dots and blanks from a name: "C:\Windows." is C:\Windows.
-            while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) {
-                part.pop_back();
-            }
-            if (!part.empty()) {
-                parts.push_back(part);
-            }
-        }
-        part.clear();
-    };
-    for (size_t i = unc ? 2 : 0; i < text.size(); ++i) {
-        if (text[i] == u'\\') {
-            finishPart();
-        } else {
-            part += text[i];
-        }
-    }
-    finishPart();
-    std::u16string canonical = unc ? u"\\" : u"";
-    for (const auto& name : parts) {
-        canonical += u"\\" + name;
-    }
-    return unc ? canonical : canonical.substr(1);
-}
 
 std::u16string ParentOf(const std::u16string& canonical) {
     const size_t separator = canonical.rfind(u'\\');
@@ -136,7 +73,8 @@ std::vector<std::u16string> RegisteredFolders(Platform& platform, const std::u16
 
 // Every protected folder, canonical, each also with its short names spelled out (TEMP is often
 // "C:\Users\ADMINI~1\AppData\Local\Temp").
-std::vector<std::u16string> ProtectedFolders(Platform& platform, const std::u16string& windows) {
+std::vector<std::u16string> ProtectedFolders(Platform& platform, const LocalNames& local) {
+    const std::u16string& windows = local.windows;
     const std::u16string profile = ReadEnvironmentVariable(platform, u"USERPROFILE");
     const std::u16string publicFolder = ReadEnvironmentVariable(platform, u"PUBLIC");
     std::vector<std::u16string> named = {windows, profile, publicFolder};
@@ -159,32 +97,32 @@ std::vector<std::u16string> ProtectedFolders(Platform& platform, const std::u16s
         if (folder.empty()) {
             continue;
         }
-        folders.push_back(Canonical(folder));
-        folders.push_back(Canonical(platform.longPathName(folder)));
+        folders.push_back(CanonicalPath(folder, local));
+        folders.push_back(CanonicalPath(platform.longPathName(folder), local));
     }
     // The Users folder is the one that holds the profiles.
-    folders.push_back(ParentOf(Canonical(profile)));
-    folders.push_back(ParentOf(Canonical(publicFolder)));
+    folders.push_back(ParentOf(CanonicalPath(profile, local)));
+    folders.push_back(ParentOf(CanonicalPath(publicFolder, local)));
     return folders;
 }
 
 } // namespace
 
 bool IsProtectedLocation(Platform& platform, const std::u16string& path) {
-    const std::u16string given = Canonical(path);
+    const LocalNames local = ReadLocalNames(platform);
+    const std::u16string given = CanonicalPath(path, local);
     if (given.empty()) {
         return true;
     }
     // A short name ("C:\PROGRA~1") names the same folder as the long one.
     std::vector<std::u16string> targets = {given};
-    const std::u16string resolved = Canonical(platform.longPathName(path));
+    const std::u16string resolved = CanonicalPath(platform.longPathName(path), local);
     if (!resolved.empty() && resolved != given) {
         targets.push_back(resolved);
     }
 
-    const std::u16string windowsFolder = platform.windowsDirectory();
-    const std::u16string windows = Canonical(windowsFolder);
-    const std::vector<std::u16string> folders = ProtectedFolders(platform, windowsFolder);
+    const std::u16string windows = CanonicalPath(local.windows, local);
+    const std::vector<std::u16string> folders = ProtectedFolders(platform, local);
     for (const std::u16string& target : targets) {
         if (IsRootOrShare(target)) {
             return true;

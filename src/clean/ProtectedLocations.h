@@ -12,9 +12,11 @@ namespace tidewell {
 // Users folder, the profile, Documents, Desktop, the application data folders and TEMP itself,
 // and every ancestor of these, are never removed or entered. The folders come from the
 // environment, the shell and the system's own record in the registry, so an emptied variable
-// does not unprotect one. Paths compare after ASCII case folding, with "/" read as "\", "." and
-// ".." resolved, trailing separators, dots and blanks ignored and short (8.3) names spelled out,
-// as Windows reads them. Relative paths are refused outright.
+// does not unprotect one. Paths compare as Windows reads them (CanonicalPath: ASCII case folded,
+// "/" read as "\", "." and ".." resolved, trailing separators, dots and blanks ignored, this
+// machine's administrative shares read as their folders) with short (8.3) names spelled out.
+// Relative paths, streams ("C:\Windows::$INDEX_ALLOCATION") and other shares of this machine
+// are refused outright.
 bool IsProtectedLocation(Platform& platform, const std::u16string& path);
 
 // What a refused item's log line says.

@@ -1,6 +1,6 @@
 // The guard against the spellings and settings a real machine has beyond the plain table: short
-// (8.3) names on either side, and variables that are empty while the system's own record of its
-// folders still names them.
+// (8.3) names on either side, this machine's administrative shares, streams, and variables that are
+// empty while the system's own record of its folders still names them.
 #include "clean/ProtectedLocations.h"
 #include "platform/fake/FakePlatform.h"
 
@@ -17,20 +17,40 @@ std::string Narrow(const std::u16string& text) {
     return std::string(text.begin(), text.end());
 }
 
-TEST(ProtectedSpellingsTest, ShortNamesOfProtectedFoldersAreRefused) {
+TEST(ProtectedSpellingsTest, ShortNamesSharesAndStreamsOfProtectedFoldersAreRefused) {
     FakePlatform machine;
     machine.setEnvironment(u"ProgramFiles", u"C:\\Program Files");
     machine.setEnvironment(u"TEMP", u"C:\\Users\\ADMINI~1\\AppData\\Local\\Temp");
     machine.addShortName(u"C:\\PROGRA~1", u"C:\\Program Files");
     machine.addShortName(u"C:\\Users\\ADMINI~1", u"C:\\Users\\Administrator");
 
-    for (const char16_t* refused :
-         {u"C:\\PROGRA~1", u"c:\\progra~1\\", u"C:\\Users\\Administrator\\AppData\\Local\\Temp",
-          u"C:\\Users\\ADMINI~1\\AppData", u"C:\\Users\\Administrator\\AppData"}) {
+    for (const char16_t* refused : {u"C:\\PROGRA~1",
+                                    u"c:\\progra~1\\",
+                                    u"C:\\Users\\Administrator\\AppData\\Local\\Temp",
+                                    u"C:\\Users\\ADMINI~1\\AppData",
+                                    u"C:\\Users\\Administrator\\AppData",
+                                    u"\\\\localhost\\C$\\Program Files",
+                                    u"\\\\LOCALHOST.\\c$\\",
+                                    u"\\\\127.0.0.1\\C$\\Windows",
+                                    u"\\\\127.1\\C$\\Windows\\System32",
+                                    u"\\\\2130706433\\C$\\Windows",
+                                    u"\\\\0--1.ipv6-literal.net\\C$\\Windows",
+                                    u"\\\\?\\UNC\\localhost\\C$\\Windows",
+                                    u"\\\\.\\UNC\\127.0.0.1\\C$\\Program Files\\Oracle\\..",
+                                    u"\\\\WORKSTATION\\C$\\Windows",
+                                    u"\\\\workstation.corp.example\\D$",
+                                    u"\\\\localhost\\ADMIN$",
+                                    u"\\\\Workstation\\admin$\\System32",
+                                    u"\\\\localhost\\Users\\Public\\Oracle",
+                                    u"C:\\Windows::$INDEX_ALLOCATION",
+                                    u"C:\\Program Files\\Oracle:stream",
+                                    u"\\\\server\\share\\oracle::$DATA"}) {
         EXPECT_TRUE(IsProtectedLocation(machine, refused)) << Narrow(refused);
     }
     for (const char16_t* allowed :
-         {u"C:\\PROGRA~1\\Oracle", u"C:\\Users\\Administrator\\AppData\\Local\\Temp\\ora123"}) {
+         {u"C:\\PROGRA~1\\Oracle", u"C:\\Users\\Administrator\\AppData\\Local\\Temp\\ora123",
+          u"\\\\localhost\\C$\\Program Files\\Oracle", u"\\\\otherhost\\C$\\Windows",
+          u"\\\\128.0.0.1\\C$\\Windows"}) {
         EXPECT_FALSE(IsProtectedLocation(machine, allowed)) << Narrow(allowed);
     }
 }

@@ -1,4 +1,6 @@
-// The guard on the real system: short (8.3) spellings of the protected folders, and the
+// The guard on the real system: short (8.3) spellings of the protected folders, the machine's
+// own administrative shares and streams of them (which Wine cannot open, so only the guard's
+// reading of them is checked here), and the
 // program and data folders when the variables that name them are emptied.
 #include "PrefixSupport.h"
 #include "clean/ProtectedLocations.h"
@@ -21,8 +23,11 @@ using prefix::ShellFolder;
 using win32::AsWide;
 using win32::FromWide;
 
-TEST(GuardSpellingsWineTest, ShortNamesOfProtectedFoldersAreRefused) {
+TEST(GuardSpellingsWineTest, ShortNamesSharesAndStreamsOfProtectedFoldersAreRefused) {
     Win32Platform platform;
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD computerLength = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(computer, &computerLength));
     int shortened = 0;
     for (const std::u16string& folder :
          {Env(u"ProgramW6432"), Env(u"ProgramFiles(x86)"), Env(u"ProgramData"), Env(u"TEMP"),
@@ -33,8 +38,15 @@ TEST(GuardSpellingsWineTest, ShortNamesOfProtectedFoldersAreRefused) {
         ASSERT_GT(length, 0u) << ToUtf8(folder);
         const std::u16string spelling = FromWide(shortName, length);
         shortened += spelling != folder ? 1 : 0;
-        EXPECT_TRUE(IsProtectedLocation(platform, spelling))
-            << ToUtf8(spelling) << " for " << ToUtf8(folder);
+        const std::u16string onShare = folder.substr(0, 1) + u"$" + folder.substr(2);
+        for (const std::u16string& refused :
+             {spelling, u"\\\\localhost\\" + onShare, u"\\\\127.0.0.1\\" + onShare,
+              u"\\\\?\\UNC\\localhost\\" + onShare,
+              u"\\\\" + FromWide(computer, computerLength) + u"\\" + onShare,
+              folder + u"::$INDEX_ALLOCATION"}) {
+            EXPECT_TRUE(IsProtectedLocation(platform, refused))
+                << ToUtf8(refused) << " for " << ToUtf8(folder);
+        }
     }
     EXPECT_GT(shortened, 0) << "no folder has a short name of its own here";
     wchar_t shortPrograms[MAX_PATH] = {};
