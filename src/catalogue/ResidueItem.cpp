@@ -42,8 +42,29 @@ std::u16string viewSuffix(RegistryView view) {
     return view == RegistryView::Bits64 ? u" [64位]" : u" [32位]";
 }
 
+namespace {
+
+// Since Windows 7 both registry views reach the same per-user key, except under
+// Software\Classes, which keeps a 32-bit copy of its own.
+bool IsSharedUserKey(const ResidueItem& item) {
+    if (item.registryRoot != RegistryRoot::CurrentUser) {
+        return false;
+    }
+    const std::u16string classes = u"software\\classes";
+    const std::u16string path = ToLower(item.registryPath);
+    const bool underClasses = path.compare(0, classes.size(), classes) == 0 &&
+                              (path.size() == classes.size() || path[classes.size()] == u'\\');
+    return !underClasses;
+}
+
+} // namespace
+
 std::u16string dedupKey(const ResidueItem& item) {
-    return ToDecimal(static_cast<int32_t>(item.kind)) + u"|" + ToLower(item.location);
+    const std::u16string kind = ToDecimal(static_cast<int32_t>(item.kind)) + u"|";
+    if (IsSharedUserKey(item)) {
+        return kind + ToLower(rootPrefix(item.registryRoot) + item.registryPath);
+    }
+    return kind + ToLower(item.location);
 }
 
 } // namespace tidewell

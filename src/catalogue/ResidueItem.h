@@ -49,7 +49,9 @@ std::u16string riskLabel(RiskLevel risk);
 std::u16string rootPrefix(RegistryRoot root);
 std::u16string viewSuffix(RegistryView view);
 
-// The de-duplication key: kind in decimal, "|", the location with ASCII letters folded.
+// The de-duplication key: kind in decimal, "|", the location with ASCII letters folded. A
+// per-user key outside Software\Classes is one key in both views, so its key leaves the view
+// out and the collector keeps the sighting of the view scanned first.
 std::u16string dedupKey(const ResidueItem& item);
 
 } // namespace tidewell

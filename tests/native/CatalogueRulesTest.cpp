@@ -263,7 +263,7 @@ TEST(CatalogueRegistryTest, BranchesPerViewAndTheSharedUserBranch) {
         const char* what;
         bool windows64;
         RegistryRoot root;
-        RegistryView seededIn;
+        RegistryView seededIn; // None: a key of its own in each view
         std::vector<std::u16string> expected;
     };
     const std::u16string user = u"HKCU\\Software\\Autodesk\\AutoCAD";
@@ -271,18 +271,22 @@ TEST(CatalogueRegistryTest, BranchesPerViewAndTheSharedUserBranch) {
     const Case cases[] = {
         {"machine branch, 64-bit view only", true, kHKLM, k64, {machineKey + u" [64位]"}},
         {"machine branch, 32-bit view only", true, kHKLM, k32, {machineKey + u" [32位]"}},
-        {"user branch: both views, 32-bit first",
-         true,
-         kHKCU,
-         k64,
-         {user + u" [32位]", user + u" [64位]"}},
+        {"machine branch in both views: two keys", true, kHKLM, RegistryView::None,
+         {machineKey + u" [32位]", machineKey + u" [64位]"}},
+        // One key that both views reach: listed once, as the 32-bit view finds it.
+        {"user branch seen from the 64-bit side", true, kHKCU, k64, {user + u" [32位]"}},
+        {"user branch seen from the 32-bit side", true, kHKCU, k32, {user + u" [32位]"}},
         {"32-bit Windows, machine branch", false, kHKLM, k64, {machineKey + u" [32位]"}},
         {"32-bit Windows, user branch", false, kHKCU, k32, {user + u" [32位]"}},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
         machine.set64BitWindows(c.windows64);
-        machine.addKey(c.root, c.seededIn, u"Software\\Autodesk\\AutoCAD\\R24.3");
+        for (RegistryView view : {k32, k64}) {
+            if (c.seededIn == view || c.seededIn == RegistryView::None) {
+                machine.addKey(c.root, view, u"Software\\Autodesk\\AutoCAD\\R24.3");
+            }
+        }
         ScanCollector collector(machine, ProductKind::AutoCAD);
         collector.scanRegistry();
         EXPECT_EQ(Locations(collector.items), c.expected) << c.what << "\n" << machine.dump();

@@ -78,9 +78,6 @@ std::vector<ResidueItem> ExpectedAutoCad(Expectation how) {
         items.push_back(Record(kHKCU, k32, langPack, langPackTitle, langPackCommand));
     }
     items.push_back(
-        program(Branch(kHKCU, k64, u"Software\\Autodesk\\AutoCAD", u"AutoCAD 用户注册表",
-                       u"AutoCAD 用户注册表", RiskLevel::Safe, kBranchNoteAutoCad)));
-    items.push_back(
         program(Branch(kHKLM, k64, u"Software\\Autodesk\\AutoCAD", u"AutoCAD 系统注册表",
                        u"AutoCAD 系统注册表", RiskLevel::NeedsConfirm, kBranchNoteAutoCad)));
     if (how.withRecords) {
@@ -88,7 +85,6 @@ std::vector<ResidueItem> ExpectedAutoCad(Expectation how) {
             kHKLM, k64, u"{28B89EEF-6101-0409-2102-CF3F3A09B77D}",
             u"AutoCAD 2024 - English 24.3.61.0",
             u"\"C:\\ProgramData\\Package Cache\\acad\\test-uninstaller.exe\" --exit-code 0"));
-        items.push_back(Record(kHKCU, k64, langPack, langPackTitle, langPackCommand));
     }
     return items;
 }
@@ -136,8 +132,6 @@ std::vector<ResidueItem> ExpectedSolidWorks(Expectation how) {
                                u"eDrawings for SolidWorks 2023",
                                u"MsiExec.exe /X{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70} /qn"));
     }
-    items.push_back(program(Branch(kHKCU, k64, u"Software\\SolidWorks", u"SolidWorks 用户注册表",
-                                   u"SolidWorks 用户注册表", RiskLevel::Safe, userNote)));
     items.push_back(program(Branch(kHKLM, k64, u"Software\\SolidWorks", u"SolidWorks 系统注册表",
                                    u"SolidWorks 系统注册表", RiskLevel::NeedsConfirm, systemNote)));
     items.push_back(
@@ -196,16 +190,12 @@ std::vector<ResidueItem> ExpectedOracle(Expectation how) {
         items.push_back(Record(kHKCU, k32, u"SQL Developer 23.1", u"SQL Developer 23.1.1",
                                u"C:\\sqldeveloper\\remove.exe"));
     }
-    items.push_back(program(Branch(kHKCU, k64, u"Software\\Oracle", u"Oracle 用户注册表",
-                                   u"Oracle 用户注册表", RiskLevel::Safe, userNote)));
     items.push_back(program(Branch(kHKLM, k64, u"Software\\Oracle", u"Oracle 系统注册表",
                                    u"Oracle 系统注册表", RiskLevel::NeedsConfirm, systemNote)));
     if (how.withRecords) {
         items.push_back(
             Record(kHKLM, k64, u"Oracle_OraDB19Home1", u"Oracle Database 19c 19.3.0.0.0",
                    u"C:\\app\\lin\\product\\19.0.0\\dbhome_1\\deinstall\\deinstall.bat"));
-        items.push_back(Record(kHKCU, k64, u"SQL Developer 23.1", u"SQL Developer 23.1.1",
-                               u"C:\\sqldeveloper\\remove.exe"));
     }
     return items;
 }

@@ -1,5 +1,6 @@
 #include "catalogue/ScanCollector.h"
 #include "platform/fake/FakePlatform.h"
+#include "support/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,34 @@ TEST(ResidueItemTest, DedupKeyIsKindAndAsciiFoldedLocation) {
     item.kind = static_cast<ItemKind>(-3);
     item.location = u"C:\\ÉTÉ\\Autodesk";
     EXPECT_EQ(dedupKey(item), u"-3|c:\\ÉtÉ\\autodesk");
+
+    // A per-user key outside Software\Classes is one key in both views; the key leaves the view
+    // out there and only there.
+    struct Case {
+        RegistryRoot root;
+        const char16_t* path;
+        bool viewsShareAKey;
+    };
+    const Case cases[] = {
+        {RegistryRoot::CurrentUser, u"Software\\Autodesk\\AutoCAD", true},
+        {RegistryRoot::CurrentUser, u"SOFTWARE\\ClassesX\\AutoCAD", true},
+        {RegistryRoot::CurrentUser, u"software\\CLASSES\\AutoCAD.Drawing", false},
+        {RegistryRoot::CurrentUser, u"Software\\Classes", false},
+        {RegistryRoot::LocalMachine, u"Software\\Autodesk\\AutoCAD", false},
+    };
+    for (const Case& c : cases) {
+        ResidueItem views[2];
+        for (RegistryView view : {RegistryView::Bits32, RegistryView::Bits64}) {
+            ResidueItem& seen = views[view == RegistryView::Bits64];
+            seen.kind = ItemKind::RegistryKey;
+            seen.registryRoot = c.root;
+            seen.registryView = view;
+            seen.registryPath = c.path;
+            seen.location = rootPrefix(c.root) + c.path + viewSuffix(view);
+        }
+        EXPECT_EQ(dedupKey(views[0]) == dedupKey(views[1]), c.viewsShareAKey)
+            << ToUtf8(views[0].location);
+    }
 }
 
 TEST(ScanCollectorTest, DropsDuplicatesByKindAndFoldedLocationKeepingTheFirst) {

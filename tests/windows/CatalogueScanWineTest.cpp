@@ -129,7 +129,8 @@ std::vector<ItemGroup> ExpectedAutoCad(const Bases& b, const Pids& pids) {
          {TempEntry(b.temp, u"Autodesk_ODIS_Cache", ItemKind::Directory),
           TempEntry(b.temp, u"AutoCAD 2024 Install.log", ItemKind::File),
           TempEntry(b.temp, u"acad_2024_crash.dmp", ItemKind::File)}},
-        // 32-bit view: the shared per-user branch, then the records of each root.
+        // 32-bit view: the per-user branch (both views reach it; listed once), then the records
+        // of each root.
         {true,
          {adjusted(Branch(kHKCU, k32, u"Software\\Autodesk\\AutoCAD", u"AutoCAD 用户注册表",
                           u"AutoCAD 用户注册表", RiskLevel::Safe, branchNote)),
@@ -138,9 +139,7 @@ std::vector<ItemGroup> ExpectedAutoCad(const Bases& b, const Pids& pids) {
                            b.pf86 + u"\\Autodesk\\AutoCAD Performance Feedback Tool")),
           // Stored without its terminator, still read whole.
           Record(kHKCU, k32, u"AutoCADWebLauncher", u"AutoCAD Web Launcher 1.0.4", webLauncher),
-          // 64-bit view.
-          adjusted(Branch(kHKCU, k64, u"Software\\Autodesk\\AutoCAD", u"AutoCAD 用户注册表",
-                          u"AutoCAD 用户注册表", RiskLevel::Safe, branchNote)),
+          // 64-bit view: the machine's own branch.
           adjusted(Branch(kHKLM, k64, u"Software\\Autodesk\\AutoCAD", u"AutoCAD 系统注册表",
                           u"AutoCAD 系统注册表", RiskLevel::NeedsConfirm, branchNote))}},
         {false,
@@ -150,8 +149,6 @@ std::vector<ItemGroup> ExpectedAutoCad(const Bases& b, const Pids& pids) {
           Record(kHKLM, k64, kPackageCode,
                  u"AutoCAD 2024 Language Pack - Simplified Chinese 24.3.61",
                  u"MsiExec.exe /I" + kPackageCode)}},
-        {true,
-         {Record(kHKCU, k64, u"AutoCADWebLauncher", u"AutoCAD Web Launcher 1.0.4", webLauncher)}},
     };
 }
 
@@ -194,14 +191,12 @@ std::vector<ItemGroup> ExpectedSolidWorks(const Bases& b, const Pids& pids) {
                  Uninstall(b, u"HKLM32", eDrawings, {})),
           // Stored with an odd byte count: the half unit is the terminator's.
           Record(kHKCU, k32, u"SOLIDWORKSConnected", u"SOLIDWORKS Connected 2023.1", connected),
-          adjusted(Branch(kHKCU, k64, u"Software\\SolidWorks", u"SolidWorks 用户注册表",
-                          u"SolidWorks 用户注册表", RiskLevel::Safe, userNote)),
           adjusted(Branch(kHKLM, k64, u"Software\\SolidWorks", u"SolidWorks 系统注册表",
                           u"SolidWorks 系统注册表", RiskLevel::NeedsConfirm,
                           u"SolidWorks 系统配置；删除前自动导出备份。")),
           Record(kHKLM, k64, sp05, u"SOLIDWORKS 2023 SP05 31.50.0047",
                  Uninstall(b, u"HKLM64", sp05, b.pf + u"\\SOLIDWORKS Corp\\SOLIDWORKS")),
-          Record(kHKCU, k64, u"SOLIDWORKSConnected", u"SOLIDWORKS Connected 2023.1", connected)}},
+}},
     };
 }
 
@@ -243,13 +238,11 @@ std::vector<ItemGroup> ExpectedOracle(const Bases& b, const Pids& pids) {
           Record(kHKLM, k32, u"OraClient19Home1_32bit", u"Oracle Database 19c Client (32-bit)",
                  u""),
           Record(kHKCU, k32, u"SQL Developer 23.1", u"SQL Developer 23.1.1", sqlDeveloper),
-          adjusted(Branch(kHKCU, k64, u"Software\\Oracle", u"Oracle 用户注册表",
-                          u"Oracle 用户注册表", RiskLevel::Safe, userNote)),
           adjusted(Branch(kHKLM, k64, u"Software\\Oracle", u"Oracle 系统注册表",
                           u"Oracle 系统注册表", RiskLevel::NeedsConfirm, systemNote)),
           Record(kHKLM, k64, u"OraDB19Home1", u"Oracle Database 19c 19.3.0.0.0",
                  Uninstall(b, u"HKLM64", u"OraDB19Home1", b.oracleHome)),
-          Record(kHKCU, k64, u"SQL Developer 23.1", u"SQL Developer 23.1.1", sqlDeveloper)}},
+}},
     };
 }
 
