@@ -167,7 +167,7 @@ TEST(CleanSelectedE2eTest, RemovesCheckedItemsWithBackupsLogAndFreshScan) {
         highRisk += leaf.checked() && leaf.risk == u"高风险" ? 1 : 0;
     }
     ASSERT_FALSE(checked.empty());
-    EXPECT_EQ(highRisk, 5u);
+    EXPECT_EQ(highRisk, 4u);
     std::u16string question =
         u"即将清理 " + Number(checked.size()) + u" 项。注册表会备份，但删除的文件不会备份。";
     if (highRisk > 0) {
