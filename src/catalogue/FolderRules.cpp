@@ -175,7 +175,10 @@ void ScanCollector::scanFolders() {
 
     for (const FolderRow* row = first; row != last; ++row) {
         if (row->rule == Rule::Environment) {
-            const std::u16string value = ReadEnvironmentVariable(platform, row->subPath);
+            // Installers and users often write "C:\app\oracle\product\19c\": without the
+            // separator the folder has its title and meets its other sightings.
+            const std::u16string value =
+                DropTrailingSeparators(ReadEnvironmentVariable(platform, row->subPath));
             if (!value.empty()) {
                 addFolderIfExists(value, row->category, row->risk, row->checked, row->note);
             }

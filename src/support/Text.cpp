@@ -59,6 +59,15 @@ std::u16string JoinPath(const std::u16string& directory, const std::u16string& n
     return directory + u'\\' + name;
 }
 
+std::u16string DropTrailingSeparators(std::u16string path) {
+    auto separator = [](char16_t unit) { return unit == u'\\' || unit == u'/'; };
+    while (path.size() > 1 && separator(path.back()) &&
+           !(path.size() == 3 && path[1] == u':')) {
+        path.pop_back();
+    }
+    return path;
+}
+
 std::u16string ToDecimal(int64_t value) {
     const bool negative = value < 0;
     // Work in unsigned so that the most negative value does not overflow.

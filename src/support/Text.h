@@ -15,6 +15,9 @@ bool StartsWithNoCase(const std::u16string& text, const std::u16string& prefix);
 // normalised: "C:\A" + "\B" gives "C:\A\\B".
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name);
 
+// The path without trailing "\" and "/"; a drive root ("C:\") and a lone separator stay.
+std::u16string DropTrailingSeparators(std::u16string path);
+
 // Plain decimal, with a leading '-' for negative values.
 std::u16string ToDecimal(int64_t value);
 

@@ -143,7 +143,13 @@ TEST(CatalogueFolderTest, OracleHome) {
         {"unset", std::nullopt, without, u""},
         {"empty", u"", without, u""},
         {"own folder", kOracleHome, with, u"dbhome_1"},
-        {"trailing backslash", kOracleHome + u"\\", with, u""},
+        {"trailing separators", kOracleHome + u"\\/\\", with, u"dbhome_1"},
+        {"the program folder with a trailing separator: one item",
+         kProgramFiles + u"\\Oracle\\",
+         without,
+         u""},
+        {"a bare drive stays as it is", u"C:\\", {u"程序文件", u"环境变量目录", u"共享安装组件"},
+         u""},
         {"the Oracle program folder in other letter case", u"c:\\PROGRAM FILES\\oracle", without,
          u""},
         {"the inventory folder: the earlier row wins",
@@ -166,7 +172,7 @@ TEST(CatalogueFolderTest, OracleHome) {
             categories.push_back(item->category);
             if (item->category == u"环境变量目录") {
                 EXPECT_EQ(item->title, c.homeTitle) << c.what;
-                EXPECT_EQ(item->location, *c.value) << c.what;
+                EXPECT_EQ(item->location, DropTrailingSeparators(*c.value)) << c.what;
                 EXPECT_EQ(item->risk, RiskLevel::HighRisk) << c.what;
                 EXPECT_FALSE(item->checked) << c.what;
             }

@@ -45,6 +45,10 @@ TEST(TextTest, JoinPathKeepsWhatItIsGiven) {
     EXPECT_EQ(JoinPath(u"C:/a/", u"x"), u"C:/a/\\x");
     EXPECT_EQ(JoinPath(u"C:\\A", u"\\B"), u"C:\\A\\\\B");
     EXPECT_EQ(JoinPath(u"C:\\A", u""), u"C:\\A\\");
+    EXPECT_EQ(DropTrailingSeparators(u"C:\\A\\/"), u"C:\\A");
+    EXPECT_EQ(DropTrailingSeparators(u"C:\\/"), u"C:\\");
+    EXPECT_EQ(DropTrailingSeparators(u"\\\\server\\share\\"), u"\\\\server\\share");
+    EXPECT_EQ(DropTrailingSeparators(u"/"), u"/");
 }
 
 TEST(TextTest, DecimalTextOfSignedAndUnsignedValues) {
