@@ -6,13 +6,20 @@
 
 #include <string>
 #include <vector>
+#include <vector>
 
 namespace tidewell {
 
 // Removes one item with the operation for its kind; registry items are exported into
-// backupFolder first. A kind outside the known ones fails with "未知类型".
+// backupFolder first. A kind outside the known ones fails with "未知类型". A folder removal
+// leaves the kept locations below it alone.
 ActionResult CleanItem(Platform& platform, const std::u16string& backupFolder,
-                       const ResidueItem& item);
+                       const ResidueItem& item, const std::vector<std::u16string>& kept = {});
+
+// The locations of the scan's folders and files that the run is not removing: no removal may
+// take them with their parent.
+std::vector<std::u16string> KeptLocations(const ItemList& items,
+                                          const std::vector<ResidueItem*>& removing);
 
 // The log entry of one cleaned item: the mark for its outcome and its title, then its location
 // and the result's message on lines of their own, indented by two blanks.

@@ -46,12 +46,14 @@ void CleanSelected(Platform& platform, WorkflowWindow& window) {
     size_t succeeded = 0;
     bool restartNeeded = false;
 
-    // 9. Remove each item in the order the tree lists them.
+    // 9. Remove each item in the order the tree lists them; what is left unchecked stays, even
+    // inside a checked folder.
+    const std::vector<std::u16string> kept = KeptLocations(session.items, selected);
     const size_t count = selected.size();
     for (size_t i = 1; i <= count; ++i) {
         const ResidueItem& item = *selected[i - 1];
         window.setProgress(static_cast<int>(i * 100 / count));
-        const ActionResult result = CleanItem(platform, backupFolder, item);
+        const ActionResult result = CleanItem(platform, backupFolder, item, kept);
         succeeded += result.success ? 1 : 0;
         restartNeeded = restartNeeded || result.rebootPending;
         log.append(CleanLogEntry(item, result, u"[成功] ", u"[失败] "));

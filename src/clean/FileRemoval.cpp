@@ -5,6 +5,8 @@
 #include "platform/SystemCodes.h"
 #include "support/Text.h"
 
+#include <algorithm>
+
 namespace tidewell {
 
 namespace {
@@ -50,6 +52,38 @@ Removal RemoveFileAt(Platform& platform, const std::u16string& path) {
     return removal;
 }
 
+// Paths as the walk compares them: ASCII folded, "/" read as "\\", no trailing separator.
+std::u16string FoldedPath(const std::u16string& path) {
+    std::u16string folded = ToLower(path);
+    std::replace(folded.begin(), folded.end(), u'/', u'\\');
+    return DropTrailingSeparators(folded);
+}
+
+struct KeptPlace {
+    std::u16string folded;
+    std::u16string location; // as the item names it
+};
+
+// What one tree removal must leave alone, and which of it the walk came upon.
+struct TreeWalk {
+    std::vector<KeptPlace> kept; // only those below the tree's top
+    std::vector<std::u16string> met;
+
+    bool keeps(const std::u16string& path) {
+        if (kept.empty()) {
+            return false;
+        }
+        const std::u16string folded = FoldedPath(path);
+        for (const KeptPlace& place : kept) {
+            if (place.folded == folded) {
+                met.push_back(place.location);
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
 ActionResult PartlyFailed(Platform& platform, uint32_t error, bool pending) {
     return {false, u"部分内容无法删除：" + SystemErrorText(platform, error), pending};
 }
@@ -70,7 +104,7 @@ uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, uint32
     return removeError;
 }
 
-Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
+Removal RemoveTreeAt(Platform& platform, const std::u16string& path, TreeWalk& walk) {
     Removal removal;
     const FileAttributes attributes = platform.fileAttributes(path);
     if (!attributes.isDirectory()) {
@@ -98,12 +132,16 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
 
     // A listing that cannot be opened leaves the directory to answer for itself below.
     const DirectoryListing listing = platform.listDirectory(path);
+    const size_t keptBefore = walk.met.size();
     for (const DirectoryEntry& entry : listing.entries) {
         if (entry.name == u"." || entry.name == u"..") {
             continue;
         }
         platform.lookAtQueue();
         const std::u16string child = JoinPath(path, entry.name);
+        if (walk.keeps(child)) {
+            continue; // another item of the scan, not being removed: untouched, nothing below
+        }
         if ((entry.attributes & kLinkBits) == kLinkBits) {
             // Never entered: removing the link leaves its target alone. A link that stays is
             // not registered for restart.
@@ -116,7 +154,7 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
             continue;
         }
         const Removal done = (entry.attributes & codes::kAttributeDirectory) != 0
-                                 ? RemoveTreeAt(platform, child)
+                                 ? RemoveTreeAt(platform, child, walk)
                                  : RemoveFileAt(platform, child);
         if (!done.result.success) {
             allRemoved = false;
@@ -125,9 +163,12 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path) {
         pending = pending || done.result.rebootPending;
     }
 
+    // A folder on the way to a kept location stays, neither removed nor registered.
     uint32_t registrationError = codes::kSuccess;
     const uint32_t removeError =
-        RemoveOrRegister(platform, path, attributes.bits, pending, registrationError);
+        walk.met.size() != keptBefore
+            ? codes::kSuccess
+            : RemoveOrRegister(platform, path, attributes.bits, pending, registrationError);
     if (removeError != codes::kSuccess && registrationError != codes::kSuccess) {
         removal.error = registrationError;
         removal.result = PartlyFailed(platform, registrationError, pending);
@@ -152,11 +193,34 @@ ActionResult RemoveFile(Platform& platform, const std::u16string& path) {
 }
 
 // Only the top needs the guard: every protected folder below it would make it an ancestor.
-ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path) {
+ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path,
+                                 const std::vector<std::u16string>& kept) {
     if (IsProtectedLocation(platform, path)) {
         return {false, kProtectedLocationMessage, false};
     }
-    return RemoveTreeAt(platform, path).result;
+    const std::u16string top = FoldedPath(path);
+    TreeWalk walk;
+    for (const std::u16string& location : kept) {
+        const std::u16string folded = FoldedPath(location);
+        if (folded == top) {
+            return {true, u"目录未删除：此目录也是未清理的项目", false};
+        }
+        if (folded.size() > top.size() && folded.compare(0, top.size(), top) == 0 &&
+            folded[top.size()] == u'\\') {
+            walk.kept.push_back({folded, location});
+        }
+    }
+    ActionResult result = RemoveTreeAt(platform, path, walk).result;
+    if (result.success && !walk.met.empty()) {
+        std::u16string names;
+        for (const std::u16string& location : walk.met) {
+            names += (names.empty() ? u"" : u"；") + location;
+        }
+        result.message = (result.rebootPending ? u"其余内容将在重启后删除，保留未清理的项目："
+                                               : u"目录内容已删除，保留未清理的项目：") +
+                         names;
+    }
+    return result;
 }
 
 } // namespace tidewell

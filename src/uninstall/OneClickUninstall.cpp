@@ -160,6 +160,8 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
     run.log.retitle(product + u" 一键卸载并清理日志");
     session.runScan();
     const std::vector<ResidueItem*> cleanList = CleanList(session.items);
+    // Shared data inside a removed folder (Oracle's Inventory in its program folder) stays.
+    const std::vector<std::u16string> kept = KeptLocations(session.items, cleanList);
     const std::u16string backupFolder = CreateBackupFolder(platform);
     std::vector<RestoreEntry> restores;
     size_t succeeded = 0;
@@ -167,7 +169,7 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
     for (size_t i = 1; i <= cleanList.size(); ++i) {
         const ResidueItem& item = *cleanList[i - 1];
         window.setProgress(static_cast<int>(i * 100 / cleanList.size()));
-        const ActionResult result = CleanItem(platform, backupFolder, item);
+        const ActionResult result = CleanItem(platform, backupFolder, item, kept);
         (result.success ? succeeded : failed) += 1;
         run.restartNeeded = run.restartNeeded || result.rebootPending;
         run.log.append(CleanLogEntry(item, result, u"[清理成功] ", u"[清理失败] "));

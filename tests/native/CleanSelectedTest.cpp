@@ -128,6 +128,22 @@ TEST_F(CleanSelectedTest, CleansTheCheckedItemsInTreeOrderAndReports) {
         machine.exists(std::u16string(kBackupFolder) + u"\\SolidWorks 系统注册表 [64位].reg"));
 }
 
+// An unchecked item inside a checked folder stays with its files.
+TEST_F(CleanSelectedTest, AnUncheckedItemInsideACheckedFolderIsKept) {
+    const std::u16string program = u"C:\\Program Files\\SOLIDWORKS Corp";
+    auto inner = std::make_unique<ResidueItem>();
+    inner->category = u"共享组件";
+    inner->location = program + u"\\SOLIDWORKS";
+    window.scan.items.push_back(std::move(inner));
+    window.isChecked = [&](const ResidueItem& item) { return item.location == program; };
+    machine.queueAnswers({true});
+    CleanSelected(machine, window);
+    EXPECT_TRUE(machine.exists(program + u"\\SOLIDWORKS\\sldworks.exe")) << machine.dump();
+    EXPECT_NE(LogFile(machine).find(ToUtf8(u"目录内容已删除，保留未清理的项目：" + program +
+                                           u"\\SOLIDWORKS")),
+              std::string::npos);
+}
+
 TEST_F(CleanSelectedTest, FailuresAndRestartRegistrationsReachTheSummary) {
     machine.lockFile(kTemp + u"\\sldworks_fs.log");
     machine.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"settings.dat");

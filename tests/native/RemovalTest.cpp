@@ -197,6 +197,52 @@ TEST(RemoveDirectoryTreeTest, LockedFileDeepInsideIsRegisteredWithEveryDirectory
                                            top + u"\\Support\\Fonts\\locked.shx"}));
 }
 
+// Kept locations stay with all below them, however spelled; only whole names compare.
+TEST(RemoveDirectoryTreeTest, KeptLocationsAndTheFoldersLeadingToThemStay) {
+    FakePlatform machine;
+    const std::u16string top = u"C:\\Program Files\\Oracle";
+    const std::u16string inventory = top + u"\\Inventory";
+    const std::u16string deep = top + u"\\product\\19c\\network\\admin";
+    machine.addFile(inventory + u"\\ContentsXML\\inventory.xml", "x", codes::kAttributeReadOnly);
+    machine.addFile(top + u"\\Inventory2\\other.xml");
+    machine.addFile(deep + u"\\tnsnames.ora");
+    machine.addFile(top + u"\\product\\19c\\bin\\oracle.exe");
+    machine.lockFile(top + u"\\product\\19c\\bin\\oracle.exe");
+    machine.addFile(top + u"\\readme.txt");
+
+    const ActionResult result = RemoveDirectoryTree(
+        machine, top,
+        {u"c:/program files/ORACLE/inventory/", deep, u"C:\\Elsewhere", u"4312", top + u"\\Inv"});
+
+    EXPECT_TRUE(result.success) << machine.dump();
+    EXPECT_TRUE(result.rebootPending);
+    EXPECT_EQ(result.message, u"其余内容将在重启后删除，保留未清理的项目：c:/program files/ORACLE/"
+                              u"inventory/；" +
+                                  deep);
+    EXPECT_TRUE(machine.exists(inventory + u"\\ContentsXML\\inventory.xml"));
+    EXPECT_TRUE(machine.exists(deep + u"\\tnsnames.ora"));
+    EXPECT_FALSE(machine.exists(top + u"\\Inventory2"));
+    EXPECT_FALSE(machine.exists(top + u"\\readme.txt"));
+    // Neither a kept entry nor a folder on the way to one is reset or registered.
+    for (const std::u16string& change : machine.journal) {
+        EXPECT_EQ(change.find(u"Inventory\\"), std::u16string::npos) << ToUtf8(change);
+    }
+    EXPECT_EQ(machine.pendingDeletions,
+              std::vector<std::u16string>({top + u"\\product\\19c\\bin\\oracle.exe",
+                                           top + u"\\product\\19c\\bin"}));
+
+    // Nothing locked: the other contents go now. A kept location equal to the tree keeps it all.
+    machine.addFile(inventory + u"\\extra.txt");
+    EXPECT_EQ(RemoveDirectoryTree(machine, inventory, {inventory + u"\\ContentsXML"}).message,
+              u"目录内容已删除，保留未清理的项目：" + inventory + u"\\ContentsXML");
+    EXPECT_FALSE(machine.exists(inventory + u"\\extra.txt"));
+    machine.journal.clear();
+    const ActionResult same = RemoveDirectoryTree(machine, inventory, {inventory + u"\\"});
+    EXPECT_TRUE(same.success);
+    EXPECT_EQ(same.message, u"目录未删除：此目录也是未清理的项目");
+    EXPECT_TRUE(machine.journal.empty()) << machine.dump();
+}
+
 TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
     const std::u16string top = u"D:\\Oracle";
     struct Case {
