@@ -17,7 +17,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${TIDEWELL_FUZZ_BUILD:-$root/build/fuzz-clang}"
 work="${TIDEWELL_FUZZ_WORK:-${TMPDIR:-/tmp}/tidewell-fuzz}"
-all_targets=(split_location sanitize_file_name silent_uninstall registry_text process_id dedup_key)
+all_targets=(split_location sanitize_file_name silent_uninstall registry_text process_id dedup_key
+    reg_file)
 
 smoke=0
 seconds=600
