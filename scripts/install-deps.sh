@@ -12,6 +12,7 @@ packages=(
     xvfb xdotool imagemagick x11-utils         # a display, clicks and screenshots for window tests
     fonts-wqy-microhei                         # Chinese glyphs for the interface under Wine
     wixl msitools                              # test installers for the uninstall tests
+    zip unzip                                  # the release package and its check
 )
 
 # dpkg-query fails when it knows a package not at all; its output still lists the others.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds the presets native, win64 and win32-release,
 # runs the native tests, checks the Windows programs' imports, and runs the Windows tests under
-# Wine in one throwaway prefix. Exits non-zero if any build or test fails.
+# Wine in one throwaway prefix; then builds the release zip once and checks what it holds. Exits
+# non-zero if any build or test fails.
 #
 #   scripts/test.sh
 #
@@ -96,8 +97,15 @@ if is_built win64; then
     stage "win64 e2e (Wine)" run_ctest win64 1 bash scripts/wine/with-prefix.sh
     ctest_args=()
 fi
+# The release zip from the same win32-release build, and a look inside it.
+package_and_check() {
+    local zip
+    zip=$(TIDEWELL_BUILD_ROOT=$build_root bash scripts/package.sh) && bash scripts/check-package.sh "$zip"
+}
+
 if is_built win32-release; then
     stage "win32-release imports" bash scripts/check-imports.sh pei-i386 "$build_root/win32-release"
+    stage "release package" package_and_check
 fi
 
 printf '\n==== summary (%d s in all)\n' $((SECONDS - run_started))
