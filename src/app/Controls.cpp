@@ -8,6 +8,7 @@
 #include <vssym32.h>
 
 #include <cwchar>
+#include <string>
 
 namespace tidewell {
 
@@ -45,6 +46,44 @@ const wchar_t* HeadingFace() {
 HICON LoadSizedIcon(HINSTANCE instance, const wchar_t* name, int size) {
     return static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
+
+// The theme calls, taken from System32's uxtheme at run time: it is not one of the system's
+// known libraries, so an import of it could be served by a copy beside the program.
+class ThemeLibrary {
+public:
+    ThemeLibrary() {
+        wchar_t folder[MAX_PATH] = {};
+        const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            return;
+        }
+        module_ = LoadLibraryW((std::wstring(folder) + L"\\uxtheme.dll").c_str());
+        if (module_ != nullptr) {
+            open = reinterpret_cast<decltype(open)>(
+                reinterpret_cast<void*>(GetProcAddress(module_, "OpenThemeData")));
+            draw = reinterpret_cast<decltype(draw)>(
+                reinterpret_cast<void*>(GetProcAddress(module_, "DrawThemeBackground")));
+            close = reinterpret_cast<decltype(close)>(
+                reinterpret_cast<void*>(GetProcAddress(module_, "CloseThemeData")));
+        }
+    }
+    ~ThemeLibrary() {
+        if (module_ != nullptr) {
+            FreeLibrary(module_);
+        }
+    }
+    ThemeLibrary(const ThemeLibrary&) = delete;
+    ThemeLibrary& operator=(const ThemeLibrary&) = delete;
+
+    bool usable() const { return open != nullptr && draw != nullptr && close != nullptr; }
+
+    decltype(&OpenThemeData) open = nullptr;
+    decltype(&DrawThemeBackground) draw = nullptr;
+    decltype(&CloseThemeData) close = nullptr;
+
+private:
+    HMODULE module_ = nullptr;
+};
 
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | BS_GROUPBOX;
@@ -140,7 +179,8 @@ void MainWindow::createCheckImages() {
     const RECT boxRect = {(size - box) / 2, (size - box) / 2, (size - box) / 2 + box,
                           (size - box) / 2 + box};
     checkImages.reset(ImageList_Create(size, size, ILC_COLOR24, 4, 0));
-    const HTHEME theme = OpenThemeData(resultTree, L"BUTTON");
+    const ThemeLibrary themes;
+    const HTHEME theme = themes.usable() ? themes.open(resultTree, L"BUTTON") : nullptr;
     const HDC screen = GetDC(nullptr);
     const HDC dc = CreateCompatibleDC(screen);
     const int themedStates[] = {0, CBS_UNCHECKEDNORMAL, CBS_CHECKEDNORMAL, CBS_MIXEDNORMAL};
@@ -153,7 +193,7 @@ void MainWindow::createCheckImages() {
         FillRect(dc, &whole, GetSysColorBrush(COLOR_WINDOW));
         RECT target = boxRect;
         if (image > 0 && theme != nullptr) {
-            DrawThemeBackground(theme, dc, BP_CHECKBOX, themedStates[image], &target, nullptr);
+            themes.draw(theme, dc, BP_CHECKBOX, themedStates[image], &target, nullptr);
         } else if (image > 0) {
             DrawFrameControl(dc, &target, DFC_BUTTON, classicStates[image]);
         }
@@ -164,7 +204,7 @@ void MainWindow::createCheckImages() {
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
     if (theme != nullptr) {
-        CloseThemeData(theme);
+        themes.close(theme);
     }
     // The tree's own two-box list is replaced; the tree never frees a state list itself.
     const auto own = reinterpret_cast<HIMAGELIST>(SendMessageW(

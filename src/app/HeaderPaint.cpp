@@ -46,7 +46,9 @@ void MainWindow::paintHeader() {
     TRIVERTEX band[2] = {Vertex(0, 0, 244, 250, 255),
                          Vertex(client.right, scaled(kHeaderHeight), 181, 213, 241)};
     GRADIENT_RECT bandRect = {0, 1};
-    GradientFill(dc, band, 2, &bandRect, 1, GRADIENT_FILL_RECT_V);
+    // gdi32's own entry of GradientFill: msimg32, which forwards to it, is not one of the
+    // system's known libraries, so importing it would load a copy lying beside the program.
+    GdiGradientFill(dc, band, 2, &bandRect, 1, GRADIENT_FILL_RECT_V);
 
     {
         const win32::UniqueHandle<PenTraits> pen(CreatePen(PS_SOLID, 1, RGB(137, 177, 211)));

@@ -106,6 +106,7 @@ void CheckProgram(const std::wstring& path) {
              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // Windows 8
              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // Windows 8.1
              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // Windows 10
+             "SMI/2005/WindowsSettings\">true</dpiAware>",
          }) {
         EXPECT_NE(manifest.find(part), std::string::npos) << part;
     }
@@ -168,6 +169,76 @@ TEST(AppResourcesTest, ProgramShowsItsIconAtTheHeaderSize) {
         DestroyIcon(icon);
     }
     FreeLibrary(module);
+}
+
+struct WindowOfProcess {
+    DWORD processId = 0;
+    HWND window = nullptr;
+    static BOOL CALLBACK visit(HWND window, LPARAM self) {
+        auto* search = reinterpret_cast<WindowOfProcess*>(self);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t className[32] = {};
+        GetClassNameW(window, className, 32);
+        if (owner == search->processId && lstrcmpW(className, L"TidewellMain") == 0) {
+            search->window = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+};
+
+// A msimg32.dll beside the program, as in a download folder, is never loaded: not as an import
+// before wWinMain, and not by a later load either.
+TEST(AppResourcesTest, LibraryPlantedBesideTheProgramIsNotLoaded) {
+    const std::wstring build = ThisProgramFolder();
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"tidewell-planted\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"tidewell.exe";
+    const std::wstring marker = folder + L"msimg32.dll.loaded";
+    DeleteFileW(marker.c_str());
+    ASSERT_TRUE(CopyFileW((build + L"..\\..\\src\\app\\tidewell.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((build + L"planted\\msimg32.dll").c_str(),
+                          (folder + L"msimg32.dll").c_str(), FALSE));
+
+    // Wine prefers its own msimg32 to one beside the program; Windows, for a library that is
+    // not a known one, takes the program's folder first. The child is told to do the same.
+    wchar_t overrides[512] = {};
+    const DWORD overridesLength = GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 480);
+    const std::wstring planted =
+        (overridesLength > 0 ? std::wstring(overrides) + L";" : std::wstring()) + L"msimg32=n,b";
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", planted.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    std::wstring commandLine = L"\"" + program + L"\"";
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                               nullptr, folder.c_str(), &startup, &started));
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overridesLength > 0 ? overrides : nullptr);
+    WindowOfProcess search;
+    search.processId = started.dwProcessId;
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (search.window == nullptr && GetTickCount64() < deadline &&
+           WaitForSingleObject(started.hProcess, 100) == WAIT_TIMEOUT) {
+        EnumWindows(&WindowOfProcess::visit, reinterpret_cast<LPARAM>(&search));
+    }
+    EXPECT_NE(search.window, nullptr) << "the copied program did not show its window";
+    EXPECT_FALSE(Exists(marker)) << "the planted library was loaded";
+    if (search.window != nullptr) {
+        PostMessageW(search.window, WM_CLOSE, 0, 0);
+    }
+    if (WaitForSingleObject(started.hProcess, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(started.hProcess, 1);
+        WaitForSingleObject(started.hProcess, 5000);
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    for (const wchar_t* name : {L"tidewell.exe", L"msimg32.dll", L"msimg32.dll.loaded"}) {
+        DeleteFileW((folder + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
 }
 
 } // namespace
