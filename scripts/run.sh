@@ -3,6 +3,7 @@
 # SolidWorks and Oracle.
 #
 #   scripts/run.sh [--product autocad|solidworks|oracle] [--screenshot FILE] [--headless]
+#                  [--dpi 96|120|144|192]
 #
 # Installs what is missing (scripts/install-deps.sh, as root), builds the win64 preset's program,
 # seeder and probe, boots a sandbox prefix (scripts/wine/with-prefix.sh), seeds it and starts
@@ -10,7 +11,8 @@
 # prefix is removed when the window is closed. Without a display (or with --headless) it runs on
 # a private Xvfb: it clicks the product's tab (SolidWorks unless --product names another) and
 # "搜索残留..." with the mouse, waits for the scan to finish, saves a screenshot of the window
-# (default build/run/tidewell-PRODUCT.png), prints its path and closes the program.
+# (default build/run/tidewell-PRODUCT.png), prints its path and closes the program. --dpi runs
+# the sandbox at that screen scaling (144 is 150 %) on a desktop grown to match.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -134,8 +136,13 @@ while (($#)); do
         headless=1
         shift
         ;;
+    --dpi)
+        export TIDEWELL_WINE_DPI=${2:-}
+        shift 2
+        ;;
     *)
-        echo "usage: $0 [--product autocad|solidworks|oracle] [--screenshot FILE] [--headless]" >&2
+        echo "usage: $0 [--product autocad|solidworks|oracle] [--screenshot FILE] [--headless]" \
+            "[--dpi N]" >&2
         exit 2
         ;;
     esac

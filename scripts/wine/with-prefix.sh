@@ -7,11 +7,20 @@
 # Wine services already started (so ctest never waits on their inherited pipes), a Wine virtual
 # desktop on a private Xvfb display, Chinese font substitutes, and Desktop/Documents folders that
 # are real folders inside the prefix rather than links to $HOME. The exit status is COMMAND's.
+#
+# TIDEWELL_WINE_DPI (default 96) sets the prefix's screen scaling (LogPixels: 120 is 125 %, 144
+# is 150 %); the Xvfb screen and the virtual desktop (1024x768 at 96) grow with it.
 set -euo pipefail
 
 wine64=${TIDEWELL_WINE64:-/usr/lib/wine/wine64}
 wineserver=${TIDEWELL_WINESERVER:-/usr/lib/wine/wineserver}
 BOOT_TIMEOUT=${TIDEWELL_WINE_BOOT_TIMEOUT:-180}
+dpi=${TIDEWELL_WINE_DPI:-96}
+if ! [[ $dpi =~ ^[0-9]+$ ]] || ((dpi < 96 || dpi > 480)); then
+    echo "with-prefix: TIDEWELL_WINE_DPI must be a number from 96 to 480" >&2
+    exit 2
+fi
+desktop="$((1024 * dpi / 96))x$((768 * dpi / 96))"
 
 say() { printf 'with-prefix: %s\n' "$*" >&2; }
 
@@ -55,7 +64,7 @@ started=$(now_ms)
 
 # Xvfb picks a free display number itself and reports it once it accepts connections; its lock
 # files make the choice safe when several runs start at once.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
+Xvfb -displayfd 3 -screen 0 "${desktop}x24" -nolisten tcp 3>"$work/display" \
     </dev/null >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 display=
@@ -100,13 +109,18 @@ multi_sz_hex() {
     printf 'REGEDIT4\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
     printf '"Segoe UI"="WenQuanYi Micro Hei"\r\n'
-    printf '"Microsoft YaHei UI"="WenQuanYi Micro Hei"\r\n\r\n'
+    printf '"Microsoft YaHei UI"="WenQuanYi Micro Hei"\r\n'
+    printf '"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
     printf '"Tahoma"=hex(7):%s\r\n\r\n' "$(multi_sz_hex 'wqy-microhei.ttc,WenQuanYi Micro Hei')"
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n'
     printf '"Desktop"="Default"\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n'
-    printf '"Default"="1024x768"\r\n\r\n'
+    printf '"Default"="%s"\r\n\r\n' "$desktop"
+    printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n'
+    printf '"LogPixels"=dword:%08x\r\n\r\n' "$dpi"
+    printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]\r\n'
+    printf '"LogPixels"=dword:%08x\r\n\r\n' "$dpi"
 } >"$work/settings.reg"
 
 boot_failed() {
