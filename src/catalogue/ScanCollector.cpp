@@ -2,6 +2,8 @@
 
 #include "support/Text.h"
 
+#include <algorithm>
+
 namespace tidewell {
 
 ScanCollector::ScanCollector(Platform& platform, ProductKind product)
@@ -9,8 +11,34 @@ ScanCollector::ScanCollector(Platform& platform, ProductKind product)
 
 void ScanCollector::addItem(std::unique_ptr<ResidueItem> item) {
     if (seenKeys.insert(dedupKey(*item)).second) {
+        if (item->kind == ItemKind::Directory || item->kind == ItemKind::File) {
+            markIfBelowLink(*item);
+        }
         items.push_back(std::move(item));
     }
+}
+
+// Items share few parents (a vendor folder, TEMP): each is asked about once per scan.
+void ScanCollector::markIfBelowLink(ResidueItem& item) {
+    const std::u16string& location = item.location;
+    const size_t end = location.find_last_not_of(u"\\/");
+    const size_t separator = end == std::u16string::npos ? end : location.find_last_of(u"\\/", end);
+    const std::u16string parent = ToLower(location.substr(0, separator));
+    auto known = parentRoutes_.find(parent);
+    if (known == parentRoutes_.end()) {
+        if (!localNames_) {
+            localNames_ = ReadLocalNames(platform);
+        }
+        known =
+            parentRoutes_.emplace(parent, CheckParentRoute(platform, location, *localNames_)).first;
+    }
+    if (known->second.route != ParentRoute::ThroughLink) {
+        return;
+    }
+    item.checked = false;
+    item.risk = std::max(item.risk, RiskLevel::NeedsConfirm);
+    item.note = u"所在目录经过链接指向 " + known->second.reached +
+                u"，清理时会跳过此项，因此默认不选。 " + item.note;
 }
 
 void ScanCollector::addEntry(const std::u16string& category, const std::u16string& title,

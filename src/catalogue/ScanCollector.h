@@ -2,8 +2,11 @@
 
 #include "catalogue/ResidueItem.h"
 #include "platform/Platform.h"
+#include "support/PathFolding.h"
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -49,6 +52,14 @@ public:
     const ProductKind product;
     ItemList items;
     std::set<std::u16string> seenKeys;
+
+private:
+    // A file or folder that a link above it leads elsewhere is left unchecked, needing
+    // confirmation, with a note saying where the link leads; the clean refuses it anyway.
+    void markIfBelowLink(ResidueItem& item);
+
+    std::optional<LocalNames> localNames_;
+    std::map<std::u16string, ParentCheck> parentRoutes_; // folded parent text -> its route
 };
 
 // Unchecks and raises to high risk the program folders and registry branches when the list

@@ -2,11 +2,51 @@
 
 #include "clean/FileRemoval.h"
 #include "clean/ProcessAndService.h"
+#include "clean/ProtectedLocations.h"
 #include "clean/RegistryRemoval.h"
+#include "support/PathFolding.h"
+#include "support/Text.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tidewell {
+
+const char16_t kThroughLinkMessage[] = u"路径经过链接指向其他位置，已跳过";
+
+namespace {
+
+// Ordinary users can turn a folder under ProgramData or their profile into a junction to a
+// place of someone else's: a file or folder item is removed only where its path says, and
+// nothing is touched under one that a link above it leads elsewhere. An item that is itself a
+// link is still removed as a link.
+std::optional<ActionResult> RefusedForItsRoute(Platform& platform, const std::u16string& path) {
+    if (IsProtectedLocation(platform, path)) {
+        return ActionResult{false, kProtectedLocationMessage, false};
+    }
+    const ParentCheck check = CheckParentRoute(platform, path, ReadLocalNames(platform));
+    switch (check.route) {
+    case ParentRoute::Missing:
+        return std::nullopt; // the removal finds nothing there and says so
+    case ParentRoute::Unknown:
+        return ActionResult{
+            false, u"无法确认路径的实际位置，已跳过：" + SystemErrorText(platform, check.error),
+            false};
+    case ParentRoute::ThroughLink:
+    case ParentRoute::AsWritten:
+        break;
+    }
+    if (!check.reached.empty() &&
+        IsProtectedLocation(platform, JoinPath(check.reached, check.leaf))) {
+        return ActionResult{false, kProtectedLocationMessage, false};
+    }
+    if (check.route == ParentRoute::ThroughLink) {
+        return ActionResult{false, kThroughLinkMessage, false};
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 ActionResult CleanItem(Platform& platform, const std::u16string& backupFolder,
                        const ResidueItem& item, const std::vector<std::u16string>& kept) {
@@ -17,9 +57,12 @@ ActionResult CleanItem(Platform& platform, const std::u16string& backupFolder,
     case static_cast<uint32_t>(ItemKind::Service):
         return StopService(platform, item);
     case static_cast<uint32_t>(ItemKind::Directory):
-        return RemoveDirectoryTree(platform, item.location, kept);
     case static_cast<uint32_t>(ItemKind::File):
-        return RemoveFile(platform, item.location);
+        if (std::optional<ActionResult> refused = RefusedForItsRoute(platform, item.location)) {
+            return *refused;
+        }
+        return item.kind == ItemKind::Directory ? RemoveDirectoryTree(platform, item.location, kept)
+                                                : RemoveFile(platform, item.location);
     case static_cast<uint32_t>(ItemKind::RegistryKey):
     case static_cast<uint32_t>(ItemKind::InstallRecord):
         return BackupAndDeleteRegistryKey(platform, backupFolder, item);

@@ -6,13 +6,15 @@
 
 #include <string>
 #include <vector>
-#include <vector>
 
 namespace tidewell {
 
 // Removes one item with the operation for its kind; registry items are exported into
 // backupFolder first. A kind outside the known ones fails with "未知类型". A folder removal
-// leaves the kept locations below it alone.
+// leaves the kept locations below it alone. A file or folder that a link above it leads
+// elsewhere fails with kThroughLinkMessage and is left alone.
+extern const char16_t kThroughLinkMessage[];
+
 ActionResult CleanItem(Platform& platform, const std::u16string& backupFolder,
                        const ResidueItem& item, const std::vector<std::u16string>& kept = {});
 

@@ -54,6 +54,7 @@ inline const std::vector<FaultCase>& FaultCases() {
         {FakeCall::DeleteAtRestart, "DeleteAtRestart", {2, 3, 5, 87}},
         {FakeCall::CreateDirectory, "CreateDirectory", {3, 5, 87, 183}},
         {FakeCall::WriteFile, "WriteFile", {3, 5, 32, 1460}},
+        {FakeCall::FinalPath, "FinalPath", {2, 3, 5}},
         {FakeCall::AppendFile, "AppendFile", {5, 32, 112}},
         {FakeCall::ReadFile, "ReadFile", {2, 5, 32}},
         {FakeCall::EnvironmentVariable, "EnvironmentVariable", {203}},

@@ -1,6 +1,8 @@
 #include "clean/ProtectedLocations.h"
 #include "FakeWorkflowWindow.h"
 #include "WorkflowMachine.h"
+#include "clean/CleanItem.h"
+#include "clean/CleanSelected.h"
 #include "clean/FileRemoval.h"
 #include "support/Text.h"
 #include "uninstall/OneClickUninstall.h"
@@ -98,6 +100,48 @@ TEST(ProtectedLocationsTest, RemovalRefusesAProtectedLocationAndTouchesNothing) 
     }
     EXPECT_TRUE(machine.journal.empty()) << machine.dump();
     EXPECT_TRUE(machine.exists(u"C:\\Program Files\\Common Files\\system.dll"));
+}
+
+// A user turns ProgramData\Autodesk into a junction to another user's Documents: what the
+// scan finds there waits for confirmation, and the clean refuses it and touches nothing of it.
+// A residue folder that is itself a link is still removed as a link.
+TEST(ProtectedLocationsTest, ALinkAboveAnItemMakesItRefusedAndItsTargetStays) {
+    FakePlatform machine;
+    PrepareUserFolders(machine);
+    machine.addFile(u"C:\\Users\\other\\Documents\\AutoCAD 2024\\thesis.dwg");
+    machine.addDirectoryLink(u"C:\\ProgramData\\Autodesk", u"C:\\Users\\other\\Documents");
+    machine.addFile(u"C:\\Users\\u\\Kept\\keep.txt");
+    machine.addDirectoryLink(u"C:\\Users\\u\\AppData\\Roaming\\Autodesk\\AutoCAD 2024",
+                             u"C:\\Users\\u\\Kept");
+    FakeWorkflowWindow window(machine);
+    window.scan.runScan();
+    ASSERT_EQ(window.scan.items.size(), 2u) << machine.dump();
+    const ResidueItem& linked = *window.scan.items[0];
+    EXPECT_EQ(linked.location, u"C:\\ProgramData\\Autodesk\\AutoCAD 2024");
+    EXPECT_EQ(linked.risk, RiskLevel::NeedsConfirm);
+    EXPECT_FALSE(linked.checked);
+    EXPECT_EQ(linked.note.rfind(
+                  u"所在目录经过链接指向 C:\\Users\\other\\Documents，清理时会跳过此项，因此默认不"
+                  u"选。 目录名动态匹配 AutoCAD",
+                  0),
+              0u)
+        << ToUtf8(linked.note);
+    EXPECT_TRUE(window.scan.items[1]->checked);
+
+    window.isChecked = [](const ResidueItem&) { return true; };
+    machine.queueAnswers({true});
+    CleanSelected(machine, window);
+    EXPECT_TRUE(machine.exists(u"C:\\Users\\other\\Documents\\AutoCAD 2024\\thesis.dwg"));
+    EXPECT_TRUE(machine.exists(u"C:\\Users\\u\\Kept\\keep.txt"));
+    EXPECT_FALSE(machine.exists(u"C:\\Users\\u\\AppData\\Roaming\\Autodesk\\AutoCAD 2024"));
+    for (const std::u16string& change : machine.journal) {
+        EXPECT_EQ(change.find(u"other"), std::u16string::npos) << ToUtf8(change);
+    }
+    EXPECT_NE(
+        LogFile(machine).find(ToUtf8(u"[失败] AutoCAD 2024\r\n  C:\\ProgramData\\Autodesk\\AutoCAD "
+                                     u"2024\r\n  路径经过链接指向其他位置，已跳过\r\n")),
+        std::string::npos)
+        << LogFile(machine);
 }
 
 TEST(ProtectedLocationsTest, OracleHomeAtTheDriveRootCannotTakeTheDrive) {

@@ -1,6 +1,7 @@
 // Hostile machines on the real system: install records with values of the wrong type or without
 // terminators, key and file names with quotes, " [", trailing dots and blanks, names at the
 // registry's length limit, paths past 260 units, a directory link loop inside a residue folder,
+// a vendor folder turned into a link to another user's documents,
 // and environment values that are empty, relative or name a root or the Windows folder. For
 // each product the scan, the clean (every item checked, Yes) and the one-click run (Yes, with
 // uninstallers that end at once) must complete, log every item they process, delete no registry
@@ -8,6 +9,7 @@
 #include "HostileWineSupport.h"
 
 #include "catalogue/ResidueItem.h"
+#include "clean/CleanItem.h"
 #include "clean/CleanSelected.h"
 #include "clean/ProtectedLocations.h"
 #include "uninstall/OneClickUninstall.h"
@@ -381,6 +383,9 @@ public:
 
     std::u16string residue() const { return places.pf + u"\\" + plan.residue; }
     std::u16string oracleHome() const { return scratch + u"\\app [x]\\dbhome_1"; }
+    // AutoCAD: ProgramData's vendor folder is a link to another user's Documents.
+    std::u16string linkTarget() const { return scratch + u"\\other\\Documents"; }
+    std::u16string linkedItem() const { return places.pd + u"\\Autodesk\\AutoCAD 2024"; }
 
     void seed(Seeded& seeded) {
         seedFolders(seeded);
@@ -413,6 +418,9 @@ public:
         }
         if (plan.product == ProductKind::Oracle) {
             paths.push_back(scratch + u"\\app [x]\\keep.txt");
+        }
+        if (plan.product == ProductKind::AutoCAD) {
+            paths.push_back(linkTarget() + u"\\AutoCAD 2024\\drawing.dwg");
         }
         return paths;
     }
@@ -468,6 +476,10 @@ private:
         if (plan.product == ProductKind::Oracle) {
             seeded.file(oracleHome() + u"\\bin\\oracle.exe");
             seeded.file(scratch + u"\\app [x]\\keep.txt");
+        }
+        if (plan.product == ProductKind::AutoCAD) {
+            seeded.file(linkTarget() + u"\\AutoCAD 2024\\drawing.dwg");
+            seeded.link(places.pd + u"\\Autodesk", linkTarget());
         }
     }
 
@@ -606,6 +618,12 @@ void CheckScan(const HostileMachine& machine, const ItemList& items) {
         const std::u16string root = branch.root == HKEY_CURRENT_USER ? u"HKCU\\" : u"HKLM\\";
         EXPECT_NE(FindItem(items, ItemKind::RegistryKey, root + branch.path + u" [64位]"), nullptr);
     }
+    if (plan.product == ProductKind::AutoCAD) {
+        const ResidueItem* linked = FindItem(items, ItemKind::Directory, machine.linkedItem());
+        ASSERT_NE(linked, nullptr);
+        EXPECT_EQ(linked->risk, RiskLevel::NeedsConfirm);
+        EXPECT_FALSE(linked->checked);
+    }
     if (plan.product == ProductKind::Oracle) {
         const ResidueItem* home = FindItem(items, ItemKind::Directory, machine.oracleHome());
         ASSERT_NE(home, nullptr);
@@ -640,6 +658,12 @@ void CheckResidueFolder(const HostileMachine& machine, const RunRecord& run) {
     // The link to the folder above was never walked: the sentinel beside the vendor folder,
     // reached through it, is still there.
     EXPECT_TRUE(ExistsVerbatim(machine.places.pf + u"\\tidewell-hostile-sentinel.txt"));
+    // What lies behind the linked vendor folder is refused (its files are sentinels).
+    if (machine.plan.product == ProductKind::AutoCAD) {
+        const LogEntry* linked = EntryFor(run, machine.linkedItem());
+        ASSERT_NE(linked, nullptr);
+        EXPECT_EQ(linked->message, kThroughLinkMessage);
+    }
 }
 
 void RunHostileProduct(const ProductPlan& plan) {
