@@ -8,6 +8,9 @@
 #include "support/Text.h"
 #include "uninstall/SilentUninstall.h"
 
+#include <algorithm>
+#include <set>
+
 namespace tidewell {
 
 namespace {
@@ -36,6 +39,9 @@ std::u16string StillRunningQuestion(const ResidueItem& record, uint64_t waited) 
            u"该记录按卸载失败处理，不会继续清理残留。";
 }
 
+// Titles the confirmation lists before it only counts the rest.
+constexpr size_t kTitlesShown = 15;
+
 struct RunState {
     explicit RunState(Platform& platform, const std::u16string& product)
         : log(platform, product + u" 一键卸载日志") {}
@@ -57,8 +63,53 @@ void EndOwnProcesses(Platform& platform, const ItemList& items, RunState& run) {
     }
 }
 
+// A. The product's install records in list order, each registry key once: it is uninstalled
+// once, however many times the scan met it.
+std::vector<ResidueItem*> ProductRecords(const ScanSession& session) {
+    std::vector<ResidueItem*> records;
+    std::set<std::u16string> seen;
+    for (const auto& item : session.items) {
+        if (item->kind != ItemKind::InstallRecord ||
+            !isProductInstallRecord(*item, session.product)) {
+            continue;
+        }
+        const std::u16string key = ToDecimal(static_cast<uint32_t>(item->registryRoot)) + u"|" +
+                                   ToDecimal(static_cast<uint32_t>(item->registryView)) + u"|" +
+                                   ToLower(item->registryPath);
+        if (seen.insert(key).second) {
+            records.push_back(item.get());
+        }
+    }
+    return records;
+}
+
+// A. The question names every record that will run: a title match may take in products the
+// user never meant to remove.
+std::u16string Confirmation(const std::u16string& product,
+                            const std::vector<ResidueItem*>& records) {
+    std::u16string text = u"此操作只卸载检测到的 " + product +
+                          u" 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或共享许可的"
+                          u"数据。\r\n\r\n检测到 " +
+                          Count(records.size()) + u" 个安装记录：";
+    const size_t shown = std::min(records.size(), kTitlesShown);
+    for (size_t i = 0; i < shown; ++i) {
+        text += u"\r\n  " + records[i]->title;
+    }
+    if (records.size() > shown) {
+        text += u"\r\n  ……共 " + Count(records.size()) + u" 个";
+    }
+    return text + u"\r\n\r\n是否继续？";
+}
+
 // C. One uninstaller, waited for to its end.
 void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
+    // A suite's main uninstaller often removes its siblings' records before their turn comes;
+    // their own uninstallers would then fail or no longer exist.
+    if (platform.openKeyForRead(record.registryRoot, record.registryView, record.registryPath) ==
+        codes::kFileNotFound) {
+        run.log.append(u"[卸载成功] " + record.title + u"：安装记录已被移除，无需再卸载\r\n");
+        return;
+    }
     if (record.uninstallCommand.empty()) {
         ++run.uninstallFailures;
         run.log.append(u"[卸载失败] " + record.title + u"：未找到卸载命令\r\n");
@@ -114,13 +165,7 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
     if (session.items.empty()) {
         session.runScan();
     }
-    std::vector<ResidueItem*> records;
-    for (const auto& item : session.items) {
-        if (item->kind == ItemKind::InstallRecord &&
-            isProductInstallRecord(*item, session.product)) {
-            records.push_back(item.get());
-        }
-    }
+    const std::vector<ResidueItem*> records = ProductRecords(session);
     if (records.empty()) {
         platform.showNotice(u"未检测到可调用卸载器的 " + product +
                                 u" 安装记录。\r\n\r\n如需处理孤立残留，请先扫描并人工勾选。为了避免"
@@ -128,11 +173,8 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
                             u"未发现可卸载产品", NoticeIcon::Information);
         return;
     }
-    if (!platform.askYesNo(u"此操作只卸载检测到的 " + product +
-                               u" 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或共享许可"
-                               u"的数据。\r\n\r\n检测到 " +
-                               Count(records.size()) + u" 个安装记录。是否继续？",
-                           u"一键卸载并清理 " + product, NoticeIcon::Warning, false)) {
+    if (!platform.askYesNo(Confirmation(product, records), u"一键卸载并清理 " + product,
+                           NoticeIcon::Warning, false)) {
         return;
     }
     window.setBusy(true, u"正在卸载 " + product + u"，请勿关闭程序...");

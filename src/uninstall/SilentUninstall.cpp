@@ -16,6 +16,22 @@ bool isProductInstallRecord(const ResidueItem& item, ProductKind product) {
     return StartsWithNoCase(title, u"autocad") || ContainsNoCase(title, u"autodesk autocad");
 }
 
+namespace {
+
+// Whether the command already says what Windows Installer is to do about a restart.
+bool NamesRestartOption(const std::u16string& command) {
+    for (const char16_t* option : {u"norestart", u"promptrestart", u"forcerestart"}) {
+        for (const char16_t* lead : {u"/", u"-"}) {
+            if (ContainsNoCase(command, lead + std::u16string(option))) {
+                return true;
+            }
+        }
+    }
+    return ContainsNoCase(command, u"reboot=");
+}
+
+} // namespace
+
 std::u16string BuildSilentUninstallCommand(const std::u16string& command) {
     const std::u16string low = ToLower(command);
     if (low.size() < 7 || low.find(u"msiexec") == std::u16string::npos) {
@@ -31,7 +47,11 @@ std::u16string BuildSilentUninstallCommand(const std::u16string& command) {
         silent.replace(install, 2, u"/X");
     }
     if (!ContainsNoCase(silent, u"/q")) {
-        silent += u" /qn /norestart";
+        silent += u" /qn";
+    }
+    // A restart in the middle of the run would cut the clean that follows short.
+    if (!NamesRestartOption(silent)) {
+        silent += u" /norestart";
     }
     return silent;
 }

@@ -11,8 +11,8 @@ namespace tidewell {
 bool isProductInstallRecord(const ResidueItem& item, ProductKind product);
 
 // The command actually run for an uninstall command line: an MSI command is turned into a
-// silent removal (/X, and /qn /norestart unless a quiet switch is there); anything else is run
-// exactly as recorded.
+// silent removal (/X, /qn unless a quiet switch is there, /norestart unless a restart option is
+// named); anything else is run exactly as recorded.
 std::u16string BuildSilentUninstallCommand(const std::u16string& command);
 
 } // namespace tidewell

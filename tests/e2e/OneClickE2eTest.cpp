@@ -25,10 +25,6 @@ const std::u16string kPackageCode = u"{6C3E2F0A-5B1D-4E27-9A41-2024C0DE0804}";
 const std::u16string kAutoCadRecord = u"{28B89EEF-7101-0804-2102-CF3F3A09B77D}";
 const std::u16string kFeedbackRecord = u"{5783F2D7-D001-4E80-9C5A-1E5A7C2E3A10}";
 
-const std::u16string kConfirmation =
-    u"此操作只卸载检测到的 AutoCAD 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或共享"
-    u"许可的数据。\r\n\r\n检测到 4 个安装记录。是否继续？";
-
 std::u16string PackageCache() {
     return JoinPath(Env(u"ProgramData"), u"Package Cache");
 }
@@ -155,6 +151,22 @@ std::u16string ExpectedHead(const std::vector<TreeNode>& tree,
     return head;
 }
 
+// The question before the run: the record leaves' titles, in the order they run.
+std::u16string Confirmation(const std::vector<TreeNode>& tree) {
+    std::u16string titles;
+    size_t count = 0;
+    for (const TreeNode& leaf : Leaves(tree)) {
+        if (leaf.category == u"安装记录（高风险）") {
+            titles += u"\r\n  " + LeafTitle(leaf);
+            ++count;
+        }
+    }
+    EXPECT_GT(count, 0u);
+    return u"此操作只卸载检测到的 AutoCAD 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件"
+           u"或共享许可的数据。\r\n\r\n检测到 " +
+           Number(count) + u" 个安装记录：" + titles + u"\r\n\r\n是否继续？";
+}
+
 std::map<std::u16string, std::optional<DWORD>> AutodeskServices() {
     return {{u"AdskLicensingService", ServiceState(u"AdskLicensingService")},
             {u"GenuineService", ServiceState(u"GenuineService")}};
@@ -251,7 +263,7 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     std::optional<MessageBoxSeen> box = app.waitForMessageBox(kBoxTimeoutMs);
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(U8(box->title), "一键卸载并清理 AutoCAD");
-    EXPECT_EQ(U8(box->text), U8(kConfirmation));
+    EXPECT_EQ(U8(box->text), U8(Confirmation(tree)));
     EXPECT_TRUE(box->hasYesNo);
     ASSERT_TRUE(app.answer(*box, IDYES));
     EXPECT_TRUE(app.waitForStatusText(u"正在卸载 AutoCAD，请勿关闭程序...", kBoxTimeoutMs, &last))
@@ -335,9 +347,9 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     std::optional<MessageBoxSeen> box = app.waitForMessageBox(kScanTimeoutMs);
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(U8(box->title), "一键卸载并清理 AutoCAD");
-    EXPECT_EQ(U8(box->text), U8(kConfirmation));
     const std::vector<TreeNode> tree = app.readTree(true);
     ASSERT_FALSE(tree.empty());
+    EXPECT_EQ(U8(box->text), U8(Confirmation(tree)));
     const std::vector<TreeNode> scanned = Leaves(tree);
     EXPECT_EQ(U8(tree[0].text), U8(u"AutoCAD 扫描结果（" + Number(scanned.size()) + u" 个项目）"));
     // The per-user record is one key in both views: one leaf, as the 32-bit view found it.

@@ -43,12 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    // An MSI command: the text outside the replaced switch is kept unit for unit.
-    const std::u16string tail = u" /qn /norestart";
-    const bool quiet = ContainsFolded(command, u"/q");
-    const size_t kept = quiet ? silent.size() : silent.size() - tail.size();
-    FUZZ_REQUIRE(silent.size() == command.size() + (quiet ? 0 : tail.size()), command, silent);
-    FUZZ_REQUIRE(quiet || silent.compare(kept, tail.size(), tail) == 0, command, silent);
+    // An MSI command: the text outside the replaced switch is kept unit for unit, followed by
+    // the quiet and the no-restart switches it lacked.
+    bool namesRestart = ContainsFolded(command, u"reboot=");
+    for (const char16_t* option : {u"/norestart", u"-norestart", u"/promptrestart",
+                                   u"-promptrestart", u"/forcerestart", u"-forcerestart"}) {
+        namesRestart = namesRestart || ContainsFolded(command, option);
+    }
+    const std::u16string tail = std::u16string(ContainsFolded(command, u"/q") ? u"" : u" /qn") +
+                                (namesRestart ? u"" : u" /norestart");
+    FUZZ_REQUIRE(silent.size() == command.size() + tail.size(), command, silent);
+    const size_t kept = command.size();
+    FUZZ_REQUIRE(silent.compare(kept, tail.size(), tail) == 0, command, silent);
     const size_t position = SwitchPosition(command);
     for (size_t i = 0; i < kept; ++i) {
         const bool replaced =

@@ -202,8 +202,8 @@ public:
                        u"Manager\\sldIM.exe\" /uninstall",
                        kHKLM, k64, u"{B3DA8D13-2023-0500-0000-6E3A7C2E9F10}",
                        kProgramFiles + u"\\SOLIDWORKS Corp\\SOLIDWORKS\\SLDWORKS.exe");
-        addUninstaller(u"MsiExec.exe /X{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70} /qn", kHKLM, k32,
-                       u"{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70}", {});
+        addUninstaller(u"MsiExec.exe /X{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70} /qn /norestart",
+                       kHKLM, k32, u"{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70}", {});
         addUninstaller(u"C:\\app\\lin\\product\\19.0.0\\dbhome_1\\deinstall\\deinstall.bat", kHKLM,
                        k64, u"Oracle_OraDB19Home1", kOracleHome + u"\\bin\\oracle.exe");
         addUninstaller(u"C:\\app\\client\\product\\19.0.0\\client_1\\deinstall\\deinstall.exe",

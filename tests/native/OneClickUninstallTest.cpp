@@ -53,6 +53,12 @@ struct AutoCadMachine {
             uninstaller.runMilliseconds =
                 runMilliseconds.count(commandLine) != 0 ? runMilliseconds[commandLine] : 40000;
             uninstaller.exitCode = exitCodes[commandLine];
+            if (alsoRemoves.count(commandLine) != 0) {
+                const RecordKey sibling = alsoRemoves[commandLine];
+                uninstaller.sideEffect = [this, sibling] {
+                    machine.deleteTree(sibling.root, sibling.view, kUninstall, sibling.subkey);
+                };
+            }
             if (commandLine == kSuiteSilent && uninstallRemoves) {
                 uninstaller.sideEffect = [this] {
                     machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall,
@@ -75,6 +81,17 @@ struct AutoCadMachine {
 
     std::string LogFile() const { return tidewell::LogFile(machine); }
 
+    // The uninstallers started, in order.
+    std::vector<std::u16string> uninstallers() const {
+        std::vector<std::u16string> started;
+        for (const auto& command : machine.childCommandLines) {
+            if (!ContainsNoCase(command, u"reg.exe")) {
+                started.push_back(command);
+            }
+        }
+        return started;
+    }
+
     std::vector<std::u16string> removals() const {
         std::vector<std::u16string> found;
         for (const auto& change : machine.journal) {
@@ -90,6 +107,12 @@ struct AutoCadMachine {
     std::map<std::u16string, uint32_t> exitCodes;
     std::map<std::u16string, uint32_t> runMilliseconds;
     bool uninstallRemoves = true;
+    struct RecordKey {
+        RegistryRoot root;
+        RegistryView view;
+        std::u16string subkey;
+    };
+    std::map<std::u16string, RecordKey> alsoRemoves; // command line -> a sibling's record
 };
 
 class OneClickUninstallTest : public ::testing::Test, public AutoCadMachine {};
@@ -126,10 +149,76 @@ TEST_F(OneClickUninstallTest, RefusalChangesNothing) {
     EXPECT_EQ(
         question.text,
         u"此操作只卸载检测到的 AutoCAD 产品，并清理其专属残留。\r\n不会自动删除标记为共享组件或"
-        u"共享许可的数据。\r\n\r\n检测到 2 个安装记录。是否继续？");
+        u"共享许可的数据。\r\n\r\n检测到 2 个安装记录：\r\n  AutoCAD LT 2024\r\n  " +
+            kSuiteTitle + u"\r\n\r\n是否继续？");
     EXPECT_EQ(window.scansShown, 0);
     EXPECT_TRUE(machine.journal.empty());
     EXPECT_TRUE(window.busyStates.empty());
+}
+
+// The question lists the titles in run order, up to 15 of them, and counts them all.
+TEST(OneClickConfirmationTest, ListsTheTitlesThatWillRun) {
+    for (const int count : {1, 15, 16}) {
+        FakePlatform machine;
+        PrepareWorkflowMachine(machine);
+        std::u16string list;
+        for (int i = 1; i <= count; ++i) {
+            const std::u16string number = (i < 10 ? u"0" : u"") + ToDecimal(i);
+            catalogue_test::AddRecord(machine, RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                      u"R" + number, u"AutoCAD Add-on " + number, u"", u"",
+                                      u"C:\\r\\remove.exe");
+            list += i <= 15 ? u"\r\n  AutoCAD Add-on " + number : u"\r\n  ……共 16 个";
+        }
+        FakeWorkflowWindow window{machine};
+        OneClickUninstall(machine, window);
+        ASSERT_EQ(machine.messages.size(), 1u);
+        EXPECT_EQ(ToUtf8(machine.messages[0].text),
+                  ToUtf8(u"此操作只卸载检测到的 AutoCAD 产品，并清理其专属残留。\r\n不会自动删除"
+                         u"标记为共享组件或共享许可的数据。\r\n\r\n检测到 " +
+                         ToDecimal(count) + u" 个安装记录：" + list + u"\r\n\r\n是否继续？"));
+    }
+}
+
+// Before each uninstaller starts, its record is opened again: one that an earlier uninstaller
+// removed is not run, and counts as done.
+TEST(OneClickRecheckTest, ARecordAlreadyRemovedIsNotRunAgain) {
+    const std::u16string suiteGone =
+        u"[卸载成功] " + kSuiteTitle + u"：安装记录已被移除，无需再卸载";
+    struct Case {
+        const char* name;
+        std::function<void(AutoCadMachine&)> prepare;
+        std::vector<std::u16string> started; // uninstallers, in order
+        std::u16string suiteLine;
+    };
+    const Case cases[] = {
+        {"the first uninstaller removes its sibling's record",
+         [](AutoCadMachine& m) {
+             m.exitCodes[kLtCommand] = 0;
+             m.alsoRemoves[kLtCommand] = {RegistryRoot::LocalMachine, RegistryView::Bits64,
+                                          u"{AC-2024}"};
+         },
+         {kLtCommand},
+         suiteGone},
+        {"another error on the check still starts it",
+         [](AutoCadMachine& m) {
+             m.machine.failCall(FakeCall::OpenKeyForRead, codes::kAccessDenied, u"{AC-2024}", 1);
+         },
+         {kLtCommand, kSuiteSilent},
+         u"[卸载成功] " + kSuiteTitle + u"：退出代码 0"},
+    };
+    for (const Case& c : cases) {
+        AutoCadMachine m;
+        m.scanFirst();
+        c.prepare(m);
+        m.machine.queueAnswers({true});
+        OneClickUninstall(m.machine, m.window);
+        EXPECT_EQ(m.uninstallers(), c.started) << c.name;
+        EXPECT_NE(m.LogFile().find(ToUtf8(c.suiteLine + u"\r\n")), std::string::npos)
+            << c.name << "\n"
+            << m.LogFile();
+        EXPECT_EQ(m.machine.messages.back().title, u"操作完成") << c.name;
+        EXPECT_EQ(m.window.scansShown, 2) << c.name << ": the run went on to the clean";
+    }
 }
 
 TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidues) {
@@ -140,14 +229,7 @@ TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidu
     // Own process ended, uninstallers run silently in record order (32-bit view first).
     EXPECT_FALSE(machine.processRunning(100));
     EXPECT_TRUE(machine.processRunning(101)) << "a shared process is left running";
-    std::vector<std::u16string> uninstallers;
-    for (const auto& command : machine.childCommandLines) {
-        if (!ContainsNoCase(command, u"reg.exe")) {
-            uninstallers.push_back(command);
-        }
-    }
-    EXPECT_EQ(uninstallers,
-              (std::vector<std::u16string>{kLtCommand, u"MsiExec.exe /X{AC-2024} /qn /norestart"}));
+    EXPECT_EQ(uninstallers(), (std::vector<std::u16string>{kLtCommand, kSuiteSilent}));
 
     const std::u16string temp = u"C:\\Users\\u\\AppData\\Local\\Temp";
     const std::u16string body =

@@ -48,8 +48,14 @@ TEST(SilentUninstallTest, MsiCommandsBecomeSilentRemovals) {
         {u"MsiExec.exe /I{5783F2D7-D028-0409-0100-0060B0CE6BBA}",
          u"MsiExec.exe /X{5783F2D7-D028-0409-0100-0060B0CE6BBA} /qn /norestart"},
         {u"MsiExec.exe /X{ABC}", u"MsiExec.exe /X{ABC} /qn /norestart"},
-        {u"MsiExec.exe /X{ABC} /quiet", u"MsiExec.exe /X{ABC} /quiet"},
-        {u"msiexec -i {ABC} /Q", u"msiexec /X {ABC} /Q"},
+        // A quiet command still must not restart the machine in the middle of the run.
+        {u"MsiExec.exe /X{ABC} /quiet", u"MsiExec.exe /X{ABC} /quiet /norestart"},
+        {u"msiexec -i {ABC} /Q", u"msiexec /X {ABC} /Q /norestart"},
+        {u"MsiExec.exe /x{A} /qn /NoRestart", u"MsiExec.exe /x{A} /qn /NoRestart"},
+        {u"msiexec /x{A} -norestart", u"msiexec /x{A} -norestart /qn"},
+        {u"msiexec /x{A} /qb /promptrestart", u"msiexec /x{A} /qb /promptrestart"},
+        {u"msiexec /x{A} /qn /forcerestart", u"msiexec /x{A} /qn /forcerestart"},
+        {u"msiexec /x{A} REBOOT=ReallySuppress", u"msiexec /x{A} REBOOT=ReallySuppress /qn"},
         {u"msiexec.exe /package x.msi", u"msiexec.exe /package x.msi /qn /norestart"},
         // The first "/i" anywhere is replaced, even inside a path.
         {u"C:/Tools/installer/msiexec.exe /x{A}",
