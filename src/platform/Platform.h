@@ -128,6 +128,15 @@ struct ServiceStopAttempt {
 
 using ChildId = uint64_t;
 
+// What the wait for a started child waits for.
+enum class ChildScope {
+    Process, // the started process
+    // The started process and every process it starts: setup engines often hand their work to
+    // a copy of themselves and exit at once. Where the system cannot give the child a job
+    // object of its own (Windows 7 does not nest jobs), the started process alone.
+    ProcessTree,
+};
+
 struct ChildStart {
     uint32_t error = 0; // 0 when the child was started
     ChildId child = 0;
@@ -245,9 +254,10 @@ public:
 
     // --- Child processes. A started child must be released once.
     // Starts the command line with no console window and no show-window flag.
-    virtual ChildStart startHidden(const std::u16string& commandLine) = 0;
-    // Waits up to timeoutMilliseconds (codes::kInfinite: no limit). With keepPainting the main
-    // window goes on repainting meanwhile; other input stays queued.
+    virtual ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) = 0;
+    // Waits up to timeoutMilliseconds (codes::kInfinite: no limit) for the child's scope to end;
+    // the exit code is the started process's. With keepPainting the main window goes on
+    // repainting meanwhile; other input stays queued.
     virtual ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds,
                                    bool keepPainting) = 0;
     // Closes the program's handles; a child still running goes on on its own.

@@ -24,7 +24,8 @@ ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine
                            uint32_t& exitCode, uint32_t timeoutMilliseconds,
                            bool keepPainting = false);
 
-// Waits for a child without a time limit, but after every questionInterval of waiting asks
+// Waits for a child and every process it starts without a time limit (an uninstaller's work
+// may go on in a copy of itself after it exited), but after every questionInterval of waiting asks
 // keepWaiting(milliseconds waited so far); when it answers false the wait is given up and the
 // child left running. The main window keeps repainting meanwhile.
 ChildRun RunProcessAndWaitPatiently(Platform& platform, const std::u16string& commandLine,

@@ -89,6 +89,37 @@ TEST(ChildProcessTest, EveryRowOfTheResultTable) {
     }
 }
 
+// A setup engine that hands its work to a copy of itself and exits at once: the registry
+// export's wait ends with the process, an uninstaller's only when the copy has ended too.
+TEST(ChildProcessTest, AnUninstallerIsWaitedForUntilTheCopyItStartedHasEnded) {
+    FakePlatform machine;
+    bool workDone = false;
+    machine.onChild([&](const std::u16string&) {
+        FakeChildBehaviour setup = Child(3010, 100);
+        setup.handOffMilliseconds = 45 * 60000;
+        setup.sideEffect = [&] { workDone = true; };
+        return setup;
+    });
+    uint32_t exitCode = 1;
+    EXPECT_TRUE(RunProcessAndWait(machine, u"reg.exe", exitCode, 20000).ended);
+    EXPECT_EQ(machine.elapsedMilliseconds, 100u);
+    EXPECT_FALSE(workDone);
+
+    machine.elapsedMilliseconds = 0;
+    exitCode = 1;
+    int questions = 0;
+    const ChildRun run = RunProcessAndWaitPatiently(machine, u"setup.exe", exitCode, 30 * 60000,
+                                                    [&](uint64_t) { return ++questions > 0; });
+    EXPECT_TRUE(run.ended);
+    EXPECT_TRUE(workDone);
+    EXPECT_EQ(exitCode, 3010u) << "the exit code is the started process's";
+    EXPECT_EQ(questions, 1) << "the time limit counts the copy's time too";
+    EXPECT_EQ(machine.elapsedMilliseconds, 45 * 60000u + 100);
+    ASSERT_EQ(machine.childStarts.size(), 2u);
+    EXPECT_EQ(machine.childStarts[0].scope, ChildScope::Process);
+    EXPECT_EQ(machine.childStarts[1].scope, ChildScope::ProcessTree);
+}
+
 TEST(ChildProcessTest, PassesLimitAndPaintingToTheWait) {
     WaitWatcher machine;
     machine.onChild([](const std::u16string&) { return Child(0, 10); });

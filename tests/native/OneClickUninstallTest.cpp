@@ -230,6 +230,12 @@ TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidu
     EXPECT_FALSE(machine.processRunning(100));
     EXPECT_TRUE(machine.processRunning(101)) << "a shared process is left running";
     EXPECT_EQ(uninstallers(), (std::vector<std::u16string>{kLtCommand, kSuiteSilent}));
+    for (const auto& start : machine.childStarts) { // uninstallers with what they start
+        EXPECT_EQ(start.scope, ContainsNoCase(start.commandLine, u"reg.exe")
+                                   ? ChildScope::Process
+                                   : ChildScope::ProcessTree)
+            << ToUtf8(start.commandLine);
+    }
 
     const std::u16string temp = u"C:\\Users\\u\\AppData\\Local\\Temp";
     const std::u16string body =

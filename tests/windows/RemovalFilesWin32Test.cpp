@@ -27,7 +27,8 @@ public:
         : platform_(platform), path_(path) {
         SetEnvironmentVariableW(kHoldVariable, AsWide(path));
         start_ = platform.startHidden(u"\"" + OwnExecutable() +
-                                      u"\" --gtest_filter=RemovalFileHolder.HoldsTheNamedFile");
+                                          u"\" --gtest_filter=RemovalFileHolder.HoldsTheNamedFile",
+                                      ChildScope::Process);
         SetEnvironmentVariableW(kHoldVariable, nullptr);
     }
     ~FileHolder() {

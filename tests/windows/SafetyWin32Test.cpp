@@ -69,5 +69,63 @@ TEST(PatientWaitWin32Test, AnUninstallerThatNeverEndsIsGivenUpAndKeepsRunning) {
     EXPECT_TRUE(removaltest::WaitFor([&] { return !pingRunning(); }, 30000));
 }
 
+constexpr wchar_t kHandOffVariable[] = L"TIDEWELL_HAND_OFF";
+
+std::u16string HandOffCommand() {
+    return u"\"" + removaltest::OwnExecutable() +
+           u"\" --gtest_filter=ChildHandOff.HandsItsWorkToACopy";
+}
+
+// Runs only as the child of the test below, the way setup engines do: the first process starts
+// a copy of itself and exits at once with 7; the copy works for two seconds, then leaves the
+// file named after "copy:".
+TEST(ChildHandOff, HandsItsWorkToACopy) {
+    wchar_t value[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(kHandOffVariable, value, MAX_PATH) == 0) {
+        GTEST_SKIP() << "runs only as the uninstaller of the patient wait's test";
+    }
+    const std::wstring task = value;
+    if (task.rfind(L"first:", 0) == 0) {
+        SetEnvironmentVariableW(kHandOffVariable, (L"copy:" + task.substr(6)).c_str());
+        std::u16string command = HandOffCommand();
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(nullptr, win32::AsWritableWide(command), nullptr, nullptr, FALSE,
+                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        ExitProcess(7);
+    }
+    Sleep(2000);
+    MakeFile(win32::FromWide(task.c_str() + 5, task.size() - 5));
+    ExitProcess(0);
+}
+
+TEST(PatientWaitWin32Test, AnUninstallerThatHandsItsWorkToACopyIsWaitedForUntilTheCopyEnds) {
+    Win32Platform platform;
+    const std::u16string done =
+        u"C:\\tidewell-hand-off-" + removaltest::Decimal(GetCurrentProcessId()) + u".done";
+    SetEnvironmentVariableW(kHandOffVariable, win32::AsWide(u"first:" + done));
+
+    // The registry export's plain wait ends with the started process.
+    uint32_t exitCode = 1;
+    ASSERT_TRUE(RunProcessAndWait(platform, HandOffCommand(), exitCode, 30000).ended);
+    EXPECT_EQ(exitCode, 7u);
+    EXPECT_FALSE(Exists(done));
+    ASSERT_TRUE(removaltest::WaitFor([&] { return Exists(done); }, 30000));
+    DeleteFileW(win32::AsWide(done));
+
+    // An uninstaller's lasts until the copy has ended; its exit code is still the first's.
+    exitCode = 1;
+    const ChildRun run = RunProcessAndWaitPatiently(platform, HandOffCommand(), exitCode, 60000,
+                                                    [](uint64_t) { return false; });
+    SetEnvironmentVariableW(kHandOffVariable, nullptr);
+    EXPECT_TRUE(run.ended) << run.error;
+    EXPECT_EQ(exitCode, 7u);
+    EXPECT_TRUE(Exists(done));
+    DeleteFileW(win32::AsWide(done));
+}
+
 } // namespace
 } // namespace tidewell

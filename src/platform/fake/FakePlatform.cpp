@@ -32,6 +32,9 @@ struct FakePlatform::KeyNode {
 
 namespace {
 
+// A span of a child's life that never ends.
+constexpr uint64_t kNever = UINT64_MAX;
+
 std::vector<std::u16string> SplitPath(const std::u16string& path) {
     std::vector<std::u16string> parts;
     std::u16string current;
@@ -1006,9 +1009,10 @@ ServiceStopAttempt FakePlatform::stopService(const std::u16string& keyName) {
 
 // --- Platform: child processes -------------------------------------------------------------------
 
-ChildStart FakePlatform::startHidden(const std::u16string& commandLine) {
+ChildStart FakePlatform::startHidden(const std::u16string& commandLine, ChildScope scope) {
     ChildStart start;
     childCommandLines.push_back(commandLine);
+    childStarts.push_back({commandLine, scope});
     start.error = injected(FakeCall::StartHidden, commandLine);
     if (start.error != 0) {
         return start;
@@ -1020,7 +1024,14 @@ ChildStart FakePlatform::startHidden(const std::u16string& commandLine) {
     }
     start.child = nextChild_++;
     Child& child = children_[start.child];
-    child.remainingMilliseconds = behaviour.runMilliseconds;
+    const auto span = [](uint32_t milliseconds) {
+        return milliseconds == codes::kInfinite ? kNever : uint64_t{milliseconds};
+    };
+    child.scope = scope;
+    child.processLeft = span(behaviour.runMilliseconds);
+    child.treeLeft = child.processLeft == kNever || span(behaviour.handOffMilliseconds) == kNever
+                         ? kNever
+                         : child.processLeft + behaviour.handOffMilliseconds;
     child.behaviour = std::move(behaviour);
     journal.push_back(u"startHidden " + commandLine);
     return start;
@@ -1038,16 +1049,26 @@ ChildWait FakePlatform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, b
         return wait;
     }
     Child& child = found->second;
-    const bool endsInTime = child.remainingMilliseconds != codes::kInfinite &&
-                            (timeoutMilliseconds == codes::kInfinite ||
-                             child.remainingMilliseconds <= timeoutMilliseconds);
-    if (endsInTime) {
-        elapsedMilliseconds += child.remainingMilliseconds;
-        child.remainingMilliseconds = 0;
-        if (!child.ended && child.behaviour.sideEffect) {
-            child.behaviour.sideEffect();
+    // A plain wait ends with the started process, while a copy it handed its work to goes on.
+    const uint64_t left =
+        child.scope == ChildScope::ProcessTree ? child.treeLeft : child.processLeft;
+    const auto pass = [&child](uint64_t milliseconds) {
+        for (uint64_t* span : {&child.processLeft, &child.treeLeft}) {
+            if (*span != kNever) {
+                *span -= std::min(*span, milliseconds);
+            }
         }
-        child.ended = true;
+    };
+    if (left != kNever &&
+        (timeoutMilliseconds == codes::kInfinite || left <= timeoutMilliseconds)) {
+        elapsedMilliseconds += left;
+        pass(left);
+        if (!child.ended && child.treeLeft == 0) {
+            if (child.behaviour.sideEffect) {
+                child.behaviour.sideEffect();
+            }
+            child.ended = true;
+        }
         wait.end = WaitEnd::Exited;
         wait.exitCode = child.behaviour.exitCode;
         return wait;
@@ -1058,9 +1079,7 @@ ChildWait FakePlatform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, b
         return wait;
     }
     elapsedMilliseconds += timeoutMilliseconds;
-    if (child.remainingMilliseconds != codes::kInfinite) {
-        child.remainingMilliseconds -= timeoutMilliseconds;
-    }
+    pass(timeoutMilliseconds);
     wait.end = WaitEnd::TimedOut;
     return wait;
 }

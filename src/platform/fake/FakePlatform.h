@@ -46,10 +46,12 @@ enum class FakeCall {
 
 // What a fake child process does when it is started.
 struct FakeChildBehaviour {
-    uint32_t startError = 0;          // non-zero: the start fails with this code
-    uint32_t exitCode = 0;            // the code it ends with
-    uint32_t runMilliseconds = 0;     // how long it runs; codes::kInfinite for ever
-    std::function<void()> sideEffect; // what it does to the machine when it ends
+    uint32_t startError = 0;      // non-zero: the start fails with this code
+    uint32_t exitCode = 0;        // the code it ends with
+    uint32_t runMilliseconds = 0; // how long it runs; codes::kInfinite for ever
+    // How long a copy of itself that it starts goes on working after it exited.
+    uint32_t handOffMilliseconds = 0;
+    std::function<void()> sideEffect; // what it does to the machine when its last process ends
 };
 
 // A machine in memory that answers as Windows does where the logic depends on it: "." and ".."
@@ -129,7 +131,12 @@ public:
     std::vector<Message> messages;
     std::vector<std::u16string> pendingDeletions;  // restart registrations, in order
     std::vector<std::u16string> childCommandLines; // every start, in order
-    std::vector<bool> cursorChanges;               // true: wait cursor
+    struct ChildStartRecord {
+        std::u16string commandLine;
+        ChildScope scope;
+    };
+    std::vector<ChildStartRecord> childStarts; // every start with how it was asked for
+    std::vector<bool> cursorChanges;           // true: wait cursor
     int repaintCount = 0;
     int queueLooks = 0; // calls of lookAtQueue
     // Every call that changed the machine: "deleteFile C:\x", "deleteTree HKLM\...", ...
@@ -172,7 +179,7 @@ public:
     TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) override;
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
-    ChildStart startHidden(const std::u16string& commandLine) override;
+    ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
     uint32_t uninstallerQuestionInterval() override { return uninstallerQuestionMilliseconds; }
@@ -195,7 +202,9 @@ private:
     };
     struct Child {
         FakeChildBehaviour behaviour;
-        uint32_t remainingMilliseconds = 0;
+        ChildScope scope = ChildScope::Process;
+        uint64_t processLeft = 0; // milliseconds; UINT64_MAX: for ever
+        uint64_t treeLeft = 0;    // until the started process and its copy have ended
         bool ended = false;
     };
 

@@ -4,9 +4,9 @@
 #include "platform/win32/Wide.h"
 
 #include <shlobj.h>
-#include <algorithm>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tidewell {
@@ -37,6 +37,9 @@ constexpr int kMaxPaintsPerWake = 64;
 // How often a long loop looks at the main window's queue: well under the 5 s after which
 // Windows calls a window hung, and short enough that repainting keeps up with the status line.
 constexpr uint64_t kQueueLookMilliseconds = 40;
+
+// How often a job whose processes cannot be opened is looked into again.
+constexpr DWORD kJobPollMilliseconds = 100;
 
 HKEY RootKey(RegistryRoot root) {
     switch (root) {
@@ -744,25 +747,128 @@ ServiceStopAttempt Win32Platform::stopService(const std::u16string& keyName) {
 
 // --- Child processes -----------------------------------------------------------------------------
 
-ChildStart Win32Platform::startHidden(const std::u16string& commandLine) {
+ChildStart Win32Platform::startHidden(const std::u16string& commandLine, ChildScope scope) {
     ChildStart start;
     // CreateProcessW may write into the command line while it parses it.
     std::u16string writable = commandLine;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, AsWritableWide(writable), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+    // A child that goes into a job starts suspended, so that nothing it starts escapes the job.
+    const DWORD flags =
+        CREATE_NO_WINDOW | (scope == ChildScope::ProcessTree ? CREATE_SUSPENDED : 0);
+    if (!CreateProcessW(nullptr, AsWritableWide(writable), nullptr, nullptr, FALSE, flags, nullptr,
+                        nullptr, &startup, &info)) {
         const DWORD error = GetLastError();
         start.error = error;
         return start;
     }
+    return adoptChild(info, scope);
+}
+
+ChildStart Win32Platform::adoptChild(const PROCESS_INFORMATION& info, ChildScope scope) {
+    ChildStart start;
     const UniqueKernelHandle thread(info.hThread);
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle job;
+    if (scope == ChildScope::ProcessTree) {
+        // Without a job of its own (Windows 7 does not nest jobs, and this program may already
+        // run in one) the child is waited for as a single process.
+        job.reset(CreateJobObjectW(nullptr, nullptr));
+        if (job.valid() && !AssignProcessToJobObject(job.get(), process.get())) {
+            job.reset();
+        }
+        if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+            const DWORD error = GetLastError();
+            TerminateProcess(process.get(), error);
+            start.error = error;
+            return start;
+        }
+    }
     start.child = nextChild_++;
     Child& child = children_[start.child];
-    child.process.reset(info.hProcess);
+    child.process = std::move(process);
+    child.job = std::move(job);
     child.processId = info.dwProcessId;
     return start;
+}
+
+namespace {
+
+// What a look into a child's job found.
+enum class JobLook { Empty, Member, Unopenable };
+
+// Opens a process that is still in the job, for waiting on it.
+JobLook OpenJobMember(HANDLE job, UniqueKernelHandle& member) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                   sizeof(accounting), nullptr) ||
+        accounting.ActiveProcesses == 0) {
+        // A job that cannot be read is no reason to wait longer than for the started process.
+        return JobLook::Empty;
+    }
+    const DWORD room = accounting.ActiveProcesses + 16;
+    std::vector<ULONG_PTR> buffer(2 + room); // the list's two counts, then the ids
+    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                   static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)),
+                                   nullptr) &&
+        GetLastError() != ERROR_MORE_DATA) {
+        return JobLook::Empty;
+    }
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList && i < room; ++i) {
+        member.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                 static_cast<DWORD>(list->ProcessIdList[i])));
+        // The id may have been reused since the list was taken: it must be the job's process.
+        BOOL inJob = FALSE;
+        if (member.valid() && IsProcessInJob(member.get(), job, &inJob) && inJob) {
+            return JobLook::Member;
+        }
+    }
+    member.reset();
+    return JobLook::Unopenable;
+}
+
+} // namespace
+
+// Waits up to timeoutMilliseconds for the handle (none: only for the time to pass). With
+// keepPainting, paint and sent messages are handled at least every look interval; clicks and
+// keys wait for the caller. Returns WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with the wait's
+// code in error.
+DWORD Win32Platform::waitForHandle(HANDLE handle, DWORD timeoutMilliseconds, bool keepPainting,
+                                   DWORD& error) {
+    const DWORD count = handle != nullptr ? 1 : 0;
+    DWORD result = WAIT_FAILED;
+    if (!keepPainting) {
+        if (count == 0) {
+            Sleep(timeoutMilliseconds);
+            return WAIT_TIMEOUT;
+        }
+        result = WaitForSingleObject(handle, timeoutMilliseconds);
+        error = GetLastError();
+        return result;
+    }
+    const ULONGLONG started = GetTickCount64();
+    for (;;) {
+        handlePaintAndSentMessages(GetTickCount64());
+        DWORD remaining = kQueueLookMilliseconds;
+        if (timeoutMilliseconds != codes::kInfinite) {
+            const ULONGLONG elapsed = GetTickCount64() - started;
+            remaining = elapsed >= timeoutMilliseconds
+                            ? 0
+                            : static_cast<DWORD>(timeoutMilliseconds - elapsed);
+            remaining = std::min<DWORD>(remaining, kQueueLookMilliseconds);
+        }
+        result =
+            MsgWaitForMultipleObjects(count, &handle, FALSE, remaining, QS_PAINT | QS_SENDMESSAGE);
+        error = GetLastError();
+        const bool limitReached = result == WAIT_TIMEOUT &&
+                                  timeoutMilliseconds != codes::kInfinite &&
+                                  GetTickCount64() - started >= timeoutMilliseconds;
+        if (result != WAIT_OBJECT_0 + count && (result != WAIT_TIMEOUT || limitReached)) {
+            return result;
+        }
+    }
 }
 
 ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, bool keepPainting) {
@@ -773,34 +879,34 @@ ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, 
         return wait;
     }
     HANDLE process = found->second.process.get();
-    DWORD result = WAIT_FAILED;
+    HANDLE job = found->second.job.get();
+    const ULONGLONG started = GetTickCount64();
+    const auto remaining = [&]() -> DWORD {
+        if (timeoutMilliseconds == codes::kInfinite) {
+            return INFINITE;
+        }
+        const ULONGLONG elapsed = GetTickCount64() - started;
+        return elapsed >= timeoutMilliseconds ? 0
+                                              : static_cast<DWORD>(timeoutMilliseconds - elapsed);
+    };
     DWORD waitError = ERROR_SUCCESS;
-    if (!keepPainting) {
-        result = WaitForSingleObject(process, timeoutMilliseconds);
-        waitError = GetLastError();
-    } else {
-        // Paint and sent messages are handled at least every look interval; clicks and keys
-        // wait for the caller.
-        const ULONGLONG started = GetTickCount64();
-        for (;;) {
-            handlePaintAndSentMessages(GetTickCount64());
-            DWORD remaining = kQueueLookMilliseconds;
-            if (timeoutMilliseconds != codes::kInfinite) {
-                const ULONGLONG elapsed = GetTickCount64() - started;
-                remaining = elapsed >= timeoutMilliseconds
-                                ? 0
-                                : static_cast<DWORD>(timeoutMilliseconds - elapsed);
-                remaining = std::min<DWORD>(remaining, kQueueLookMilliseconds);
-            }
-            result = MsgWaitForMultipleObjects(1, &process, FALSE, remaining,
-                                               QS_PAINT | QS_SENDMESSAGE);
-            waitError = GetLastError();
-            const bool limitReached =
-                result == WAIT_TIMEOUT && timeoutMilliseconds != codes::kInfinite &&
-                GetTickCount64() - started >= timeoutMilliseconds;
-            if (result != WAIT_OBJECT_0 + 1 && (result != WAIT_TIMEOUT || limitReached)) {
-                break;
-            }
+    DWORD result = waitForHandle(process, timeoutMilliseconds, keepPainting, waitError);
+    // The started process may have handed its work to processes it started: the child has
+    // ended when its job holds none. Each is waited for in turn; one that cannot be opened is
+    // looked for again a moment later.
+    while (result == WAIT_OBJECT_0 && job != nullptr) {
+        UniqueKernelHandle member;
+        const JobLook look = OpenJobMember(job, member);
+        if (look == JobLook::Empty) {
+            break;
+        }
+        if (look == JobLook::Member) {
+            result = waitForHandle(member.get(), remaining(), keepPainting, waitError);
+        } else {
+            const DWORD left = remaining();
+            result = waitForHandle(nullptr, std::min<DWORD>(left, kJobPollMilliseconds),
+                                   keepPainting, waitError);
+            result = result == WAIT_TIMEOUT && left > kJobPollMilliseconds ? WAIT_OBJECT_0 : result;
         }
     }
     if (result == WAIT_OBJECT_0) {

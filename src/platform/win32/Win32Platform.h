@@ -67,7 +67,7 @@ public:
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
 
-    ChildStart startHidden(const std::u16string& commandLine) override;
+    ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
 
@@ -87,11 +87,16 @@ public:
 private:
     struct Child {
         win32::UniqueKernelHandle process;
+        win32::UniqueKernelHandle job; // invalid: the started process is waited for alone
         uint32_t processId = 0;
     };
 
     // Repaints and answers sent messages now; the time of the look goes into the gap record.
     void handlePaintAndSentMessages(uint64_t now);
+    // Takes over a process started for the scope (suspended when it is to go into a job).
+    ChildStart adoptChild(const PROCESS_INFORMATION& info, ChildScope scope);
+    // Waits for the handle (none: for the time only), repainting meanwhile when asked.
+    DWORD waitForHandle(HANDLE handle, DWORD timeoutMilliseconds, bool keepPainting, DWORD& error);
 
     HWND owner_ = nullptr;
     uint64_t lastLook_ = 0;
