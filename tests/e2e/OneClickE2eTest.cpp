@@ -24,6 +24,8 @@ const std::u16string kUninstallList = u"Software\\Microsoft\\Windows\\CurrentVer
 const std::u16string kPackageCode = u"{6C3E2F0A-5B1D-4E27-9A41-2024C0DE0804}";
 const std::u16string kAutoCadRecord = u"{28B89EEF-7101-0804-2102-CF3F3A09B77D}";
 const std::u16string kFeedbackRecord = u"{5783F2D7-D001-4E80-9C5A-1E5A7C2E3A10}";
+// The suite's add-on, whose record the AutoCAD suite's uninstaller removes along with its own.
+const std::u16string kExpressToolsRecord = u"{28B89EEF-7101-0804-3102-CF3F3A09B77D}";
 
 std::u16string PackageCache() {
     return JoinPath(Env(u"ProgramData"), u"Package Cache");
@@ -130,8 +132,29 @@ bool KeptByOneClick(const TreeNode& leaf) {
            (kind == LeafKind::Process && leaf.risk != u"安全项");
 }
 
+// The record leaves' key names in the order they run, with whether the record is already gone
+// when its turn comes: another leaf of the same key ran before it, or the suite's uninstaller
+// (which succeeds unless it is the failing record) took it along.
+std::vector<std::pair<std::u16string, bool>> RecordRuns(const std::vector<TreeNode>& tree,
+                                                        const std::u16string& failingRecord) {
+    std::vector<std::pair<std::u16string, bool>> runs;
+    std::set<std::u16string> ran;
+    for (const TreeNode& leaf : Leaves(tree)) {
+        if (leaf.category != u"安装记录（高风险）") {
+            continue;
+        }
+        const size_t end = leaf.location.rfind(u" [");
+        const size_t start = leaf.location.rfind(u'\\', end) + 1;
+        const std::u16string subkey = leaf.location.substr(start, end - start);
+        const bool gone = !ran.insert(subkey).second ||
+                          (subkey == kExpressToolsRecord && failingRecord != kAutoCadRecord);
+        runs.emplace_back(subkey, gone);
+    }
+    return runs;
+}
+
 // The head of a one-click log: the product's own processes ended, then every uninstaller with
-// its exit code (1603 for the record named `failingRecord`).
+// its exit code (1603 for the record named `failingRecord`), or the note that its record is gone.
 std::u16string ExpectedHead(const std::vector<TreeNode>& tree,
                             const std::u16string& failingRecord = {}) {
     std::u16string head;
@@ -140,13 +163,18 @@ std::u16string ExpectedHead(const std::vector<TreeNode>& tree,
             head += u"[结束进程] " + LeafTitle(leaf) + u"：进程已结束\r\n";
         }
     }
+    const auto runs = RecordRuns(tree, failingRecord);
+    size_t i = 0;
     for (const TreeNode& leaf : Leaves(tree)) {
-        if (leaf.category == u"安装记录（高风险）") {
-            const bool fails =
-                !failingRecord.empty() && leaf.location.find(failingRecord) != std::u16string::npos;
-            head += (fails ? u"[卸载失败] " : u"[卸载成功] ") + LeafTitle(leaf) + u"：退出代码 " +
-                    (fails ? u"1603" : u"0") + u"\r\n";
+        if (leaf.category != u"安装记录（高风险）") {
+            continue;
         }
+        const auto& run = runs[i++];
+        const bool fails = run.first == failingRecord;
+        head += (fails ? u"[卸载失败] " : u"[卸载成功] ") + LeafTitle(leaf) +
+                (run.second ? u"：安装记录已被移除，无需再卸载"
+                            : u"：退出代码 " + std::u16string(fails ? u"1603" : u"0")) +
+                u"\r\n";
     }
     return head;
 }
@@ -203,18 +231,15 @@ protected:
                                                const std::u16string& failingRecord = {},
                                                const std::u16string& failingCommand = {}) const {
         std::multiset<std::u16string> runs;
-        for (const TreeNode& leaf : Leaves(tree)) {
-            if (leaf.category != u"安装记录（高风险）") {
-                continue;
+        for (const auto& run : RecordRuns(tree, failingRecord)) {
+            if (run.second) {
+                continue; // not started: its record was already gone
             }
-            const size_t end = leaf.location.rfind(u" [");
-            const size_t start = leaf.location.rfind(u'\\', end) + 1;
-            const std::u16string subkey = leaf.location.substr(start, end - start);
             for (const Fields& record : seeded_->run().lines(u"record")) {
-                if (record[3] != subkey) {
+                if (record[3] != run.first) {
                     continue;
                 }
-                if (subkey == failingRecord) {
+                if (run.first == failingRecord) {
                     runs.insert(failingCommand + u" => 1603");
                 } else {
                     runs.insert((record[6].empty() ? record[7] : record[6]) + u" => 0");
@@ -293,7 +318,7 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
 
     // Each test uninstaller ran once per record with the command its record carries.
     const std::multiset<std::u16string> expected = expectedRuns(tree, kAutoCadRecord, failing);
-    EXPECT_EQ(expected.size(), 3u);
+    EXPECT_EQ(expected.size(), 4u);
     EXPECT_EQ(UninstallerRuns(), expected);
     // msiexec removed the package: its record and its file.
     EXPECT_FALSE(KeyExists(
@@ -306,6 +331,7 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     const std::set<std::u16string> takenByUninstallers = {
         u"HKLM64\\Uninstall | " + kPackageCode,
         u"HKLM32\\Uninstall | " + kFeedbackRecord,
+        u"HKLM64\\Uninstall | " + kExpressToolsRecord,
         u"HKCU\\Uninstall | AutoCADWebLauncher",
         pf + u" | AutoCAD 2024\\zh-CN",
         pf + u" | AutoCAD 2024\\zh-CN\\acadres.txt",
@@ -379,7 +405,9 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     const MessageBoxSeen finalBox = *box;
     ASSERT_TRUE(app.answer(*box, IDOK));
 
-    // Every uninstaller ran, silently, and succeeded; msiexec removed the package.
+    // Every uninstaller ran once, silently, and succeeded, the suite's work done by the copy it
+    // handed it to before the run went on; the add-on's record went with the suite, so its
+    // uninstaller never started. msiexec removed the package.
     const std::multiset<std::u16string> expected = expectedRuns(tree);
     EXPECT_EQ(expected.size(), 3u);
     EXPECT_EQ(UninstallerRuns(), expected);

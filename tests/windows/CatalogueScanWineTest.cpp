@@ -67,10 +67,15 @@ struct Bases {
 
 // The command lines the seeder gives its test uninstallers.
 std::u16string Uninstall(const Bases& b, const char16_t* hive, const std::u16string& subkey,
-                         const std::u16string& removeDir) {
-    std::u16string command = u"\"" + b.cache + u"\\" + subkey +
-                             u"\\test-uninstaller.exe\" --exit-code 0 --remove-key \"" + hive +
-                             u"\\" + kUninstall + u"\\" + subkey + u"\"";
+                         const std::u16string& removeDir, const std::u16string& sibling = {}) {
+    const auto key = [&](const std::u16string& name) {
+        return u"--remove-key \"" + (hive + (u"\\" + kUninstall)) + u"\\" + name + u"\"";
+    };
+    std::u16string command = u"\"" + b.cache + u"\\" + subkey + u"\\test-uninstaller.exe\"";
+    if (!sibling.empty()) {
+        command += u" --hand-off --sleep-ms 1500 " + key(sibling);
+    }
+    command += u" --exit-code 0 " + key(subkey);
     if (!removeDir.empty()) {
         command += u" --remove-dir \"" + removeDir + u"\"";
     }
@@ -96,6 +101,7 @@ std::vector<ItemGroup> ExpectedAutoCad(const Bases& b, const Pids& pids) {
     auto adjusted = [&](ResidueItem item) { return Adjusted(item, acad); };
     const std::u16string acadRecord = u"{28B89EEF-7101-0804-2102-CF3F3A09B77D}";
     const std::u16string feedbackRecord = u"{5783F2D7-D001-4E80-9C5A-1E5A7C2E3A10}";
+    const std::u16string expressTools = u"{28B89EEF-7101-0804-3102-CF3F3A09B77D}";
     return {
         {false, Processes(pids, acad, u"AdskLicensingAgent.exe")},
         {false,
@@ -144,7 +150,10 @@ std::vector<ItemGroup> ExpectedAutoCad(const Bases& b, const Pids& pids) {
                           u"AutoCAD 系统注册表", RiskLevel::NeedsConfirm, branchNote))}},
         {false,
          {Record(kHKLM, k64, acadRecord, u"AutoCAD 2024 - 简体中文 (Simplified Chinese) 24.3.61.0",
-                 Uninstall(b, u"HKLM64", acadRecord, b.pf + u"\\Autodesk\\AutoCAD 2024")),
+                 Uninstall(b, u"HKLM64", acadRecord, b.pf + u"\\Autodesk\\AutoCAD 2024",
+                           expressTools)),
+          Record(kHKLM, k64, expressTools, u"AutoCAD 2024 Express Tools",
+                 Uninstall(b, u"HKLM64", expressTools, {})),
           // Written by Windows Installer: the command is the one it recorded.
           Record(kHKLM, k64, kPackageCode,
                  u"AutoCAD 2024 Language Pack - Simplified Chinese 24.3.61",

@@ -68,7 +68,11 @@ ProductPlan AutoCadPlan() {
          L"Autodesk",
          NameStorage::Terminated,
          Commands::Both,
-         {PF, L"Autodesk\\AutoCAD 2024"}},
+         {PF, L"Autodesk\\AutoCAD 2024"},
+         L"{28B89EEF-7101-0804-3102-CF3F3A09B77D}"},
+        // An add-on of the suite: the suite's uninstaller takes its record along.
+        {M64, L"{28B89EEF-7101-0804-3102-CF3F3A09B77D}", L"AutoCAD 2024 Express Tools", L"",
+         L"Autodesk", NameStorage::Terminated, Commands::QuietOnly, kNothing},
         {M64, L"{5E8C4E1F-1B6A-4D8E-A0D1-7A1D3E5B9C20}", L"Autodesk Desktop App", L"7.0.16.29",
          L"Autodesk", NameStorage::Terminated, Commands::QuietOnly, kNothing},
         {M64, L"{28B89EEF-7105-0804-2102-CF3F3A09B77D}", L"AutoCAD Mechanical 2024", L"24.3.61.0",

@@ -59,6 +59,9 @@ struct RecordSeed {
     NameStorage storage;
     Commands commands;
     PathSeed removes; // the folder its uninstaller removes besides the record; path may be empty
+    // A suite's main uninstaller: it hands its work to a copy of itself that works on after it
+    // exited, and removes the record of this sibling (same hive) too; empty: neither.
+    const wchar_t* sibling = L"";
 };
 
 struct ServiceSeed {

@@ -411,9 +411,15 @@ private:
         if (!effective) {
             return Quoted(uninstaller) + L" --exit-code 1602 --log " + Quoted(log);
         }
-        std::wstring command = Quoted(uninstaller) + L" --exit-code 0 --remove-key " +
-                               Quoted(std::wstring(HiveName(record.hive)) + L"\\" + kUninstallList +
-                                      L"\\" + record.subkey);
+        const auto recordKey = [&](const wchar_t* subkey) {
+            return Quoted(std::wstring(HiveName(record.hive)) + L"\\" + kUninstallList + L"\\" +
+                          subkey);
+        };
+        std::wstring command = Quoted(uninstaller);
+        if (record.sibling[0] != L'\0') {
+            command += L" --hand-off --sleep-ms 1500 --remove-key " + recordKey(record.sibling);
+        }
+        command += L" --exit-code 0 --remove-key " + recordKey(record.subkey);
         if (record.removes.path[0] != L'\0') {
             command += L" --remove-dir " + Quoted(path(record.removes));
         }

@@ -2,9 +2,12 @@
 // records; run by the one-click uninstall (or by hand) it does what its options say and exits
 // with the code it was given:
 //
-//   test-uninstaller.exe [--exit-code N] [--sleep-ms N] [--remove-key HIVE\path]...
+//   test-uninstaller.exe [--hand-off] [--exit-code N] [--sleep-ms N] [--remove-key HIVE\path]...
 //                        [--remove-dir PATH]... [--log FILE]
 //
+// --hand-off does as setup engines do: the program starts a copy of itself with the other
+// options and exits at once with the exit code; the copy does the work (and logs the original
+// command line).
 // HIVE is HKLM64, HKLM32 or HKCU. Removals are best effort (a running program's folder may not
 // go); the exit code is the one given either way. --log appends the whole command line and the
 // exit code, one UTF-8 line per run, so a test can see which uninstallers ran and how.
@@ -81,13 +84,40 @@ void RemoveKey(const std::wstring& target) {
     }
 }
 
+constexpr wchar_t kHandedOffBy[] = L"TIDEWELL_TEST_HANDED_OFF_BY";
+constexpr wchar_t kHandOffOption[] = L" --hand-off";
+
+// Starts this program again with the same options but --hand-off, and leaves it running.
+void HandOff() {
+    const std::wstring original = GetCommandLineW();
+    std::wstring command = original;
+    const size_t option = command.find(kHandOffOption);
+    if (option != std::wstring::npos) {
+        command.erase(option, wcslen(kHandOffOption));
+    }
+    SetEnvironmentVariableW(kHandedOffBy, original.c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+}
+
 void AppendLog(const std::wstring& file, DWORD exitCode) {
     HANDLE log = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log == INVALID_HANDLE_VALUE) {
         return;
     }
-    const std::string line = Utf8(GetCommandLineW()) + "\t-> " + std::to_string(exitCode) + "\r\n";
+    // A copy logs the command line it was handed the work by: the one the record holds.
+    wchar_t handedOffBy[4096] = {};
+    const DWORD length = GetEnvironmentVariableW(kHandedOffBy, handedOffBy, 4096);
+    const bool copy = length > 0 && length < 4096;
+    const std::string line =
+        Utf8(copy ? handedOffBy : GetCommandLineW()) + "\t-> " + std::to_string(exitCode) + "\r\n";
     DWORD written = 0;
     WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(log);
@@ -106,12 +136,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     DWORD exitCode = 0;
     DWORD sleepMs = 0;
+    bool handOff = false;
     std::vector<std::wstring> keys;
     std::vector<std::wstring> folders;
     std::wstring logFile;
-    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+    for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& option = args[i];
-        const std::wstring& value = args[i + 1];
+        if (option == L"--hand-off") {
+            handOff = true;
+            continue;
+        }
+        if (++i == args.size()) {
+            break;
+        }
+        const std::wstring& value = args[i];
         if (option == L"--exit-code") {
             exitCode = wcstoul(value.c_str(), nullptr, 10);
         } else if (option == L"--sleep-ms") {
@@ -123,6 +161,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         } else if (option == L"--log") {
             logFile = value;
         }
+    }
+    if (handOff) {
+        HandOff();
+        return static_cast<int>(exitCode);
     }
     if (sleepMs != 0) {
         Sleep(sleepMs);
