@@ -24,6 +24,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -137,15 +138,18 @@ int Scan(int repetitions) {
     std::vector<double> scanTimes;
     FloorCounts counts;
     size_t items = 0;
+    uint64_t longestGap = 0; // between two looks at the window's queue, over every scan
     for (int repetition = 0; repetition < repetitions; ++repetition) {
         Stopwatch floorClock;
         counts = ScanFloor();
         floorTimes.push_back(floorClock.milliseconds());
 
         Stopwatch scanClock;
+        platform.resetQueueGap();
         ScanCollector collector(platform, ProductKind::AutoCAD);
         const ItemList found = collector.collect();
         scanTimes.push_back(scanClock.milliseconds());
+        longestGap = std::max(longestGap, platform.longestQueueGap());
         items = found.size();
         Note("scan " + std::to_string(repetition + 1) + ": floor " +
              std::to_string(floorTimes.back()) + " ms, Tidewell " +
@@ -174,6 +178,7 @@ int Scan(int repetitions) {
     Report("scan_floor_ms", Median(floorTimes));
     Report("scan_tidewell_ms", Median(scanTimes));
     Report("scan_items", Number(items));
+    Report("scan_longest_queue_gap_ms", Number(longestGap));
     Report("floor_items", Number(counts.items()));
     Report("temp_entries", Number(counts.tempEntries));
     Report("vendor_entries", Number(counts.vendorEntries));
@@ -184,9 +189,11 @@ int Scan(int repetitions) {
 int Remove(const std::wstring& path) {
     Win32Platform platform;
     Stopwatch clock;
+    platform.resetQueueGap();
     const ActionResult result =
         RemoveDirectoryTree(platform, std::u16string(path.begin(), path.end()));
     Report("remove_ms", clock.milliseconds());
+    Report("remove_longest_queue_gap_ms", Number(platform.longestQueueGap()));
     Report("remove_message", ToUtf8(result.message));
     return result.success && !result.rebootPending ? 0 : 1;
 }
@@ -256,6 +263,7 @@ int Tree(size_t count, int repetitions) {
     std::vector<double> paintTimes;
     std::vector<double> emptyTimes;
     size_t nodes = 0;
+    uint64_t longestTreeGap = 0;
     for (int repetition = 0; repetition < repetitions; ++repetition) {
         // As a scan run does: the tree lets go of the old items before they are replaced.
         Stopwatch emptyClock;
@@ -265,8 +273,10 @@ int Tree(size_t count, int repetitions) {
         PumpQueued();
 
         Stopwatch buildClock;
+        platform.resetQueueGap();
         app.populateTree();
         buildTimes.push_back(buildClock.milliseconds());
+        longestTreeGap = std::max(longestTreeGap, platform.longestQueueGap());
         Stopwatch paintClock;
         UpdateWindow(window);
         paintTimes.push_back(paintClock.milliseconds());
@@ -282,6 +292,7 @@ int Tree(size_t count, int repetitions) {
     Report("tree_paint_ms", Median(paintTimes));
     Report("tree_empty_ms", Median(emptyTimes));
     Report("tree_nodes", Number(nodes));
+    Report("tree_longest_queue_gap_ms", Number(longestTreeGap));
     Report("tree_checked", Number(checked));
     DestroyWindow(window);
     PumpQueued();

@@ -152,6 +152,7 @@ measure_scan() {
     figure[scan_items_$scale]=$(result scan_items)
     say "  items $(result scan_items) (floor $(result floor_items)), TEMP listed" \
         "$(result temp_entries), records read $(result records)"
+    say "  longest time without a look at the window's queue: $(result scan_longest_queue_gap_ms) ms"
 }
 
 measure_removal() {
@@ -185,6 +186,8 @@ measure_removal() {
             fi
         done
         say "  $rep: RemoveDirectoryTree ${tw[-1]} ms, rd /s /q ${rd[-1]} ms, rm -rf ${rm_times[-1]} ms"
+        say "  $rep: longest time without a look at the window's queue:" \
+            "$(result remove_longest_queue_gap_ms) ms"
     done
     rm -rf "$template"
     figure[rm_tw_$scale]=$(median <<<"${tw[*]}")
@@ -202,6 +205,7 @@ measure_tree() {
     figure[tree_$items]=$(result tree_build_ms)
     figure[tree_paint_$items]=$(result tree_paint_ms)
     figure[tree_nodes_$items]=$(result tree_nodes)
+    say "  longest time without a look at the window's queue: $(result tree_longest_queue_gap_ms) ms"
 }
 
 bench run 5 'cmd /c rem'
