@@ -3,6 +3,7 @@
 #include "support/Text.h"
 
 #include <memory>
+#include <optional>
 
 namespace tidewell {
 
@@ -101,6 +102,8 @@ void ScanCollector::scanProcesses() {
         if (!IsListed(names, lowerName)) {
             continue;
         }
+        const std::optional<uint32_t> own = platform.currentSessionId();
+        const bool otherSession = own && process.sessionId && *own != *process.sessionId;
         auto item = std::make_unique<ResidueItem>();
         item->category = u"正在占用";
         item->title = process.executableName + u"（PID " + ToDecimal(process.id) + u"）";
@@ -108,6 +111,11 @@ void ScanCollector::scanProcesses() {
         item->kind = ItemKind::Process;
         if (IsSharedProcess(product, lowerName)) {
             item->note = u"Autodesk 共享进程，其他产品也可能正在使用。";
+            item->risk = RiskLevel::NeedsConfirm;
+            item->checked = false;
+        } else if (otherSession) {
+            // On a shared machine this is another user's work, unsaved drawings included.
+            item->note = u"其他用户会话中的进程；结束它可能丢失该用户未保存的工作，因此默认不选。";
             item->risk = RiskLevel::NeedsConfirm;
             item->checked = false;
         } else {
@@ -123,6 +131,22 @@ void ScanCollector::scanServices() {
     const ServiceListing listing = platform.listServices();
     if (listing.error != 0) {
         return;
+    }
+    // Ending a running service's process aborts the service (a database among them), which
+    // the scan deliberately does not stop: such a process found above is left to the user.
+    for (const ServiceEntry& service : listing.services) {
+        if (service.processId == 0) {
+            continue;
+        }
+        const std::u16string id = ToDecimal(service.processId);
+        for (auto& item : items) {
+            if (item->kind == ItemKind::Process && item->location == id) {
+                item->note = u"正在运行的服务“" + service.displayName +
+                             u"”的进程；结束它会中断该服务，因此默认不选。";
+                item->risk = RiskLevel::NeedsConfirm;
+                item->checked = false;
+            }
+        }
     }
     const ServiceTests& tests = ServiceTestsFor(product);
     for (const ServiceEntry& service : listing.services) {

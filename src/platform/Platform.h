@@ -97,6 +97,7 @@ struct SubkeyValuesListing {
 struct ProcessEntry {
     uint32_t id = 0;
     std::u16string executableName; // file name only, in the letter case the system reports
+    std::optional<uint32_t> sessionId; // the Windows session it runs in, when the system says
 };
 
 struct ProcessListing {
@@ -112,6 +113,7 @@ struct TerminateAttempt {
 struct ServiceEntry {
     std::u16string keyName;
     std::u16string displayName;
+    uint32_t processId = 0; // the process the service runs in; 0 when it is not running
 };
 
 struct ServiceListing {
@@ -243,6 +245,8 @@ public:
 
     // --- Processes and services.
     virtual ProcessListing listProcesses() = 0;
+    // The Windows session this program runs in, when the system says.
+    virtual std::optional<uint32_t> currentSessionId() = 0;
     // Opens the process (SYNCHRONIZE | PROCESS_TERMINATE), ends it with exit code 0 and waits up
     // to waitMilliseconds for it to go; the wait's outcome is not reported.
     virtual TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) = 0;

@@ -549,6 +549,35 @@ TEST(CatalogueRunningTest, ProcessMatching) {
     }
 }
 
+// A running service's process, or another session's, is not ended by default.
+TEST(CatalogueRunningTest, ProcessesOfARunningServiceOrAnotherSessionWaitForTheUser) {
+    FakePlatform machine;
+    machine.addProcess(7001, u"oracle.exe");
+    machine.addProcess(7002, u"TNSLSNR.EXE");
+    machine.addProcess(7003, u"oracle.exe", 2u);
+    machine.addProcess(7004, u"oracle.exe", std::nullopt);
+    machine.addService(u"OracleServiceORCL", u"OracleServiceORCL", codes::kServiceRunning, 7001);
+    machine.addService(u"OracleOraDB19Home1TNSListener", u"Listener", codes::kServiceStopped,
+                       7002);
+    ScanCollector collector(machine, ProductKind::Oracle);
+    collector.scanProcesses();
+    collector.scanServices();
+    const std::u16string safe = u"Oracle 进程可能锁定安装文件。";
+    const std::vector<std::pair<bool, std::u16string>> expected = {
+        {false, u"正在运行的服务“OracleServiceORCL”的进程；结束它会中断该服务，因此默认不选。"},
+        {true, safe},
+        {false, u"其他用户会话中的进程；结束它可能丢失该用户未保存的工作，因此默认不选。"},
+        {true, safe}, // the session unknown: taken as this one
+    };
+    ASSERT_GE(collector.items.size(), expected.size()) << machine.dump();
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const ResidueItem& item = *collector.items[i];
+        EXPECT_EQ(item.checked, expected[i].first) << i;
+        EXPECT_EQ(item.risk, expected[i].first ? RiskLevel::Safe : RiskLevel::NeedsConfirm) << i;
+        EXPECT_EQ(item.note, expected[i].second) << i;
+    }
+}
+
 TEST(CatalogueRunningTest, OneItemPerProcessIdEvenForTheSameProgram) {
     FakePlatform machine;
     machine.addProcess(6001, u"SLDWORKS.exe");

@@ -386,8 +386,9 @@ void FakePlatform::setStringValue(RegistryRoot root, RegistryView view, const st
     setValue(root, view, path, name, type, data);
 }
 
-void FakePlatform::addProcess(uint32_t id, const std::u16string& executableName) {
-    processes_.push_back({id, executableName});
+void FakePlatform::addProcess(uint32_t id, const std::u16string& executableName,
+                              std::optional<uint32_t> sessionId) {
+    processes_.push_back({id, executableName, sessionId});
 }
 
 void FakePlatform::protectProcess(uint32_t id, uint32_t openError) {
@@ -395,8 +396,8 @@ void FakePlatform::protectProcess(uint32_t id, uint32_t openError) {
 }
 
 void FakePlatform::addService(const std::u16string& keyName, const std::u16string& displayName,
-                              uint32_t state) {
-    services_.push_back({{keyName, displayName}, state});
+                              uint32_t state, uint32_t processId) {
+    services_.push_back({{keyName, displayName, processId}, state});
 }
 
 void FakePlatform::onChild(
@@ -977,6 +978,9 @@ ServiceListing FakePlatform::listServices() {
     if (listing.error == 0) {
         for (const auto& service : services_) {
             listing.services.push_back(service.names);
+            if (service.state == codes::kServiceStopped) {
+                listing.services.back().processId = 0;
+            }
         }
     }
     return listing;

@@ -91,11 +91,14 @@ public:
     void setStringValue(RegistryRoot root, RegistryView view, const std::u16string& path,
                         const std::u16string& name, const std::u16string& text, uint32_t type = 1);
 
-    void addProcess(uint32_t id, const std::u16string& executableName);
+    // Processes run in this program's session (1) unless told otherwise.
+    void addProcess(uint32_t id, const std::u16string& executableName,
+                    std::optional<uint32_t> sessionId = 1u);
     // Opening the process fails with this code (5: another user's or a protected process).
     void protectProcess(uint32_t id, uint32_t openError);
+    // processId: the process the service runs in while it is not stopped.
     void addService(const std::u16string& keyName, const std::u16string& displayName,
-                    uint32_t state);
+                    uint32_t state, uint32_t processId = 0);
 
     // Decides what a started command line does; by default a child that cannot be found (2).
     void onChild(std::function<FakeChildBehaviour(const std::u16string& commandLine)> handler);
@@ -176,6 +179,7 @@ public:
     uint32_t deleteTree(RegistryRoot root, RegistryView view, const std::u16string& parentPath,
                         const std::u16string& leaf) override;
     ProcessListing listProcesses() override;
+    std::optional<uint32_t> currentSessionId() override { return 1u; }
     TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) override;
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;

@@ -652,9 +652,22 @@ ProcessListing Win32Platform::listProcesses() {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        listing.processes.push_back({entry.th32ProcessID, FromWide(entry.szExeFile)});
+        ProcessEntry process{entry.th32ProcessID, FromWide(entry.szExeFile), std::nullopt};
+        DWORD session = 0;
+        if (ProcessIdToSessionId(entry.th32ProcessID, &session)) {
+            process.sessionId = session;
+        }
+        listing.processes.push_back(std::move(process));
     }
     return listing;
+}
+
+std::optional<uint32_t> Win32Platform::currentSessionId() {
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
+        return std::nullopt;
+    }
+    return session;
 }
 
 TerminateAttempt Win32Platform::terminateProcess(uint32_t processId, uint32_t waitMilliseconds) {
@@ -710,8 +723,9 @@ ServiceListing Win32Platform::listServices() {
     }
     listing.services.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
-        listing.services.push_back(
-            {FromWide(buffer[i].lpServiceName), FromWide(buffer[i].lpDisplayName)});
+        listing.services.push_back({FromWide(buffer[i].lpServiceName),
+                                    FromWide(buffer[i].lpDisplayName),
+                                    buffer[i].ServiceStatusProcess.dwProcessId});
     }
     return listing;
 }

@@ -63,6 +63,7 @@ public:
                         const std::u16string& leaf) override;
 
     ProcessListing listProcesses() override;
+    std::optional<uint32_t> currentSessionId() override;
     TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) override;
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
