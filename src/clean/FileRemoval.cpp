@@ -31,10 +31,23 @@ struct Removal {
     uint32_t error = codes::kSuccess;
 };
 
+// Only "file not found" and "path not found" say the object is gone. Any other code (access
+// denied, a sharing violation, a bad or too long name) leaves it where it is, unknown.
+bool IsGone(uint32_t error) {
+    return error == codes::kFileNotFound || error == codes::kPathNotFound;
+}
+
+Removal Unreadable(Platform& platform, uint32_t error) {
+    return {{false, SystemErrorText(platform, error), false}, error};
+}
+
 Removal RemoveFileAt(Platform& platform, const std::u16string& path) {
     Removal removal;
     const FileAttributes attributes = platform.fileAttributes(path);
     if (!attributes.exists()) {
+        if (!IsGone(attributes.error)) {
+            return Unreadable(platform, attributes.error);
+        }
         removal.result = {true, u"文件已不存在", false};
         return removal;
     }
@@ -107,6 +120,9 @@ uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, uint32
 Removal RemoveTreeAt(Platform& platform, const std::u16string& path, TreeWalk& walk) {
     Removal removal;
     const FileAttributes attributes = platform.fileAttributes(path);
+    if (!attributes.exists() && !IsGone(attributes.error)) {
+        return Unreadable(platform, attributes.error);
+    }
     if (!attributes.isDirectory()) {
         removal.result = {true, u"目录已不存在", false};
         return removal;

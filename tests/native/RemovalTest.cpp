@@ -79,12 +79,16 @@ TEST(RemoveFileTest, EveryRowOfTheResultTable) {
              m.failCall(FakeCall::DeleteAtRestart, 4242);
          },
          false, false, u"未知错误", false},
-        {"attributes unreadable",
+        {"attributes unreadable: a failure, not gone",
          [&](FakePlatform& m) {
              m.addFile(path);
              m.failCall(FakeCall::FileAttributes, codes::kAccessDenied);
          },
-         true, false, u"文件已不存在", false},
+         false, false, u"Access is denied.", false},
+        {"path not found: gone", [&](FakePlatform& m) {
+             m.failCall(FakeCall::FileAttributes, codes::kPathNotFound);
+         },
+         true, false, u"文件已不存在", true},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
@@ -289,6 +293,16 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied);
          },
          false, false, u"Access is denied.", none, stuck},
+        {"an entry's attributes unreadable: it stays, a failure",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\a.txt");
+             m.failCall(FakeCall::FileAttributes, codes::kAccessDenied, u"a.txt");
+         },
+         false,
+         true,
+         u"The directory is not empty.",
+         onlyTop,
+         {top + u"\\a.txt"}},
         {"listing refused: the directory is still removed or registered",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\a.txt");
