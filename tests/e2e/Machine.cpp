@@ -107,7 +107,17 @@ void RemoveTree(const std::u16string& path) {
 }
 
 std::u16string RegistryPlace::exportName() const {
-    return (root == HKEY_CURRENT_USER ? u"HKEY_CURRENT_USER\\" : u"HKEY_LOCAL_MACHINE\\") + path;
+    if (root == HKEY_CURRENT_USER) {
+        return u"HKEY_CURRENT_USER\\" + path;
+    }
+    // The 32-bit view of HKLM\Software is exported where it is stored, under WOW6432Node.
+    const std::u16string software = u"Software\\";
+    if (view == KEY_WOW64_32KEY && path.size() > software.size() &&
+        _wcsnicmp(reinterpret_cast<const wchar_t*>(path.c_str()), L"Software\\", 9) == 0) {
+        return u"HKEY_LOCAL_MACHINE\\" + path.substr(0, software.size()) + u"WOW6432Node\\" +
+               path.substr(software.size());
+    }
+    return u"HKEY_LOCAL_MACHINE\\" + path;
 }
 
 std::optional<RegistryPlace> ParseRegistryLocation(const std::u16string& location) {
