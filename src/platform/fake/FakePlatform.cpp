@@ -833,22 +833,33 @@ bool FakePlatform::runsOn64BitWindows() {
 
 uint32_t FakePlatform::openKeyForRead(RegistryRoot root, RegistryView view,
                                       const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::OpenKeyForRead, path)) {
-        return error;
+    uint32_t error = codes::kSuccess;
+    keyForRead(FakeCall::OpenKeyForRead, root, view, path, error);
+    return error;
+}
+
+// The key a reading call reaches, or null with the code it fails with: an injected fault
+// first, then "file not found" for a key that is not there.
+const FakePlatform::KeyNode* FakePlatform::keyForRead(FakeCall call, RegistryRoot root,
+                                                      RegistryView view,
+                                                      const std::u16string& path,
+                                                      uint32_t& error) {
+    error = injected(call, path);
+    if (error != codes::kSuccess) {
+        return nullptr;
     }
-    return findKey(root, view, path) != nullptr ? codes::kSuccess : codes::kFileNotFound;
+    const KeyNode* key = findKey(root, view, path);
+    if (key == nullptr) {
+        error = codes::kFileNotFound;
+    }
+    return key;
 }
 
 SubkeyListing FakePlatform::listSubkeys(RegistryRoot root, RegistryView view,
                                         const std::u16string& path) {
     SubkeyListing listing;
-    if (const uint32_t error = injected(FakeCall::ListSubkeys, path)) {
-        listing.error = error;
-        return listing;
-    }
-    const KeyNode* key = findKey(root, view, path);
+    const KeyNode* key = keyForRead(FakeCall::ListSubkeys, root, view, path, listing.error);
     if (key == nullptr) {
-        listing.error = codes::kFileNotFound;
         return listing;
     }
     for (const auto& entry : key->subkeys) {
@@ -864,13 +875,8 @@ RegistryValues FakePlatform::readValues(RegistryRoot root, RegistryView view,
                                         const std::u16string& path,
                                         const std::vector<std::u16string>& names) {
     RegistryValues result;
-    if (const uint32_t error = injected(FakeCall::ReadValues, path)) {
-        result.error = error;
-        return result;
-    }
-    const KeyNode* key = findKey(root, view, path);
+    const KeyNode* key = keyForRead(FakeCall::ReadValues, root, view, path, result.error);
     if (key == nullptr) {
-        result.error = codes::kFileNotFound;
         return result;
     }
     for (const auto& name : names) {
@@ -890,13 +896,8 @@ RegistryValues FakePlatform::readValues(RegistryRoot root, RegistryView view,
 ValueListing FakePlatform::listValues(RegistryRoot root, RegistryView view,
                                       const std::u16string& path) {
     ValueListing listing;
-    if (const uint32_t error = injected(FakeCall::ListValues, path)) {
-        listing.error = error;
-        return listing;
-    }
-    const KeyNode* key = findKey(root, view, path);
+    const KeyNode* key = keyForRead(FakeCall::ListValues, root, view, path, listing.error);
     if (key == nullptr) {
-        listing.error = codes::kFileNotFound;
         return listing;
     }
     for (const auto& value : key->values) {

@@ -222,6 +222,8 @@ private:
     std::u16string keyStore(RegistryRoot root, RegistryView view, const std::u16string& path,
                             std::u16string& relative) const;
     KeyNode* findKey(RegistryRoot root, RegistryView view, const std::u16string& path) const;
+    const KeyNode* keyForRead(FakeCall call, RegistryRoot root, RegistryView view,
+                              const std::u16string& path, uint32_t& error);
     KeyNode* ensureKey(RegistryRoot root, RegistryView view, const std::u16string& path);
 
     std::map<std::u16string, std::unique_ptr<FileNode>> drives_; // folded "c:" -> root
