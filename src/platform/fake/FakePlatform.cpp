@@ -841,8 +841,7 @@ uint32_t FakePlatform::openKeyForRead(RegistryRoot root, RegistryView view,
 // The key a reading call reaches, or null with the code it fails with: an injected fault
 // first, then "file not found" for a key that is not there.
 const FakePlatform::KeyNode* FakePlatform::keyForRead(FakeCall call, RegistryRoot root,
-                                                      RegistryView view,
-                                                      const std::u16string& path,
+                                                      RegistryView view, const std::u16string& path,
                                                       uint32_t& error) {
     error = injected(call, path);
     if (error != codes::kSuccess) {
