@@ -142,6 +142,7 @@ enum class ChildScope {
 struct ChildStart {
     uint32_t error = 0; // 0 when the child was started
     ChildId child = 0;
+    bool noShellToken = false; // the shell's token could not be had (error says why): not started
 };
 
 enum class WaitEnd { Exited, TimedOut, Failed };
@@ -259,6 +260,10 @@ public:
     // --- Child processes. A started child must be released once.
     // Starts the command line with no console window and no show-window flag.
     virtual ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) = 0;
+    // Starts it the same way with the user's own rights: the unelevated token of the user's
+    // shell (the process of the shell's desktop window), duplicated as a primary token.
+    virtual ChildStart startHiddenAsShellUser(const std::u16string& commandLine,
+                                              ChildScope scope) = 0;
     // Waits up to timeoutMilliseconds (codes::kInfinite: no limit) for the child's scope to end;
     // the exit code is the started process's. With keepPainting the main window goes on
     // repainting meanwhile; other input stays queued.

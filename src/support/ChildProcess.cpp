@@ -8,13 +8,16 @@ namespace {
 
 // Starts the child and waits in slices of `slice`; after each slice that passes, keepWaiting
 // (when given) decides whether to wait another one.
-ChildRun Run(Platform& platform, const std::u16string& commandLine, ChildScope scope,
-             uint32_t& exitCode, uint32_t slice, bool keepPainting,
+ChildRun Run(Platform& platform, const std::u16string& commandLine, ChildRights rights,
+             ChildScope scope, uint32_t& exitCode, uint32_t slice, bool keepPainting,
              const std::function<bool(uint64_t waited)>& keepWaiting) {
     ChildRun run;
-    const ChildStart start = platform.startHidden(commandLine, scope);
+    const ChildStart start = rights == ChildRights::ShellUser
+                                 ? platform.startHiddenAsShellUser(commandLine, scope)
+                                 : platform.startHidden(commandLine, scope);
     if (start.error != codes::kSuccess) {
         run.error = start.error;
+        run.noShellToken = start.noShellToken;
         return run;
     }
     for (;;) {
@@ -48,15 +51,16 @@ ChildRun Run(Platform& platform, const std::u16string& commandLine, ChildScope s
 
 ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine,
                            uint32_t& exitCode, uint32_t timeoutMilliseconds, bool keepPainting) {
-    return Run(platform, commandLine, ChildScope::Process, exitCode, timeoutMilliseconds,
-               keepPainting, {});
+    return Run(platform, commandLine, ChildRights::Program, ChildScope::Process, exitCode,
+               timeoutMilliseconds, keepPainting, {});
 }
 
 ChildRun RunProcessAndWaitPatiently(Platform& platform, const std::u16string& commandLine,
-                                    uint32_t& exitCode, uint32_t questionInterval,
+                                    ChildRights rights, uint32_t& exitCode,
+                                    uint32_t questionInterval,
                                     const std::function<bool(uint64_t waited)>& keepWaiting) {
-    return Run(platform, commandLine, ChildScope::ProcessTree, exitCode, questionInterval, true,
-               keepWaiting);
+    return Run(platform, commandLine, rights, ChildScope::ProcessTree, exitCode, questionInterval,
+               true, keepWaiting);
 }
 
 } // namespace tidewell

@@ -14,7 +14,11 @@ struct ChildRun {
     uint32_t error = 0;   // when not ended: the start's code, codes::kTimeout, or the wait's code
     bool givenUp = false; // the user stopped waiting; the child may still be running
     uint64_t waited = 0;  // milliseconds waited in slices that ran out
+    bool noShellToken = false; // not started: the user's shell token could not be had
 };
+
+// Whose rights a child runs with.
+enum class ChildRights { Program, ShellUser };
 
 // Starts the command line without a console window, waits up to timeoutMilliseconds
 // (codes::kInfinite: no limit) and stores the child's exit code in exitCode, which keeps the
@@ -29,7 +33,8 @@ ChildRun RunProcessAndWait(Platform& platform, const std::u16string& commandLine
 // keepWaiting(milliseconds waited so far); when it answers false the wait is given up and the
 // child left running. The main window keeps repainting meanwhile.
 ChildRun RunProcessAndWaitPatiently(Platform& platform, const std::u16string& commandLine,
-                                    uint32_t& exitCode, uint32_t questionInterval,
+                                    ChildRights rights, uint32_t& exitCode,
+                                    uint32_t questionInterval,
                                     const std::function<bool(uint64_t waited)>& keepWaiting);
 
 } // namespace tidewell

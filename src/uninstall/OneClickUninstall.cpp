@@ -115,10 +115,17 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
         run.log.append(u"[卸载失败] " + record.title + u"：未找到卸载命令\r\n");
         return;
     }
+    // Any program the user runs can write a per-user record: its uninstaller gets no more
+    // rights than the user has.
+    const ChildRights rights = record.registryRoot == RegistryRoot::CurrentUser
+                                   ? ChildRights::ShellUser
+                                   : ChildRights::Program;
     uint32_t exitCode = 1;
     const ChildRun child = RunProcessAndWaitPatiently(
-        platform, BuildSilentUninstallCommand(record.uninstallCommand), exitCode,
-        platform.uninstallerQuestionInterval(), [&](uint64_t waited) {
+        platform,
+        WithSystemMsiexec(BuildSilentUninstallCommand(record.uninstallCommand),
+                          platform.windowsDirectory()),
+        rights, exitCode, platform.uninstallerQuestionInterval(), [&](uint64_t waited) {
             // An uninstaller that never ends must not hold the window for ever.
             return platform.askYesNo(StillRunningQuestion(record, waited), u"卸载仍在进行",
                                      NoticeIcon::Question, true);
@@ -131,8 +138,11 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
     }
     if (!child.ended) {
         ++run.uninstallFailures;
-        run.log.append(u"[卸载失败] " + record.title + u"：" +
-                       SystemErrorText(platform, child.error) + u"\r\n");
+        const std::u16string reason = SystemErrorText(platform, child.error);
+        run.log.append(
+            u"[卸载失败] " + record.title + u"：" +
+            (child.noShellToken ? u"无法以当前用户身份启动卸载程序（" + reason + u"）" : reason) +
+            u"\r\n");
         return;
     }
     const bool succeeded = IsSuccessfulExitCode(exitCode);

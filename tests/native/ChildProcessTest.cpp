@@ -108,8 +108,9 @@ TEST(ChildProcessTest, AnUninstallerIsWaitedForUntilTheCopyItStartedHasEnded) {
     machine.elapsedMilliseconds = 0;
     exitCode = 1;
     int questions = 0;
-    const ChildRun run = RunProcessAndWaitPatiently(machine, u"setup.exe", exitCode, 30 * 60000,
-                                                    [&](uint64_t) { return ++questions > 0; });
+    const ChildRun run =
+        RunProcessAndWaitPatiently(machine, u"setup.exe", ChildRights::Program, exitCode,
+                                   30 * 60000, [&](uint64_t) { return ++questions > 0; });
     EXPECT_TRUE(run.ended);
     EXPECT_TRUE(workDone);
     EXPECT_EQ(exitCode, 3010u) << "the exit code is the started process's";

@@ -34,6 +34,7 @@ const std::u16string kDesktop = u"C:\\Users\\lin\\Desktop";
 const std::u16string kStamp = u"20250307_091733";
 const std::u16string kLogName = u"Tidewell日志_20250307_091733.txt";
 const std::u16string kRegTool = u"C:\\Windows\\System32\\reg.exe";
+const std::u16string kSystemMsiexec = u"\"C:\\Windows\\System32\\msiexec.exe\"";
 // Folders outside every residue, reached from inside residue folders by directory links.
 const std::u16string kProjects = u"C:\\Users\\lin\\Documents\\Projects";
 
@@ -194,7 +195,7 @@ public:
             u"\"C:\\ProgramData\\Package Cache\\acad\\test-uninstaller.exe\" --exit-code 0", kHKLM,
             k64, u"{28B89EEF-6101-0409-2102-CF3F3A09B77D}",
             kProgramFiles + u"\\Autodesk\\AutoCAD 2024\\acad.exe");
-        addUninstaller(u"MsiExec.exe /X{0D5A8F2B-2F2A-4E4A-9D2C-0A4B8C5E6F70} /qn /norestart",
+        addUninstaller(kSystemMsiexec + u" /X{0D5A8F2B-2F2A-4E4A-9D2C-0A4B8C5E6F70} /qn /norestart",
                        kHKLM, k32, u"AutoCAD Performance Feedback Tool", {});
         addUninstaller(u"%ProgramData%\\Package Cache\\langpack\\test-uninstaller.exe", kHKCU, k64,
                        u"AutoCAD 2024 Language Pack", {});
@@ -202,7 +203,7 @@ public:
                        u"Manager\\sldIM.exe\" /uninstall",
                        kHKLM, k64, u"{B3DA8D13-2023-0500-0000-6E3A7C2E9F10}",
                        kProgramFiles + u"\\SOLIDWORKS Corp\\SOLIDWORKS\\SLDWORKS.exe");
-        addUninstaller(u"MsiExec.exe /X{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70} /qn /norestart",
+        addUninstaller(kSystemMsiexec + u" /X{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70} /qn /norestart",
                        kHKLM, k32, u"{0F6C4E1A-2023-0000-0000-7D9A1B3C5E70}", {});
         addUninstaller(u"C:\\app\\lin\\product\\19.0.0\\dbhome_1\\deinstall\\deinstall.bat", kHKLM,
                        k64, u"Oracle_OraDB19Home1", kOracleHome + u"\\bin\\oracle.exe");

@@ -138,7 +138,8 @@ TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouche
         for (const auto& item : run.window.scan.items) {
             if (item->kind == ItemKind::InstallRecord && isProductInstallRecord(*item, product)) {
                 before.records.push_back(*item);
-                before.commands.push_back(BuildSilentUninstallCommand(item->uninstallCommand));
+                before.commands.push_back(WithSystemMsiexec(
+                    BuildSilentUninstallCommand(item->uninstallCommand), u"C:\\Windows"));
             }
             if (item->kind == ItemKind::Process && item->risk == RiskLevel::Safe) {
                 before.ownProcesses.push_back(*item);

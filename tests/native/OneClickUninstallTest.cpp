@@ -15,7 +15,9 @@ namespace {
 const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kSuiteTitle = u"AutoCAD 2024 - 简体中文 (Simplified Chinese) 24.3.61.0";
 const std::u16string kSuiteCommand = u"MsiExec.exe /I{AC-2024}";
-const std::u16string kSuiteSilent = u"MsiExec.exe /X{AC-2024} /qn /norestart";
+// msiexec is the system's, whatever folder the program was started from.
+const std::u16string kSuiteSilent =
+    u"\"C:\\Windows\\System32\\msiexec.exe\" /X{AC-2024} /qn /norestart";
 const std::u16string kLtCommand =
     u"\"C:\\Program Files\\Autodesk\\AutoCAD LT 2024\\Setup\\Setup.exe\" -q -uninstall";
 
@@ -218,6 +220,48 @@ TEST(OneClickRecheckTest, ARecordAlreadyRemovedIsNotRunAgain) {
             << m.LogFile();
         EXPECT_EQ(m.machine.messages.back().title, u"操作完成") << c.name;
         EXPECT_EQ(m.window.scansShown, 2) << c.name << ": the run went on to the clean";
+    }
+}
+
+// Any program the user runs can write a per-user record: its uninstaller starts with the
+// user's own rights, and without the shell's token it does not start at all.
+TEST(OneClickRightsTest, PerUserUninstallersStartWithTheShellUsersToken) {
+    const std::u16string web = u"C:\\Users\\u\\AppData\\Local\\AcadWeb\\remove.exe";
+    for (const bool tokenThere : {true, false}) {
+        AutoCadMachine m;
+        m.uninstallRemoves = false;
+        catalogue_test::AddRecord(m.machine, RegistryRoot::CurrentUser, RegistryView::Bits64,
+                                  u"AcadWeb", u"AutoCAD Web Launcher", u"", web, u"");
+        m.alsoRemoves[web] = {RegistryRoot::CurrentUser, RegistryView::Bits64, u"AcadWeb"};
+        m.scanFirst();
+        if (!tokenThere) {
+            m.machine.failCall(FakeCall::ShellToken, codes::kAccessDenied);
+        }
+        m.machine.queueAnswers({true});
+        OneClickUninstall(m.machine, m.window);
+
+        std::vector<std::pair<std::u16string, bool>> started; // command, as the shell's user
+        for (const auto& start : m.machine.childStarts) {
+            if (!ContainsNoCase(start.commandLine, u"reg.exe")) {
+                started.emplace_back(start.commandLine, start.asShellUser);
+            }
+        }
+        std::vector<std::pair<std::u16string, bool>> expected = {{kLtCommand, false}};
+        if (tokenThere) {
+            expected.emplace_back(web, true);
+        }
+        expected.emplace_back(kSuiteSilent, false);
+        EXPECT_EQ(started, expected) << tokenThere;
+        if (tokenThere) {
+            EXPECT_EQ(m.machine.messages.back().title, u"操作完成");
+            continue;
+        }
+        EXPECT_NE(m.LogFile().find(ToUtf8(u"[卸载失败] AutoCAD Web Launcher：无法以当前用户身份启动"
+                                          u"卸载程序（Access is denied.）\r\n")),
+                  std::string::npos)
+            << m.LogFile();
+        EXPECT_EQ(m.machine.messages.back().title, u"卸载未完成");
+        EXPECT_TRUE(m.removals().empty()) << "nothing is removed by the program itself";
     }
 }
 

@@ -47,7 +47,7 @@ TEST(PatientWaitWin32Test, AnUninstallerThatNeverEndsIsGivenUpAndKeepsRunning) {
     const std::u16string command = u"ping.exe -n 4 127.0.0.1";
     uint32_t exitCode = 1;
     const ChildRun run = RunProcessAndWaitPatiently(
-        platform, command, exitCode, platform.uninstallerQuestionInterval(),
+        platform, command, ChildRights::Program, exitCode, platform.uninstallerQuestionInterval(),
         [&](uint64_t) { return platform.askYesNo({}, {}, NoticeIcon::Question, true); });
 
     EXPECT_FALSE(run.ended);
@@ -67,6 +67,19 @@ TEST(PatientWaitWin32Test, AnUninstallerThatNeverEndsIsGivenUpAndKeepsRunning) {
     };
     EXPECT_TRUE(pingRunning());
     EXPECT_TRUE(removaltest::WaitFor([&] { return !pingRunning(); }, 30000));
+}
+
+// Here the shell is the virtual desktop's explorer: the child runs with its token and is waited
+// for like any other uninstaller.
+TEST(PatientWaitWin32Test, APerUserUninstallerStartsWithTheShellsTokenAndIsWaitedFor) {
+    Win32Platform platform;
+    uint32_t exitCode = 1;
+    const ChildRun run =
+        RunProcessAndWaitPatiently(platform, u"cmd.exe /c exit 9", ChildRights::ShellUser,
+                                   exitCode, 30000, [](uint64_t) { return false; });
+    EXPECT_TRUE(run.ended) << run.error;
+    EXPECT_FALSE(run.noShellToken);
+    EXPECT_EQ(exitCode, 9u);
 }
 
 constexpr wchar_t kHandOffVariable[] = L"TIDEWELL_HAND_OFF";
@@ -118,8 +131,9 @@ TEST(PatientWaitWin32Test, AnUninstallerThatHandsItsWorkToACopyIsWaitedForUntilT
 
     // An uninstaller's lasts until the copy has ended; its exit code is still the first's.
     exitCode = 1;
-    const ChildRun run = RunProcessAndWaitPatiently(platform, HandOffCommand(), exitCode, 60000,
-                                                    [](uint64_t) { return false; });
+    const ChildRun run =
+        RunProcessAndWaitPatiently(platform, HandOffCommand(), ChildRights::Program, exitCode,
+                                   60000, [](uint64_t) { return false; });
     SetEnvironmentVariableW(kHandOffVariable, nullptr);
     EXPECT_TRUE(run.ended) << run.error;
     EXPECT_EQ(exitCode, 7u);

@@ -1014,9 +1014,25 @@ ServiceStopAttempt FakePlatform::stopService(const std::u16string& keyName) {
 // --- Platform: child processes -------------------------------------------------------------------
 
 ChildStart FakePlatform::startHidden(const std::u16string& commandLine, ChildScope scope) {
+    return start(commandLine, scope, false);
+}
+
+ChildStart FakePlatform::startHiddenAsShellUser(const std::u16string& commandLine,
+                                                ChildScope scope) {
+    if (const uint32_t error = injected(FakeCall::ShellToken, commandLine)) {
+        ChildStart start;
+        start.error = error;
+        start.noShellToken = true;
+        return start;
+    }
+    return start(commandLine, scope, true);
+}
+
+ChildStart FakePlatform::start(const std::u16string& commandLine, ChildScope scope,
+                               bool asShellUser) {
     ChildStart start;
     childCommandLines.push_back(commandLine);
-    childStarts.push_back({commandLine, scope});
+    childStarts.push_back({commandLine, scope, asShellUser});
     start.error = injected(FakeCall::StartHidden, commandLine);
     if (start.error != 0) {
         return start;

@@ -40,7 +40,8 @@ enum class FakeCall {
     ListServices,
     OpenServiceManager,
     StopService,
-    StartHidden,
+    StartHidden, // either way of starting
+    ShellToken,  // the user's shell token, for startHiddenAsShellUser
     WaitForChild,
 };
 
@@ -137,6 +138,7 @@ public:
     struct ChildStartRecord {
         std::u16string commandLine;
         ChildScope scope;
+        bool asShellUser; // with the shell's token rather than the program's
     };
     std::vector<ChildStartRecord> childStarts; // every start with how it was asked for
     std::vector<bool> cursorChanges;           // true: wait cursor
@@ -184,6 +186,7 @@ public:
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
     ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) override;
+    ChildStart startHiddenAsShellUser(const std::u16string& commandLine, ChildScope scope) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
     uint32_t uninstallerQuestionInterval() override { return uninstallerQuestionMilliseconds; }
@@ -213,6 +216,7 @@ private:
     };
 
     uint32_t injected(FakeCall call, const std::u16string& subject);
+    ChildStart start(const std::u16string& commandLine, ChildScope scope, bool asShellUser);
     std::u16string absolute(const std::u16string& path) const;
     FileNode* findNode(const std::u16string& path) const;
     FileNode* ensureDirectoryChain(const std::u16string& path);

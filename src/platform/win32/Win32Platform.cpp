@@ -780,6 +780,87 @@ ChildStart Win32Platform::startHidden(const std::u16string& commandLine, ChildSc
     return adoptChild(info, scope);
 }
 
+namespace {
+
+// The window of the user's shell: the shell's desktop window, or else its taskbar (a shell such
+// as Wine's desktop registers no desktop window). Never one of this program's own windows,
+// whose token is the elevated one.
+HWND ShellWindow(DWORD& shellProcessId) {
+    for (const HWND window : {GetShellWindow(), FindWindowW(L"Shell_TrayWnd", nullptr)}) {
+        shellProcessId = 0;
+        if (window != nullptr && GetWindowThreadProcessId(window, &shellProcessId) != 0 &&
+            shellProcessId != GetCurrentProcessId()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// The user's own token, unelevated: that of the shell's process, duplicated as a primary token.
+// 0, or the code of the step that failed.
+DWORD ShellUserToken(UniqueKernelHandle& primary) {
+    DWORD shellProcessId = 0;
+    if (ShellWindow(shellProcessId) == nullptr) {
+        return ERROR_INVALID_WINDOW_HANDLE; // no shell runs on this desktop
+    }
+    UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shellProcessId));
+    if (!process.valid()) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(process.get(), TOKEN_DUPLICATE, token.receive())) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    constexpr DWORD kAccess = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
+                              TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
+    if (!DuplicateTokenEx(token.get(), kAccess, nullptr, SecurityImpersonation, TokenPrimary,
+                          primary.receive())) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+ChildStart Win32Platform::startHiddenAsShellUser(const std::u16string& commandLine,
+                                                 ChildScope scope) {
+    ChildStart start;
+    UniqueKernelHandle token;
+    if (const DWORD error = ShellUserToken(token)) {
+        start.error = error;
+        start.noShellToken = true;
+        return start;
+    }
+    std::u16string writable = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    const DWORD suspended = scope == ChildScope::ProcessTree ? CREATE_SUSPENDED : 0;
+    BOOL started =
+        CreateProcessWithTokenW(token.get(), 0, nullptr, AsWritableWide(writable),
+                                CREATE_NO_WINDOW | suspended, nullptr, nullptr, &startup, &info);
+    DWORD error = started ? ERROR_SUCCESS : GetLastError();
+    if (!started && error == ERROR_INVALID_PARAMETER) {
+        // CREATE_NO_WINDOW is not among the flags this call documents: where it is refused, a
+        // console of its own, hidden, keeps a console uninstaller out of sight instead.
+        writable = commandLine;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        started = CreateProcessWithTokenW(token.get(), 0, nullptr, AsWritableWide(writable),
+                                          CREATE_NEW_CONSOLE | suspended, nullptr, nullptr,
+                                          &startup, &info);
+        error = started ? ERROR_SUCCESS : GetLastError();
+    }
+    if (!started) {
+        start.error = error;
+        return start;
+    }
+    return adoptChild(info, scope);
+}
+
 ChildStart Win32Platform::adoptChild(const PROCESS_INFORMATION& info, ChildScope scope) {
     ChildStart start;
     const UniqueKernelHandle thread(info.hThread);

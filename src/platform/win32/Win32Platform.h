@@ -69,6 +69,7 @@ public:
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
 
     ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) override;
+    ChildStart startHiddenAsShellUser(const std::u16string& commandLine, ChildScope scope) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
 
