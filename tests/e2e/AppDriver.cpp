@@ -104,11 +104,15 @@ AppDriver::~AppDriver() {
     }
 }
 
-std::string AppDriver::start(DWORD timeoutMs) {
+std::u16string ProgramUnderTest() {
     // TIDEWELL_E2E_APP runs the tests against another build of the program (a Windows path).
-    std::u16string program = Env(u"TIDEWELL_E2E_APP");
+    const std::u16string program = Env(u"TIDEWELL_E2E_APP");
+    return program.empty() ? BuildPath(TIDEWELL_APP_PATH) : program;
+}
+
+std::string AppDriver::start(DWORD timeoutMs, std::u16string program) {
     if (program.empty()) {
-        program = BuildPath(TIDEWELL_APP_PATH);
+        program = ProgramUnderTest();
     }
     std::u16string commandLine = u"\"" + program + u"\"";
     STARTUPINFOW startup = {};

@@ -75,6 +75,9 @@ private:
 };
 
 // The program under test. The test owns the process: the destructor ends it if it still runs.
+// The program the tests drive: this build's, or TIDEWELL_E2E_APP's.
+std::u16string ProgramUnderTest();
+
 class AppDriver {
 public:
     AppDriver() = default;
@@ -82,8 +85,9 @@ public:
     AppDriver(const AppDriver&) = delete;
     AppDriver& operator=(const AppDriver&) = delete;
 
-    // Starts the program and waits until its main window is shown. An explanation on failure.
-    std::string start(DWORD timeoutMs = 30000);
+    // Starts the program (or the copy of it at `program`, a Windows path) and waits until its
+    // main window is shown. An explanation on failure.
+    std::string start(DWORD timeoutMs = 30000, std::u16string program = {});
     // Ends the program (the main window is closed first; a modal box keeps it from closing,
     // so then it is terminated). Returns the exit code, or ~0u when it had to be terminated.
     DWORD stop(DWORD timeoutMs = 10000);

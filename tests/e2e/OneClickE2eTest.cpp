@@ -6,6 +6,7 @@
 // licensing process stay.
 
 #include "E2eSupport.h"
+#include "platform/win32/Wide.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 
 namespace tidewell::e2e {
 namespace {
+
+using win32::AsWide;
 
 constexpr DWORD kScanTimeoutMs = 60000;
 constexpr DWORD kRunTimeoutMs = 240000;
@@ -361,10 +364,34 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     EXPECT_EQ(app.stop(), 0u);
 }
 
+// A copy of the program in a download folder, with an msiexec.exe planted beside it.
+class DownloadFolder {
+public:
+    DownloadFolder() : folder_(JoinPath(Env(u"TEMP"), u"tidewell-download")) {
+        CreateDirectoryW(AsWide(folder_), nullptr);
+        copied_ = CopyFileW(AsWide(ProgramUnderTest()), AsWide(program()), FALSE) &&
+                  CopyFileW(AsWide(BuildPath(TIDEWELL_PLANTED_MSIEXEC_PATH)),
+                            AsWide(JoinPath(folder_, u"msiexec.exe")), FALSE);
+    }
+    ~DownloadFolder() { RemoveTree(folder_); }
+    DownloadFolder(const DownloadFolder&) = delete;
+    DownloadFolder& operator=(const DownloadFolder&) = delete;
+
+    bool copied() const { return copied_; }
+    std::u16string program() const { return JoinPath(folder_, u"tidewell.exe"); }
+    bool plantedMsiexecRan() const { return PathExists(JoinPath(folder_, u"msiexec.exe.ran")); }
+
+private:
+    std::u16string folder_;
+    bool copied_ = false;
+};
+
 TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     RunOutputs outputs;
+    DownloadFolder download;
+    ASSERT_TRUE(download.copied());
     AppDriver app;
-    ASSERT_EQ(app.start(), "");
+    ASSERT_EQ(app.start(30000, download.program()), "");
     const auto services = AutodeskServices();
     ASSERT_EQ(services.at(u"AdskLicensingService"), std::optional<DWORD>(SERVICE_RUNNING));
 
@@ -411,6 +438,8 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     const std::multiset<std::u16string> expected = expectedRuns(tree);
     EXPECT_EQ(expected.size(), 3u);
     EXPECT_EQ(UninstallerRuns(), expected);
+    // The system's msiexec did it, not the one beside the program.
+    EXPECT_FALSE(download.plantedMsiexecRan());
     // With /I instead of /X Windows Installer would repair the package, and without /qn it
     // would wait for someone at its window: the record is gone only after a silent removal.
     EXPECT_FALSE(KeyExists(
