@@ -1,6 +1,7 @@
 #include "catalogue/ScanCollector.h"
 
 #include "support/Environment.h"
+#include "support/ProtectedFolders.h"
 #include "support/Text.h"
 
 #include <iterator>
@@ -237,6 +238,16 @@ void ScanCollector::scanTempEntries(const std::u16string& folder) {
     if (listing.error != 0) {
         return;
     }
+    // A TEMP set to a drive root or a system folder ("D:\" offers "D:\oracle", a database
+    // folder): what matches there is no temporary entry, and the user decides. So too where
+    // the path cannot tell which folder it is.
+    const FolderStanding standing = StandingOf(platform, folder);
+    const bool temporary = standing != FolderStanding::RootOrShare &&
+                           standing != FolderStanding::SystemFolder &&
+                           standing != FolderStanding::Unresolved;
+    const std::u16string note =
+        temporary ? u"安装或运行产生的临时项。"
+                  : u"TEMP 指向系统目录或根目录；此项未必是临时文件，因此默认不选。";
     const TempNameTests& tests = TempTestsFor(product);
     for (const DirectoryEntry& entry : listing.entries) {
         platform.lookAtQueue();
@@ -244,8 +255,9 @@ void ScanCollector::scanTempEntries(const std::u16string& folder) {
             continue;
         }
         const bool directory = FileAttributes{0, entry.attributes}.isDirectory();
-        addEntry(u"临时文件", entry.name, JoinPath(folder, entry.name), u"安装或运行产生的临时项。",
-                 directory ? ItemKind::Directory : ItemKind::File, RiskLevel::Safe, true);
+        addEntry(u"临时文件", entry.name, JoinPath(folder, entry.name), note,
+                 directory ? ItemKind::Directory : ItemKind::File,
+                 temporary ? RiskLevel::Safe : RiskLevel::NeedsConfirm, temporary);
     }
 }
 

@@ -1,6 +1,6 @@
-#include "catalogue/RegistryText.h"
 #include "catalogue/ScanCollector.h"
 
+#include "support/RegistryText.h"
 #include "support/Text.h"
 
 #include <iterator>

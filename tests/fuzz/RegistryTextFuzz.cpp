@@ -2,7 +2,7 @@
 // reading a record made of them.
 
 #include "FuzzInput.h"
-#include "catalogue/RegistryText.h"
+#include "support/RegistryText.h"
 #include "catalogue/ScanCollector.h"
 #include "platform/SystemCodes.h"
 #include "platform/fake/FakePlatform.h"

@@ -3,8 +3,8 @@
 
 #include "CatalogueMachine.h"
 
-#include "catalogue/RegistryText.h"
 #include "catalogue/ScanCollector.h"
+#include "support/RegistryText.h"
 
 #include <gtest/gtest.h>
 
@@ -144,11 +144,11 @@ TEST(CatalogueFolderTest, OracleHome) {
         {"empty", u"", without, u""},
         {"own folder", kOracleHome, with, u"dbhome_1"},
         {"trailing separators", kOracleHome + u"\\/\\", with, u"dbhome_1"},
-        {"the program folder with a trailing separator: one item",
-         kProgramFiles + u"\\Oracle\\",
-         without,
-         u""},
-        {"a bare drive stays as it is", u"C:\\", {u"程序文件", u"环境变量目录", u"共享安装组件"},
+        {"the program folder with a trailing separator: one item", kProgramFiles + u"\\Oracle\\",
+         without, u""},
+        {"a bare drive stays as it is",
+         u"C:\\",
+         {u"程序文件", u"环境变量目录", u"共享安装组件"},
          u""},
         {"the Oracle program folder in other letter case", u"c:\\PROGRAM FILES\\oracle", without,
          u""},
@@ -248,17 +248,51 @@ TEST(CatalogueTempTest, OnlyTheTopLevelOfTempIsSearched) {
     EXPECT_EQ(Locations(collector.items), std::vector<std::u16string>{kTemp + u"\\AutoCAD_dir"});
 }
 
-TEST(CatalogueTempTest, TempUnsetEmptyOrAFileGivesNothing) {
+// What TEMP names decides whether it is searched, and whether what it holds is temporary at all.
+TEST(CatalogueTempTest, WhatTempNamesDecidesItsEntries) {
     using Env = std::optional<std::u16string>;
-    for (const Env& temp : {Env{}, Env{u""}, Env{u"C:\\work\\acad.tmp"}}) {
+    struct Case {
+        Env temp;
+        bool found; // its acad.tmp
+        bool temporary;
+    };
+    const Case cases[] = {
+        {Env{}, false, true},
+        {Env{u""}, false, true},
+        {Env{u"C:\\work\\acad.tmp"}, false, true},
+        {kTemp, true, true},
+        {Env{u"C:\\Windows\\Temp"}, true, true},
+        {Env{u"D:\\"}, true, false},
+        {Env{u"\\\\server\\share"}, true, false},
+        {Env{u"C:\\Windows"}, true, false},
+        {Env{u"C:\\Users\\lin"}, true, false}, // the profile
+        {kLocal, true, false},
+    };
+    for (const Case& c : cases) {
         FakePlatform machine;
+        SetWindowsFolders(machine);
+        machine.setEnvironment(u"USERPROFILE", u"C:\\Users\\lin");
         machine.setCurrentDirectory(u"C:\\work");
         machine.addFile(u"C:\\work\\acad.tmp");
-        machine.setEnvironment(u"TEMP", temp);
+        machine.setEnvironment(u"TEMP", c.temp);
         machine.setEnvironment(u"TMP", u"C:\\work");
+        const std::string where = ToUtf8(c.temp.value_or(u"<unset>"));
+        if (c.found) {
+            machine.addFile(JoinPath(*c.temp, u"acad.tmp"));
+        }
         ScanCollector collector(machine, ProductKind::AutoCAD);
         collector.scanFolders();
-        EXPECT_TRUE(collector.items.empty()) << ToUtf8(collector.items.front()->location);
+        ASSERT_EQ(collector.items.size(), c.found ? 1u : 0u) << where;
+        if (!c.found) {
+            continue;
+        }
+        ResidueItem expected = TempEntry(*c.temp, u"acad.tmp", ItemKind::File);
+        if (!c.temporary) {
+            expected.risk = RiskLevel::NeedsConfirm;
+            expected.checked = false;
+            expected.note = u"TEMP 指向系统目录或根目录；此项未必是临时文件，因此默认不选。";
+        }
+        EXPECT_EQ(Describe(*collector.items[0]), Describe(expected)) << where;
     }
 }
 
@@ -277,7 +311,10 @@ TEST(CatalogueRegistryTest, BranchesPerViewAndTheSharedUserBranch) {
     const Case cases[] = {
         {"machine branch, 64-bit view only", true, kHKLM, k64, {machineKey + u" [64位]"}},
         {"machine branch, 32-bit view only", true, kHKLM, k32, {machineKey + u" [32位]"}},
-        {"machine branch in both views: two keys", true, kHKLM, RegistryView::None,
+        {"machine branch in both views: two keys",
+         true,
+         kHKLM,
+         RegistryView::None,
          {machineKey + u" [32位]", machineKey + u" [64位]"}},
         // One key that both views reach: listed once, as the 32-bit view finds it.
         {"user branch seen from the 64-bit side", true, kHKCU, k64, {user + u" [32位]"}},
@@ -557,8 +594,7 @@ TEST(CatalogueRunningTest, ProcessesOfARunningServiceOrAnotherSessionWaitForTheU
     machine.addProcess(7003, u"oracle.exe", 2u);
     machine.addProcess(7004, u"oracle.exe", std::nullopt);
     machine.addService(u"OracleServiceORCL", u"OracleServiceORCL", codes::kServiceRunning, 7001);
-    machine.addService(u"OracleOraDB19Home1TNSListener", u"Listener", codes::kServiceStopped,
-                       7002);
+    machine.addService(u"OracleOraDB19Home1TNSListener", u"Listener", codes::kServiceStopped, 7002);
     ScanCollector collector(machine, ProductKind::Oracle);
     collector.scanProcesses();
     collector.scanServices();

@@ -54,8 +54,22 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
     return parts;
 }
 
+// A file path's names, with a UNC path's server and share taken as one root ("\\server\share"),
+// as a drive is. The long-path and device forms ("\\?\", "\\.\") are no share.
+std::vector<std::u16string> FilePathParts(const std::u16string& path) {
+    std::vector<std::u16string> parts = SplitPath(path);
+    const bool unc = path.size() > 2 && (path[0] == u'\\' || path[0] == u'/') &&
+                     (path[1] == u'\\' || path[1] == u'/') && parts.size() >= 2 &&
+                     parts[0] != u"?" && parts[0] != u".";
+    if (unc) {
+        parts[0] = u"\\\\" + parts[0] + u"\\" + parts[1];
+        parts.erase(parts.begin() + 1);
+    }
+    return parts;
+}
+
 bool IsDriveSpec(const std::u16string& part) {
-    return part.size() == 2 && part[1] == u':';
+    return (part.size() == 2 && part[1] == u':') || part.compare(0, 2, u"\\\\") == 0;
 }
 
 std::string Narrow(const std::u16string& text) {
@@ -116,7 +130,7 @@ FakePlatform::~FakePlatform() = default;
 // --- Paths -----------------------------------------------------------------------------------
 
 std::u16string FakePlatform::absolute(const std::u16string& path) const {
-    const std::vector<std::u16string> parts = SplitPath(path);
+    const std::vector<std::u16string> parts = FilePathParts(path);
     if (!parts.empty() && IsDriveSpec(parts.front())) {
         return path;
     }
@@ -124,7 +138,7 @@ std::u16string FakePlatform::absolute(const std::u16string& path) const {
 }
 
 FakePlatform::FileNode* FakePlatform::findNode(const std::u16string& path) const {
-    std::vector<std::u16string> parts = SplitPath(absolute(path));
+    std::vector<std::u16string> parts = FilePathParts(absolute(path));
     if (parts.empty() || !IsDriveSpec(parts.front())) {
         return nullptr;
     }
@@ -182,7 +196,7 @@ uint32_t FakePlatform::fileChangeRefused(const FileNode* node, const std::u16str
 }
 
 FakePlatform::FileNode* FakePlatform::ensureDirectoryChain(const std::u16string& path) {
-    std::vector<std::u16string> parts = SplitPath(absolute(path));
+    std::vector<std::u16string> parts = FilePathParts(absolute(path));
     if (parts.empty() || !IsDriveSpec(parts.front())) {
         return nullptr;
     }

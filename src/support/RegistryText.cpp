@@ -1,4 +1,4 @@
-#include "catalogue/RegistryText.h"
+#include "support/RegistryText.h"
 
 #include "platform/SystemCodes.h"
 
