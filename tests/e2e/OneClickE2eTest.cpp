@@ -3,7 +3,8 @@
 // seeder's test uninstaller. Either one uninstaller fails (exit code 1603) and the program
 // stops without removing anything itself, or every uninstaller succeeds and the program
 // removes the product's exclusive residues while services, shared components and the shared
-// licensing process stay.
+// licensing process stay. On Oracle residues, the shared Inventory inside the removed program
+// folder stays with its files.
 
 #include "E2eSupport.h"
 #include "platform/win32/Wide.h"
@@ -413,7 +414,7 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
         }
     }
     EXPECT_EQ(webLauncher, (std::vector<std::u16string>{u"HKCU\\" + kUninstallList +
-                                                          u"\\AutoCADWebLauncher [32位]"}));
+                                                        u"\\AutoCADWebLauncher [32位]"}));
     std::vector<TreeNode> kept;
     for (const TreeNode& leaf : scanned) {
         if (KeptByOneClick(leaf)) {
@@ -531,6 +532,60 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     std::multiset<std::u16string> expectedLeft = LeafLocations(kept);
     expectedLeft.insert(waitingForRestart.begin(), waitingForRestart.end());
     EXPECT_EQ(LeafLocations(after), expectedLeft) << TreeDump(after);
+    EXPECT_EQ(app.stop(), 0u);
+}
+
+// Oracle's Inventory, which every Oracle home on the machine shares, lies inside the program
+// folder the run removes: the folder's other contents go, the inventory stays with its files
+// and the log names it as kept.
+TEST(OneClickOracleE2eTest, TheSharedInventoryInsideTheProgramFolderStays) {
+    SeedLock lock;
+    ASSERT_TRUE(lock.held());
+    ScopedPendingRenames pendingBefore;
+    SeededProduct seeded(u"oracle");
+    ASSERT_EQ(seeded.run().failures, "");
+    // The client's record has no command of its own; with the database's test uninstaller every
+    // uninstaller succeeds and the run goes on to the clean.
+    const std::u16string client = kUninstallList + u"\\OraClient19Home1_32bit";
+    const std::u16string uninstaller =
+        JoinPath(JoinPath(PackageCache(), u"OraDB19Home1"), u"test-uninstaller.exe");
+    ASSERT_TRUE(WriteStringValue(
+        HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, client, L"QuietUninstallString",
+        u"\"" + uninstaller + u"\" --exit-code 0 --remove-key \"HKLM32\\" + client + u"\""));
+    const std::u16string oracle = Env(u"ProgramW6432") + u"\\Oracle";
+    const std::u16string inventory = oracle + u"\\Inventory";
+    const std::u16string other = oracle + u"\\readme.txt";
+    ASSERT_TRUE(win32::UniqueFile(CreateFileW(reinterpret_cast<const wchar_t*>(other.c_str()),
+                                              GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr))
+                    .valid())
+        << GetLastError();
+    const std::set<std::u16string> inventoryFiles = ListTree(inventory);
+    ASSERT_TRUE(inventoryFiles.count(u"ContentsXML\\inventory.xml")) << Dump(inventoryFiles);
+
+    RunOutputs outputs;
+    AppDriver app;
+    ASSERT_EQ(app.start(), "");
+    ASSERT_TRUE(app.selectProductTab(2));
+    app.press(kOneClickButton);
+    std::optional<MessageBoxSeen> box = app.waitForMessageBox(kScanTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(U8(box->title), "一键卸载并清理 Oracle");
+    ASSERT_TRUE(app.answer(*box, IDYES));
+    box = app.waitForMessageBox(kRunTimeoutMs);
+    ASSERT_TRUE(box.has_value()) << "status: " << U8(app.status());
+    EXPECT_EQ(U8(box->title), "操作完成") << U8(box->text);
+    ASSERT_TRUE(app.answer(*box, IDOK));
+
+    EXPECT_FALSE(PathExists(other));
+    EXPECT_EQ(Dump(ListTree(inventory)), Dump(inventoryFiles));
+    const std::vector<std::u16string> logs = outputs.newLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    const RunLogFile log = ReadRunLog(logs[0]);
+    EXPECT_NE(log.body.find(u"  " + oracle + u"\r\n  目录内容已删除，保留未清理的项目：" +
+                            inventory + u"\r\n"),
+              std::u16string::npos)
+        << U8(log.body);
     EXPECT_EQ(app.stop(), 0u);
 }
 

@@ -388,6 +388,36 @@ TEST(OneClickFailureTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
     }
 }
 
+// Oracle's Inventory, shared by every Oracle home, lies inside the program folder the run
+// removes: it stays with its files, and the log names it.
+TEST(OneClickKeptTest, TheSharedInventoryInsideTheRemovedProgramFolderStays) {
+    FakePlatform machine;
+    PrepareWorkflowMachine(machine);
+    const std::u16string oracle = u"C:\\Program Files\\Oracle";
+    const std::u16string inventory = oracle + u"\\Inventory";
+    machine.addFile(inventory + u"\\ContentsXML\\inventory.xml");
+    machine.addFile(oracle + u"\\odac\\bin\\oraops.dll");
+    catalogue_test::AddRecord(machine, RegistryRoot::LocalMachine, RegistryView::Bits64,
+                              u"OraClient19Home1", u"Oracle Database 19c Client", u"",
+                              u"C:\\app\\client\\deinstall.exe -silent", u"");
+    machine.onChild(
+        FakeRegExport(machine, [](const std::u16string&) { return FakeChildBehaviour{}; }));
+    FakeWorkflowWindow window{machine};
+    window.scan.product = ProductKind::Oracle;
+    window.scan.runScan();
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    EXPECT_EQ(machine.messages.back().title, u"操作完成") << ToUtf8(machine.messages.back().text);
+    EXPECT_TRUE(machine.exists(inventory + u"\\ContentsXML\\inventory.xml")) << machine.dump();
+    EXPECT_FALSE(machine.exists(oracle + u"\\odac"));
+    EXPECT_NE(LogFile(machine).find(ToUtf8(u"[清理成功] Oracle\r\n  " + oracle +
+                                           u"\r\n  目录内容已删除，保留未清理的项目：" + inventory +
+                                           u"\r\n")),
+              std::string::npos)
+        << LogFile(machine);
+}
+
 TEST_F(OneClickUninstallTest, RestartRequestedByAnUninstallerMakesTheEndAWarning) {
     scanFirst();
     exitCodes[kSuiteSilent] = codes::kSuccessRebootRequired;
