@@ -152,13 +152,16 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
                    ToDecimal(exitCode) + u"\r\n");
 }
 
-// E. What the fresh scan still finds, less services, shared data and shared processes.
+// E. What the fresh scan still finds, less services, shared data, shared processes and the
+// entries of a TEMP that names a root or system folder (they need not be temporary at all).
 std::vector<ResidueItem*> CleanList(const ItemList& items) {
     std::vector<ResidueItem*> list;
     for (const auto& item : items) {
-        const bool sharedProcess = item->kind == ItemKind::Process && item->risk != RiskLevel::Safe;
+        const bool notSafe = item->risk != RiskLevel::Safe;
+        const bool sharedProcess = item->kind == ItemKind::Process && notSafe;
+        const bool doubtfulTemporary = item->category == u"临时文件" && notSafe;
         if (item->kind != ItemKind::Service && !IsSharedCategory(item->category) &&
-            !sharedProcess) {
+            !sharedProcess && !doubtfulTemporary) {
             list.push_back(item.get());
         }
     }

@@ -418,6 +418,19 @@ TEST(OneClickKeptTest, TheSharedInventoryInsideTheRemovedProgramFolderStays) {
         << LogFile(machine);
 }
 
+// With TEMP at a drive root, what the scan lists there is left to the user.
+TEST_F(OneClickUninstallTest, EntriesOfATempAtADriveRootStay) {
+    machine.setEnvironment(u"TEMP", u"D:\\");
+    machine.addFile(u"D:\\AutoCAD 图纸\\site.dwg");
+    scanFirst();
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    EXPECT_EQ(machine.messages.back().title, u"操作完成") << ToUtf8(machine.messages.back().text);
+    EXPECT_TRUE(machine.exists(u"D:\\AutoCAD 图纸\\site.dwg")) << LogFile();
+    EXPECT_FALSE(machine.exists(u"C:\\Program Files\\Autodesk\\AutoCAD 2024"));
+}
+
 TEST_F(OneClickUninstallTest, RestartRequestedByAnUninstallerMakesTheEndAWarning) {
     scanFirst();
     exitCodes[kSuiteSilent] = codes::kSuccessRebootRequired;
