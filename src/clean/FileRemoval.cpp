@@ -6,6 +6,7 @@
 #include "support/Text.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tidewell {
 
@@ -117,7 +118,33 @@ uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, uint32
     return removeError;
 }
 
-Removal RemoveTreeAt(Platform& platform, const std::u16string& path, TreeWalk& walk) {
+// A folder the walk is inside: its listing, how far through it the walk has come, and what its
+// entries came to so far.
+struct Folder {
+    size_t pathSize; // its path is the walk's path cut to this size
+    uint32_t bits;
+    std::vector<DirectoryEntry> entries;
+    size_t keptBefore; // kept locations met before its listing
+    size_t next = 0;
+    bool allRemoved = true;
+    bool pending = false;
+    // The code behind the failure the message reports: the folder's own removal when that
+    // failed, otherwise the last entry that failed.
+    uint32_t lastError = codes::kSuccess;
+
+    void count(const Removal& done) {
+        if (!done.result.success) {
+            allRemoved = false;
+            lastError = done.error;
+        }
+        pending = pending || done.result.rebootPending;
+    }
+};
+
+// Looks at a directory the walk comes to. The result at once for one that cannot be read, is
+// gone or is a link; otherwise its listing becomes the walk's next folder, and nothing.
+std::optional<Removal> EnterDirectory(Platform& platform, const std::u16string& path,
+                                      TreeWalk& walk, std::vector<Folder>& folders) {
     Removal removal;
     const FileAttributes attributes = platform.fileAttributes(path);
     if (!attributes.exists() && !IsGone(attributes.error)) {
@@ -127,13 +154,6 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path, TreeWalk& w
         removal.result = {true, u"目录已不存在", false};
         return removal;
     }
-
-    bool allRemoved = true;
-    bool pending = false;
-    // The code behind the failure the message reports: the directory's own removal when that
-    // failed, otherwise the last entry that failed.
-    uint32_t lastError = codes::kSuccess;
-
     // A link given as the tree itself is removed as a link too: its target is another tree.
     if ((attributes.bits & kLinkBits) == kLinkBits) {
         ClearBlockingAttributes(platform, path, attributes.bits);
@@ -145,58 +165,86 @@ Removal RemoveTreeAt(Platform& platform, const std::u16string& path, TreeWalk& w
         }
         return removal;
     }
+    // A listing that cannot be opened leaves the directory to answer for itself when it is left.
+    DirectoryListing listing = platform.listDirectory(path);
+    folders.push_back({path.size(), attributes.bits, std::move(listing.entries), walk.met.size()});
+    return std::nullopt;
+}
 
-    // A listing that cannot be opened leaves the directory to answer for itself below.
-    const DirectoryListing listing = platform.listDirectory(path);
-    const size_t keptBefore = walk.met.size();
-    for (const DirectoryEntry& entry : listing.entries) {
+// Removes or registers a folder whose entries are done, and says what it came to.
+Removal LeaveDirectory(Platform& platform, const std::u16string& path, Folder& folder,
+                       const TreeWalk& walk) {
+    Removal removal;
+    // A folder on the way to a kept location stays, neither removed nor registered.
+    uint32_t registrationError = codes::kSuccess;
+    const uint32_t removeError =
+        walk.met.size() != folder.keptBefore
+            ? codes::kSuccess
+            : RemoveOrRegister(platform, path, folder.bits, folder.pending, registrationError);
+    if (removeError != codes::kSuccess && registrationError != codes::kSuccess) {
+        removal.error = registrationError;
+        removal.result = PartlyFailed(platform, registrationError, folder.pending);
+        return removal;
+    }
+    if (folder.allRemoved) {
+        removal.result = {true, folder.pending ? u"部分内容将在重启后删除" : u"目录已删除",
+                          folder.pending};
+        return removal;
+    }
+    removal.error = removeError != codes::kSuccess ? removeError : folder.lastError;
+    removal.result = PartlyFailed(platform, removal.error, folder.pending);
+    return removal;
+}
+
+// Depth first, children before their folder, with a stack of its own: within the 32,767 units
+// of a long path a tree can be 16,000 folders deep, deeper than the 32-bit program's stack would
+// carry a recursive walk. One path serves the whole walk, cut back as it climbs.
+Removal RemoveTreeAt(Platform& platform, const std::u16string& top, TreeWalk& walk) {
+    std::vector<Folder> folders;
+    std::u16string path = top;
+    if (std::optional<Removal> done = EnterDirectory(platform, path, walk, folders)) {
+        return *done;
+    }
+    while (true) {
+        Folder& folder = folders.back();
+        path.resize(folder.pathSize);
+        if (folder.next == folder.entries.size()) {
+            const Removal done = LeaveDirectory(platform, path, folder, walk);
+            folders.pop_back();
+            if (folders.empty()) {
+                return done;
+            }
+            folders.back().count(done);
+            continue;
+        }
+        const DirectoryEntry& entry = folder.entries[folder.next++];
         if (entry.name == u"." || entry.name == u"..") {
             continue;
         }
         platform.lookAtQueue();
-        const std::u16string child = JoinPath(path, entry.name);
-        if (walk.keeps(child)) {
+        if (!path.empty() && path.back() != u'\\') {
+            path += u'\\';
+        }
+        path += entry.name;
+        if (walk.keeps(path)) {
             continue; // another item of the scan, not being removed: untouched, nothing below
         }
-        if ((entry.attributes & kLinkBits) == kLinkBits) {
+        const uint32_t bits = entry.attributes;
+        if ((bits & kLinkBits) == kLinkBits) {
             // Never entered: removing the link leaves its target alone. A link that stays is
             // not registered for restart.
-            ClearBlockingAttributes(platform, child, entry.attributes);
-            const uint32_t error = platform.removeDirectory(child);
+            ClearBlockingAttributes(platform, path, bits);
+            const uint32_t error = platform.removeDirectory(path);
             if (error != codes::kSuccess) {
-                allRemoved = false;
-                lastError = error;
+                folder.allRemoved = false;
+                folder.lastError = error;
             }
-            continue;
+        } else if ((bits & codes::kAttributeDirectory) == 0) {
+            folder.count(RemoveFileAt(platform, path));
+        } else if (std::optional<Removal> done = EnterDirectory(platform, path, walk, folders)) {
+            folders.back().count(*done); // nothing was added: still this folder
         }
-        const Removal done = (entry.attributes & codes::kAttributeDirectory) != 0
-                                 ? RemoveTreeAt(platform, child, walk)
-                                 : RemoveFileAt(platform, child);
-        if (!done.result.success) {
-            allRemoved = false;
-            lastError = done.error;
-        }
-        pending = pending || done.result.rebootPending;
     }
-
-    // A folder on the way to a kept location stays, neither removed nor registered.
-    uint32_t registrationError = codes::kSuccess;
-    const uint32_t removeError =
-        walk.met.size() != keptBefore
-            ? codes::kSuccess
-            : RemoveOrRegister(platform, path, attributes.bits, pending, registrationError);
-    if (removeError != codes::kSuccess && registrationError != codes::kSuccess) {
-        removal.error = registrationError;
-        removal.result = PartlyFailed(platform, registrationError, pending);
-        return removal;
-    }
-    if (allRemoved) {
-        removal.result = {true, pending ? u"部分内容将在重启后删除" : u"目录已删除", pending};
-        return removal;
-    }
-    removal.error = removeError != codes::kSuccess ? removeError : lastError;
-    removal.result = PartlyFailed(platform, removal.error, pending);
-    return removal;
 }
 
 } // namespace

@@ -96,7 +96,7 @@ struct SubkeyValuesListing {
 
 struct ProcessEntry {
     uint32_t id = 0;
-    std::u16string executableName; // file name only, in the letter case the system reports
+    std::u16string executableName;     // file name only, in the letter case the system reports
     std::optional<uint32_t> sessionId; // the Windows session it runs in, when the system says
 };
 
@@ -168,7 +168,8 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // --- Files. Paths are passed on unchanged, without a long-path prefix.
+    // --- Files. The logic passes plain paths; the implementation hands each to the system in
+    // the form that reaches it, "\\?\" where it is too long (ExtendedLengthPath.h).
     virtual FileAttributes fileAttributes(const std::u16string& path) = 0;
     // Lists directory\* : "." and ".." included, in the file system's order. Entries read before
     // a failure to step on are kept.

@@ -16,6 +16,7 @@ constexpr uint32_t kNotEnoughMemory = 8;
 constexpr uint32_t kSharingViolation = 32;
 constexpr uint32_t kInvalidParameter = 87;
 constexpr uint32_t kDirectoryNotEmpty = 145;
+constexpr uint32_t kFilenameExcedRange = 206; // a plain path too long for the call
 constexpr uint32_t kAlreadyExists = 183;
 constexpr uint32_t kMoreData = 234;
 constexpr uint32_t kNoMoreItems = 259;

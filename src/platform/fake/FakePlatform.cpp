@@ -1,5 +1,6 @@
 #include "platform/fake/FakePlatform.h"
 
+#include "platform/ExtendedLengthPath.h"
 #include "platform/SystemCodes.h"
 #include "support/Text.h"
 
@@ -68,6 +69,45 @@ std::vector<std::u16string> FilePathParts(const std::u16string& path) {
     return parts;
 }
 
+// Moves cursor past the next name of the path, as SplitPath would give it; start: where it
+// begins. False when no name is left.
+bool NextName(const std::u16string& path, size_t& cursor, size_t& start) {
+    const char16_t* units = path.data();
+    const size_t size = path.size();
+    while (cursor < size && (units[cursor] == u'\\' || units[cursor] == u'/')) {
+        ++cursor;
+    }
+    start = cursor;
+    while (cursor < size && units[cursor] != u'\\' && units[cursor] != u'/') {
+        ++cursor;
+    }
+    return cursor != start;
+}
+
+// The root a path starts from, as FilePathParts gives it ("C:", "\\server\share"), with
+// cursor moved past it; empty for a relative path.
+std::u16string RootOf(const std::u16string& path, size_t& cursor) {
+    size_t start = 0;
+    if (!NextName(path, cursor, start)) {
+        return {};
+    }
+    const size_t serverEnd = cursor;
+    const bool share = path.size() > 2 && (path[0] == u'\\' || path[0] == u'/') &&
+                       (path[1] == u'\\' || path[1] == u'/') &&
+                       path.compare(start, serverEnd - start, u"?") != 0 &&
+                       path.compare(start, serverEnd - start, u".") != 0;
+    size_t shareStart = 0;
+    if (share && NextName(path, cursor, shareStart)) {
+        return u"\\\\" + path.substr(start, serverEnd - start) + u"\\" +
+               path.substr(shareStart, cursor - shareStart);
+    }
+    cursor = serverEnd;
+    if (serverEnd - start == 2 && path[start + 1] == u':') {
+        return path.substr(start, 2);
+    }
+    return {};
+}
+
 bool IsDriveSpec(const std::u16string& part) {
     return (part.size() == 2 && part[1] == u':') || part.compare(0, 2, u"\\\\") == 0;
 }
@@ -94,6 +134,8 @@ std::optional<std::u16string> KnownMessage(uint32_t code) {
         return u"The parameter is incorrect.\r\n";
     case codes::kDirectoryNotEmpty:
         return u"The directory is not empty.\r\n";
+    case codes::kFilenameExcedRange:
+        return u"The filename or extension is too long.\r\n";
     case codes::kAlreadyExists:
         return u"Cannot create a file when that file already exists.\r\n";
     case codes::kDependentServicesRunning:
@@ -130,48 +172,82 @@ FakePlatform::~FakePlatform() = default;
 // --- Paths -----------------------------------------------------------------------------------
 
 std::u16string FakePlatform::absolute(const std::u16string& path) const {
-    const std::vector<std::u16string> parts = FilePathParts(path);
-    if (!parts.empty() && IsDriveSpec(parts.front())) {
+    size_t cursor = 0;
+    if (!RootOf(path, cursor).empty()) {
         return path;
     }
     return JoinPath(currentDirectory_, path);
 }
 
-FakePlatform::FileNode* FakePlatform::findNode(const std::u16string& path) const {
-    std::vector<std::u16string> parts = FilePathParts(absolute(path));
-    if (parts.empty() || !IsDriveSpec(parts.front())) {
-        return nullptr;
-    }
-    auto drive = drives_.find(ToLower(parts.front()));
-    if (drive == drives_.end()) {
-        return nullptr;
-    }
-    FileNode* node = drive->second.get();
-    for (size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i] == u".") {
-            continue;
-        }
-        if (parts[i] == u"..") {
+FakePlatform::FileNode* FakePlatform::driveOf(const std::u16string& full, size_t& cursor) const {
+    const std::u16string root = RootOf(full, cursor);
+    auto drive = root.empty() ? drives_.end() : drives_.find(ToLower(root));
+    return drive == drives_.end() ? nullptr : drive->second.get();
+}
+
+FakePlatform::FileNode* FakePlatform::walkNames(const std::u16string& full, size_t cursor,
+                                                FileNode* node,
+                                                std::vector<WalkedName>* walked) const {
+    std::u16string name;
+    size_t start = 0;
+    while (node != nullptr && NextName(full, cursor, start)) {
+        name.assign(full, start, cursor - start);
+        if (name == u"..") {
             node = node->parent != nullptr ? node->parent : node;
-            continue;
-        }
-        // A link in the middle of a path leads to its target, as a junction does.
-        if (!node->linkTarget.empty()) {
-            node = findNode(node->linkTarget);
-            if (node == nullptr) {
+        } else if (name != u".") {
+            // A link in the middle of a path leads to its target, as a junction does.
+            if (!node->linkTarget.empty()) {
+                size_t targetCursor = 0;
+                FileNode* drive = driveOf(node->linkTarget, targetCursor);
+                node = drive == nullptr ? nullptr
+                                        : walkNames(node->linkTarget, targetCursor, drive, nullptr);
+            }
+            if (node == nullptr || !node->directory) {
                 return nullptr;
             }
+            auto child = node->children.find(ToLower(name));
+            node = child == node->children.end() ? nullptr : child->second.get();
         }
-        if (!node->directory) {
-            return nullptr;
+        if (node != nullptr && walked != nullptr) {
+            walked->push_back({cursor, node});
         }
-        auto child = node->children.find(ToLower(parts[i]));
-        if (child == node->children.end()) {
-            return nullptr;
-        }
-        node = child->second.get();
     }
     return node;
+}
+
+// Starts from the longest run of names this path shares with the last one walked: a tree walk
+// asks for a child, a sibling or the parent of what it asked for before, and resolving a path
+// of 16,000 names from its drive on every call would cost hours.
+FakePlatform::FileNode* FakePlatform::findNode(const std::u16string& path) const {
+    const std::u16string full = absolute(path);
+    // Halving works: a path that shares the first k walked names shares every shorter run too.
+    size_t low = 0;
+    size_t high = walked_.size();
+    while (low < high) {
+        const size_t middle = (low + high + 1) / 2;
+        const size_t end = walked_[middle - 1].end;
+        const bool shared =
+            full.size() >= end &&
+            std::char_traits<char16_t>::compare(full.data(), walkedPath_.data(), end) == 0 &&
+            (full.size() == end || full[end] == u'\\' || full[end] == u'/');
+        if (shared) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    walked_.resize(low);
+    walkedPath_ = full;
+    if (!walked_.empty()) {
+        return walkNames(full, walked_.back().end, walked_.back().node, &walked_);
+    }
+    size_t cursor = 0;
+    FileNode* drive = driveOf(full, cursor);
+    if (drive == nullptr) {
+        return nullptr;
+    }
+    walked_.push_back({cursor, drive});
+    return walkNames(full, cursor, drive, &walked_);
 }
 
 uint32_t FakePlatform::missingCode(const std::u16string& path) const {
@@ -182,6 +258,19 @@ uint32_t FakePlatform::missingCode(const std::u16string& path) const {
     }
     const FileNode* parent = findNode(full.substr(0, separator + 1));
     return parent != nullptr && parent->directory ? codes::kFileNotFound : codes::kPathNotFound;
+}
+
+// The Win32 implementation hands every path to the system through ExtendedLengthPath; the
+// system then fails a form that is still plain at or past the call's limit, with the code it
+// gives for that call, and takes the "\\?\" form as the stored path behind it.
+FakePlatform::Reached FakePlatform::reach(const std::u16string& path, size_t limit,
+                                          uint32_t tooLong) const {
+    const std::u16string handed = ExtendedLengthPath(path, limit);
+    std::u16string plain = WithoutExtendedPrefix(handed);
+    if (plain.size() == handed.size() && absolute(handed).size() >= limit) {
+        return {{}, tooLong};
+    }
+    return {std::move(plain), codes::kSuccess};
 }
 
 // What deleting or writing into a file meets: missing, a directory, read-only, held open.
@@ -227,6 +316,10 @@ void FakePlatform::eraseNode(FileNode* node) {
     if (parent == nullptr) {
         return;
     }
+    // What the last walk reached through this node is gone with it.
+    walked_.resize(std::find_if(walked_.begin(), walked_.end(),
+                                [node](const WalkedName& name) { return name.node == node; }) -
+                   walked_.begin());
     parent->children.erase(ToLower(node->name));
 }
 
@@ -242,6 +335,7 @@ void FakePlatform::addFile(const std::u16string& path, const std::string& conten
     const size_t separator = full.find_last_of(u"\\/");
     FileNode* parent = ensureDirectoryChain(full.substr(0, separator));
     auto& node = parent->children[ToLower(full.substr(separator + 1))];
+    walked_.clear(); // the node it replaces may be part of the last walk
     node = std::make_unique<FileNode>();
     node->name = full.substr(separator + 1);
     node->attributes = attributes;
@@ -251,6 +345,7 @@ void FakePlatform::addFile(const std::u16string& path, const std::string& conten
 
 void FakePlatform::addDirectoryLink(const std::u16string& path, const std::u16string& target) {
     FileNode* node = ensureDirectoryChain(path);
+    walked_.clear(); // a walk through it went on below it, not to its target
     node->attributes = codes::kAttributeDirectory | codes::kAttributeReparsePoint;
     node->linkTarget = absolute(target);
 }
@@ -578,9 +673,14 @@ FileAttributes FakePlatform::fileAttributes(const std::u16string& path) {
     if (path.empty()) {
         return {codes::kPathNotFound, 0};
     }
-    const FileNode* node = findNode(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return {reached.error, 0};
+    }
+    const std::u16string& stored = reached.path;
+    const FileNode* node = findNode(stored);
     if (node == nullptr) {
-        return {missingCode(path), 0};
+        return {missingCode(stored), 0};
     }
     return {0, node->attributes};
 }
@@ -591,7 +691,13 @@ DirectoryListing FakePlatform::listDirectory(const std::u16string& directory) {
         listing.error = error;
         return listing;
     }
-    const FileNode* node = findNode(directory);
+    const Reached reached = reach(directory, kPlainDirectoryLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        listing.error = reached.error;
+        return listing;
+    }
+    const std::u16string& stored = reached.path;
+    const FileNode* node = findNode(stored);
     if (node != nullptr && !node->linkTarget.empty()) {
         node = findNode(node->linkTarget);
     }
@@ -614,9 +720,14 @@ uint32_t FakePlatform::setFileAttributes(const std::u16string& path, uint32_t bi
     if (const uint32_t error = injected(FakeCall::SetFileAttributes, path)) {
         return error;
     }
-    FileNode* node = findNode(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
+    }
+    const std::u16string& stored = reached.path;
+    FileNode* node = findNode(stored);
     if (node == nullptr) {
-        return missingCode(path);
+        return missingCode(stored);
     }
     // NORMAL clears everything else; the kind bits are the file system's, not the caller's.
     const uint32_t kept =
@@ -626,7 +737,7 @@ uint32_t FakePlatform::setFileAttributes(const std::u16string& path, uint32_t bi
     if (node->attributes == 0) {
         node->attributes = codes::kAttributeNormal;
     }
-    journal.push_back(u"setFileAttributes " + absolute(path));
+    record(u"setFileAttributes " + absolute(stored));
     return codes::kSuccess;
 }
 
@@ -634,11 +745,16 @@ uint32_t FakePlatform::deleteFile(const std::u16string& path) {
     if (const uint32_t error = injected(FakeCall::DeleteFile, path)) {
         return error;
     }
-    FileNode* node = findNode(path);
-    if (const uint32_t refused = fileChangeRefused(node, path)) {
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
+    }
+    const std::u16string& stored = reached.path;
+    FileNode* node = findNode(stored);
+    if (const uint32_t refused = fileChangeRefused(node, stored)) {
         return refused;
     }
-    journal.push_back(u"deleteFile " + absolute(path));
+    record(u"deleteFile " + absolute(stored));
     eraseNode(node);
     return codes::kSuccess;
 }
@@ -647,9 +763,14 @@ uint32_t FakePlatform::removeDirectory(const std::u16string& path) {
     if (const uint32_t error = injected(FakeCall::RemoveDirectory, path)) {
         return error;
     }
-    FileNode* node = findNode(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
+    }
+    const std::u16string& stored = reached.path;
+    FileNode* node = findNode(stored);
     if (node == nullptr) {
-        return missingCode(path);
+        return missingCode(stored);
     }
     if (!node->directory) {
         return 267; // ERROR_DIRECTORY
@@ -663,7 +784,7 @@ uint32_t FakePlatform::removeDirectory(const std::u16string& path) {
     if (node->linkTarget.empty() && !node->children.empty()) {
         return codes::kDirectoryNotEmpty;
     }
-    journal.push_back(u"removeDirectory " + absolute(path));
+    record(u"removeDirectory " + absolute(stored));
     eraseNode(node);
     return codes::kSuccess;
 }
@@ -672,11 +793,16 @@ uint32_t FakePlatform::deleteAtRestart(const std::u16string& path) {
     if (const uint32_t error = injected(FakeCall::DeleteAtRestart, path)) {
         return error;
     }
-    if (findNode(path) == nullptr) {
-        return missingCode(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
     }
-    pendingDeletions.push_back(absolute(path));
-    journal.push_back(u"deleteAtRestart " + absolute(path));
+    const std::u16string& stored = reached.path;
+    if (findNode(stored) == nullptr) {
+        return missingCode(stored);
+    }
+    pendingDeletions.push_back(absolute(stored));
+    record(u"deleteAtRestart " + absolute(stored));
     return codes::kSuccess;
 }
 
@@ -684,10 +810,15 @@ uint32_t FakePlatform::createDirectory(const std::u16string& path) {
     if (const uint32_t error = injected(FakeCall::CreateDirectory, path)) {
         return error;
     }
-    if (findNode(path) != nullptr) {
+    const Reached reached = reach(path, kPlainDirectoryLimit, codes::kFilenameExcedRange);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
+    }
+    const std::u16string& stored = reached.path;
+    if (findNode(stored) != nullptr) {
         return codes::kAlreadyExists;
     }
-    const std::u16string full = absolute(path);
+    const std::u16string full = absolute(stored);
     const size_t last = full.find_last_not_of(u"\\/");
     const size_t separator = full.find_last_of(u"\\/", last);
     if (separator == std::u16string::npos) {
@@ -697,7 +828,7 @@ uint32_t FakePlatform::createDirectory(const std::u16string& path) {
     if (parent == nullptr || !parent->directory) {
         return codes::kPathNotFound;
     }
-    journal.push_back(u"createDirectory " + full);
+    record(u"createDirectory " + full);
     ensureDirectoryChain(full);
     return codes::kSuccess;
 }
@@ -706,7 +837,12 @@ uint32_t FakePlatform::writeFile(const std::u16string& path, const std::string& 
     if (const uint32_t error = injected(FakeCall::WriteFile, path)) {
         return error;
     }
-    const std::u16string full = absolute(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
+    }
+    const std::u16string& stored = reached.path;
+    const std::u16string full = absolute(stored);
     FileNode* existing = findNode(full);
     // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL also refuses to replace hidden and system files.
     constexpr uint32_t kRefused =
@@ -723,7 +859,7 @@ uint32_t FakePlatform::writeFile(const std::u16string& path, const std::string& 
     if (parent == nullptr || !parent->directory) {
         return codes::kPathNotFound;
     }
-    journal.push_back(u"writeFile " + full);
+    record(u"writeFile " + full);
     addFile(full, bytes, codes::kAttributeArchive);
     return codes::kSuccess;
 }
@@ -734,7 +870,13 @@ FinalPath FakePlatform::finalPath(const std::u16string& path) {
         result.openError = error;
         return result;
     }
-    const FileNode* node = path.empty() ? nullptr : findNode(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        result.openError = reached.error;
+        return result;
+    }
+    const std::u16string& stored = reached.path;
+    const FileNode* node = stored.empty() ? nullptr : findNode(stored);
     // An open follows a link at the end of the path too; Windows gives up after 63 of them.
     for (int hops = 0; node != nullptr && !node->linkTarget.empty(); ++hops) {
         if (hops == 63) {
@@ -744,7 +886,7 @@ FinalPath FakePlatform::finalPath(const std::u16string& path) {
         node = findNode(node->linkTarget);
     }
     if (node == nullptr) {
-        result.openError = path.empty() ? codes::kPathNotFound : missingCode(path);
+        result.openError = stored.empty() ? codes::kPathNotFound : missingCode(stored);
         return result;
     }
     // The names on the way down from the drive, as stored: where the open really arrived.
@@ -760,11 +902,16 @@ uint32_t FakePlatform::appendFile(const std::u16string& path, const std::string&
     if (const uint32_t error = injected(FakeCall::AppendFile, path)) {
         return error;
     }
-    FileNode* node = findNode(path);
-    if (const uint32_t refused = fileChangeRefused(node, path)) {
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return reached.error;
+    }
+    const std::u16string& stored = reached.path;
+    FileNode* node = findNode(stored);
+    if (const uint32_t refused = fileChangeRefused(node, stored)) {
         return refused;
     }
-    journal.push_back(u"appendFile " + absolute(path));
+    record(u"appendFile " + absolute(stored));
     node->contents += bytes;
     return codes::kSuccess;
 }
@@ -773,9 +920,14 @@ FileContents FakePlatform::readFile(const std::u16string& path) {
     if (const uint32_t error = injected(FakeCall::ReadFile, path)) {
         return {error, {}};
     }
-    const FileNode* node = findNode(path);
+    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return {reached.error, {}};
+    }
+    const std::u16string& stored = reached.path;
+    const FileNode* node = findNode(stored);
     if (node == nullptr) {
-        return {missingCode(path), {}};
+        return {missingCode(stored), {}};
     }
     if (node->directory) {
         return {codes::kAccessDenied, {}};
@@ -942,9 +1094,9 @@ uint32_t FakePlatform::deleteTree(RegistryRoot root, RegistryView view,
         holder = holder->subkeys[ToLower(parts[i])].get();
     }
     holder->subkeys.erase(ToLower(parts.back()));
-    journal.push_back(u"deleteTree " +
-                      std::u16string(root == RegistryRoot::CurrentUser ? u"HKCU\\" : u"HKLM\\") +
-                      fullPath + (view == RegistryView::Bits64 ? u" [64位]" : u" [32位]"));
+    record(u"deleteTree " +
+           std::u16string(root == RegistryRoot::CurrentUser ? u"HKCU\\" : u"HKLM\\") + fullPath +
+           (view == RegistryView::Bits64 ? u" [64位]" : u" [32位]"));
     return codes::kSuccess;
 }
 
@@ -978,7 +1130,7 @@ TerminateAttempt FakePlatform::terminateProcess(uint32_t processId, uint32_t) {
         attempt.terminateError = error;
         return attempt;
     }
-    journal.push_back(u"terminateProcess " + ToDecimal(processId) + u" " + subject);
+    record(u"terminateProcess " + ToDecimal(processId) + u" " + subject);
     processes_.erase(running);
     return attempt;
 }
@@ -1020,7 +1172,7 @@ ServiceStopAttempt FakePlatform::stopService(const std::u16string& keyName) {
     attempt.controlError = injected(FakeCall::StopService, keyName);
     if (attempt.controlError == 0) {
         service->state = codes::kServiceStopped;
-        journal.push_back(u"stopService " + service->names.keyName);
+        record(u"stopService " + service->names.keyName);
     }
     return attempt;
 }
@@ -1067,7 +1219,7 @@ ChildStart FakePlatform::start(const std::u16string& commandLine, ChildScope sco
                          ? kNever
                          : child.processLeft + behaviour.handOffMilliseconds;
     child.behaviour = std::move(behaviour);
-    journal.push_back(u"startHidden " + commandLine);
+    record(u"startHidden " + commandLine);
     return start;
 }
 

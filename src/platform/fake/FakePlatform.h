@@ -146,6 +146,7 @@ public:
     int queueLooks = 0; // calls of lookAtQueue
     // Every call that changed the machine: "deleteFile C:\x", "deleteTree HKLM\...", ...
     std::vector<std::u16string> journal;
+    bool journalling = true; // off for a tree so deep that its record would not fit in memory
     uint64_t elapsedMilliseconds = 0; // advanced by waits on children
     uint32_t uninstallerQuestionMilliseconds = 30 * 60 * 1000;
     int injectedFailures = 0; // failures handed out by failCall
@@ -217,10 +218,27 @@ private:
 
     uint32_t injected(FakeCall call, const std::u16string& subject);
     ChildStart start(const std::u16string& commandLine, ChildScope scope, bool asShellUser);
+    void record(std::u16string change) {
+        if (journalling) {
+            journal.push_back(std::move(change));
+        }
+    }
+    struct WalkedName {
+        size_t end; // where the name ends in walkedPath_
+        FileNode* node;
+    };
     std::u16string absolute(const std::u16string& path) const;
+    FileNode* driveOf(const std::u16string& full, size_t& cursor) const;
+    FileNode* walkNames(const std::u16string& full, size_t cursor, FileNode* node,
+                        std::vector<WalkedName>* walked) const;
     FileNode* findNode(const std::u16string& path) const;
     FileNode* ensureDirectoryChain(const std::u16string& path);
     uint32_t missingCode(const std::u16string& path) const;
+    struct Reached {
+        std::u16string path; // the stored path the call reaches
+        uint32_t error;      // not 0: the call fails with it, the plain form being too long
+    };
+    Reached reach(const std::u16string& path, size_t limit, uint32_t tooLong) const;
     uint32_t fileChangeRefused(const FileNode* node, const std::u16string& path) const;
     void eraseNode(FileNode* node);
     std::u16string keyStore(RegistryRoot root, RegistryView view, const std::u16string& path,
@@ -253,6 +271,9 @@ private:
     ChildId nextChild_ = 1;
     std::deque<bool> answers_;
     std::vector<Failure> failures_;
+    // The last path findNode resolved, with the node reached after each of its names.
+    mutable std::u16string walkedPath_;
+    mutable std::vector<WalkedName> walked_;
 };
 
 } // namespace tidewell

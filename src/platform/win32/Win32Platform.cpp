@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Platform.h"
 
+#include "platform/ExtendedLengthPath.h"
 #include "platform/SystemCodes.h"
 #include "platform/win32/Wide.h"
 
@@ -142,40 +143,11 @@ RegistryValue ReadValue(HKEY key, const std::u16string& name) {
     return value;
 }
 
-// Windows drops trailing dots and blanks from every name of a plain path, so "C:\\T\\ora." names
-// "C:\\T\\ora". A listing can give such names, though; they are reached through the "\\?\\" form,
-// which takes the path as it stands. Only such paths take it: the form resolves neither "." and
-// ".." nor "/", and would change nothing else.
-std::u16string NamedAsListed(const std::u16string& path) {
-    const bool drive =
-        path.size() >= 3 && path[1] == u':' && path[2] == u'\\' &&
-        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
-    const bool share = path.size() > 2 && path[0] == u'\\' && path[1] == u'\\' && path[2] != u'?' &&
-                       path[2] != u'.';
-    if ((!drive && !share) || path.find(u'/') != std::u16string::npos) {
-        return path;
-    }
-    // One pass over the names, without copying them: every file call of a tree removal comes here.
-    bool trailing = false;
-    size_t start = drive ? 3 : 2;
-    while (start < path.size()) {
-        size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos) {
-            end = path.size();
-        }
-        const size_t length = end - start;
-        const bool dots =
-            path.compare(start, length, u".") == 0 || path.compare(start, length, u"..") == 0;
-        if (length == 0 || dots) {
-            return path;
-        }
-        trailing = trailing || path[end - 1] == u'.' || path[end - 1] == u' ';
-        start = end + 1;
-    }
-    if (!trailing) {
-        return path;
-    }
-    return drive ? u"\\\\?\\" + path : u"\\\\?\\UNC\\" + path.substr(2);
+// Every file call hands its path to the system in the form ExtendedLengthPath gives: plain as
+// the caller wrote it where that reaches it, "\\?\..." where the path is too long for the call or
+// names what a listing gave with a trailing dot or blank.
+std::u16string SystemPath(const std::u16string& path) {
+    return ExtendedLengthPath(path, kPlainPathLimit);
 }
 
 // Writes every byte to the open file; the error code of a write that fails or stops.
@@ -245,7 +217,7 @@ uint32_t Win32Platform::childProcessId(ChildId child) const {
 // --- Files ---------------------------------------------------------------------------------------
 
 FileAttributes Win32Platform::fileAttributes(const std::u16string& path) {
-    const DWORD bits = GetFileAttributesW(AsWide(NamedAsListed(path)));
+    const DWORD bits = GetFileAttributesW(AsWide(SystemPath(path)));
     if (bits == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return {error, 0};
@@ -258,9 +230,9 @@ DirectoryListing Win32Platform::listDirectory(const std::u16string& directory) {
     WIN32_FIND_DATAW data{};
     // The basic information level skips the short names nobody reads; large fetches cut the
     // round trips on big folders. Names and attributes come out as FindFirstFileW gives them.
-    UniqueFind find(FindFirstFileExW(AsWide(JoinPattern(NamedAsListed(directory))), FindExInfoBasic,
-                                     &data, FindExSearchNameMatch, nullptr,
-                                     FIND_FIRST_EX_LARGE_FETCH));
+    UniqueFind find(FindFirstFileExW(
+        AsWide(JoinPattern(ExtendedLengthPath(directory, kPlainDirectoryLimit))), FindExInfoBasic,
+        &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!find.valid()) {
         const DWORD error = GetLastError();
         listing.error = error;
@@ -275,7 +247,7 @@ DirectoryListing Win32Platform::listDirectory(const std::u16string& directory) {
 }
 
 uint32_t Win32Platform::setFileAttributes(const std::u16string& path, uint32_t bits) {
-    if (!SetFileAttributesW(AsWide(NamedAsListed(path)), bits)) {
+    if (!SetFileAttributesW(AsWide(SystemPath(path)), bits)) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -283,7 +255,7 @@ uint32_t Win32Platform::setFileAttributes(const std::u16string& path, uint32_t b
 }
 
 uint32_t Win32Platform::deleteFile(const std::u16string& path) {
-    if (!DeleteFileW(AsWide(NamedAsListed(path)))) {
+    if (!DeleteFileW(AsWide(SystemPath(path)))) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -291,7 +263,7 @@ uint32_t Win32Platform::deleteFile(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::removeDirectory(const std::u16string& path) {
-    if (!RemoveDirectoryW(AsWide(NamedAsListed(path)))) {
+    if (!RemoveDirectoryW(AsWide(SystemPath(path)))) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -299,7 +271,7 @@ uint32_t Win32Platform::removeDirectory(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::deleteAtRestart(const std::u16string& path) {
-    if (!MoveFileExW(AsWide(NamedAsListed(path)), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (!MoveFileExW(AsWide(SystemPath(path)), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -307,7 +279,7 @@ uint32_t Win32Platform::deleteAtRestart(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::createDirectory(const std::u16string& path) {
-    if (!CreateDirectoryW(AsWide(NamedAsListed(path)), nullptr)) {
+    if (!CreateDirectoryW(AsWide(ExtendedLengthPath(path, kPlainDirectoryLimit)), nullptr)) {
         const DWORD error = GetLastError();
         return error;
     }
@@ -315,8 +287,8 @@ uint32_t Win32Platform::createDirectory(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::writeFile(const std::u16string& path, const std::string& bytes) {
-    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(AsWide(SystemPath(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = GetLastError();
         return error;
@@ -330,7 +302,7 @@ FinalPath Win32Platform::finalPath(const std::u16string& path) {
     FinalPath result;
     // No access is asked for: naming the object needs none, and backup semantics let a folder
     // be opened at all.
-    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), 0,
+    UniqueFile file(CreateFileW(AsWide(SystemPath(path)), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) {
@@ -360,7 +332,7 @@ FinalPath Win32Platform::finalPath(const std::u16string& path) {
 }
 
 uint32_t Win32Platform::appendFile(const std::u16string& path, const std::string& bytes) {
-    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), FILE_APPEND_DATA, FILE_SHARE_READ,
+    UniqueFile file(CreateFileW(AsWide(SystemPath(path)), FILE_APPEND_DATA, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = GetLastError();
@@ -379,7 +351,7 @@ uint32_t Win32Platform::appendFile(const std::u16string& path, const std::string
 
 FileContents Win32Platform::readFile(const std::u16string& path) {
     FileContents contents;
-    UniqueFile file(CreateFileW(AsWide(NamedAsListed(path)), GENERIC_READ,
+    UniqueFile file(CreateFileW(AsWide(SystemPath(path)), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
@@ -463,15 +435,19 @@ std::vector<std::u16string> Win32Platform::computerNames() {
 }
 
 std::u16string Win32Platform::longPathName(const std::u16string& path) {
+    // The answer comes in the form it was asked in; a prefix added here is taken off again.
+    const std::u16string asked = SystemPath(path);
+    const bool prefixed = asked != path;
     std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         const DWORD length =
-            GetLongPathNameW(AsWide(path), &buffer[0], static_cast<DWORD>(buffer.size()));
+            GetLongPathNameW(AsWide(asked), &buffer[0], static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             return path;
         }
         if (length < buffer.size()) {
-            return FromWide(buffer.c_str(), length);
+            const std::u16string answer = FromWide(buffer.c_str(), length);
+            return prefixed ? WithoutExtendedPrefix(answer) : answer;
         }
         buffer.resize(length);
     }
