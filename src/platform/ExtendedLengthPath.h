@@ -51,7 +51,7 @@ inline std::u16string ExtendedLengthPath(const std::u16string& path, size_t limi
     size_t start = drive ? 3 : 2;
     while (start < size) {
         size_t end = start;
-        while (end < size && !IsSeparator(units[end])) {
+        while (end < size && units[end] != u'\\' && units[end] != u'/') {
             ++end;
         }
         const size_t length = end - start;
@@ -69,6 +69,9 @@ inline std::u16string ExtendedLengthPath(const std::u16string& path, size_t limi
     std::u16string extended;
     extended.reserve(size + 8);
     extended += drive ? u"\\\\?\\" : u"\\\\?\\UNC";
+    if (plainSeparators) {
+        return extended.append(path, drive ? 0 : 1, std::u16string::npos);
+    }
     if (drive) {
         extended.append(path, 0, 2);
     }

@@ -1,9 +1,12 @@
 #include "clean/FileRemoval.h"
+#include "platform/ExtendedLengthPath.h"
 #include "platform/SystemCodes.h"
 #include "platform/fake/FakePlatform.h"
 #include "support/Text.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace tidewell {
 namespace {
@@ -85,10 +88,9 @@ TEST(RemoveFileTest, EveryRowOfTheResultTable) {
              m.failCall(FakeCall::FileAttributes, codes::kAccessDenied);
          },
          false, false, u"Access is denied.", false},
-        {"path not found: gone", [&](FakePlatform& m) {
-             m.failCall(FakeCall::FileAttributes, codes::kPathNotFound);
-         },
-         true, false, u"文件已不存在", true},
+        {"path not found: gone",
+         [&](FakePlatform& m) { m.failCall(FakeCall::FileAttributes, codes::kPathNotFound); }, true,
+         false, u"文件已不存在", true},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
@@ -232,8 +234,8 @@ TEST(RemoveDirectoryTreeTest, KeptLocationsAndTheFoldersLeadingToThemStay) {
         EXPECT_EQ(change.find(u"Inventory\\"), std::u16string::npos) << ToUtf8(change);
     }
     EXPECT_EQ(machine.pendingDeletions,
-              std::vector<std::u16string>({top + u"\\product\\19c\\bin\\oracle.exe",
-                                           top + u"\\product\\19c\\bin"}));
+              std::vector<std::u16string>(
+                  {top + u"\\product\\19c\\bin\\oracle.exe", top + u"\\product\\19c\\bin"}));
 
     // Nothing locked: the other contents go now. A kept location equal to the tree keeps it all.
     machine.addFile(inventory + u"\\extra.txt");
@@ -325,6 +327,70 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
         EXPECT_EQ(machine.pendingDeletions, c.registered) << c.name << "\n" << machine.dump();
         EXPECT_EQ(machine.treeBelow(top), c.left) << c.name << "\n" << machine.dump();
     }
+}
+
+TEST(ExtendedLengthPathTest, OnlyPathsTooLongOrNamedWithATrailingDotTakeTheLongForm) {
+    const std::u16string names = u"\\" + std::u16string(250, u'n');
+    const std::u16string full = u"C:\\Oracle" + names; // 260 units
+    const std::u16string prefix = u"\\\\?\\";
+    struct Case {
+        std::u16string path;
+        size_t limit;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {u"C:\\Oracle\\bin", kPlainPathLimit, u"C:\\Oracle\\bin"},
+        {full.substr(0, 259), kPlainPathLimit, full.substr(0, 259)},
+        {full, kPlainPathLimit, prefix + full},
+        {full.substr(0, 247), kPlainDirectoryLimit, full.substr(0, 247)},
+        {full.substr(0, 248), kPlainDirectoryLimit, prefix + full.substr(0, 248)},
+        {u"\\\\db01\\share" + names, kPlainPathLimit, prefix + u"UNC\\db01\\share" + names},
+        {u"c:/Oracle//bin/" + names.substr(1) + u"/", kPlainPathLimit,
+         prefix + u"c:\\Oracle\\bin" + names + u"\\"},
+        {prefix + full, kPlainPathLimit, prefix + full},
+        {u"Oracle" + names + names, kPlainPathLimit, u"Oracle" + names + names},
+        {u"C:\\Oracle\\..\\x" + names, kPlainPathLimit, u"C:\\Oracle\\..\\x" + names},
+        {u"C:\\T\\ora.\\a ", kPlainPathLimit, prefix + u"C:\\T\\ora.\\a "},
+        {u"C:/T/ora.", kPlainPathLimit, u"C:/T/ora."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExtendedLengthPath(c.path, c.limit), c.expected) << ToUtf8(c.path);
+    }
+}
+
+// The fake holds plain paths to Windows' limits, and the platform hands it the long form: a
+// 300-unit path deep in a residue folder, and a tree 16,000 folders deep within the 32,767 units
+// such a path may have, go as a shallow tree does.
+TEST(RemoveDirectoryTreeTest, LongPathsAndDeepTreesGoAsShallowOnes) {
+    FakePlatform machine;
+    const std::u16string top = u"C:\\ProgramData\\Oracle";
+    const std::u16string names = std::u16string(130, u'a') + u"\\" + std::u16string(130, u'b');
+    const std::u16string file = top + u"\\" + names + u"\\listener.ora"; // 305 units
+    machine.addFile(file, "x", codes::kAttributeReadOnly);
+    // Plain forms too long for the call, which the program itself never passes: relative, or
+    // with a ".." that only the plain form resolves.
+    machine.setCurrentDirectory(top);
+    EXPECT_EQ(machine.fileAttributes(names).error, codes::kPathNotFound);
+    EXPECT_EQ(machine.createDirectory(names + u"\\new"), codes::kFilenameExcedRange);
+    EXPECT_EQ(machine.deleteFile(top + u"\\..\\Oracle\\" + names + u"\\listener.ora"),
+              codes::kPathNotFound);
+    EXPECT_TRUE(machine.fileAttributes(file).exists());
+
+    ActionResult result = RemoveDirectoryTree(machine, top);
+    EXPECT_EQ(result.message, u"目录已删除") << machine.dump();
+    EXPECT_FALSE(machine.exists(top));
+    EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), u"deleteFile " + file), 1);
+
+    std::u16string bottom = top;
+    for (int level = 0; level < 16000; ++level) {
+        bottom += u"\\d";
+    }
+    machine.addFile(bottom + u"\\f.txt");
+    machine.journalling = false; // 16,000 removals of paths of up to 32,000 units
+    result = RemoveDirectoryTree(machine, top);
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.message, u"目录已删除");
+    EXPECT_FALSE(machine.exists(top));
 }
 
 TEST(RemoveDirectoryTreeTest, DirectoryLinksAreRemovedAsLinksAndNeverEntered) {

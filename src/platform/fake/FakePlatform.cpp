@@ -5,6 +5,7 @@
 #include "support/Text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <sstream>
 
 namespace tidewell {
@@ -220,17 +221,22 @@ FakePlatform::FileNode* FakePlatform::walkNames(const std::u16string& full, size
 // of 16,000 names from its drive on every call would cost hours.
 FakePlatform::FileNode* FakePlatform::findNode(const std::u16string& path) const {
     const std::u16string full = absolute(path);
-    // Halving works: a path that shares the first k walked names shares every shorter run too.
+    const auto sharesFirst = [&](size_t count) {
+        const size_t end = walked_[count - 1].end;
+        return full.size() >= end &&
+               std::memcmp(full.data(), walkedPath_.data(), end * sizeof(char16_t)) == 0 &&
+               (full.size() == end || full[end] == u'\\' || full[end] == u'/');
+    };
+    // Mostly the whole last walk, or else halving: a path that shares the first k walked names
+    // shares every shorter run too.
     size_t low = 0;
     size_t high = walked_.size();
+    if (high > 0 && sharesFirst(high)) {
+        low = high;
+    }
     while (low < high) {
         const size_t middle = (low + high + 1) / 2;
-        const size_t end = walked_[middle - 1].end;
-        const bool shared =
-            full.size() >= end &&
-            std::char_traits<char16_t>::compare(full.data(), walkedPath_.data(), end) == 0 &&
-            (full.size() == end || full[end] == u'\\' || full[end] == u'/');
-        if (shared) {
+        if (sharesFirst(middle)) {
             low = middle;
         } else {
             high = middle - 1;
@@ -317,9 +323,12 @@ void FakePlatform::eraseNode(FileNode* node) {
         return;
     }
     // What the last walk reached through this node is gone with it.
-    walked_.resize(std::find_if(walked_.begin(), walked_.end(),
-                                [node](const WalkedName& name) { return name.node == node; }) -
-                   walked_.begin());
+    for (size_t index = 0; index < walked_.size(); ++index) {
+        if (walked_[index].node == node) {
+            walked_.resize(index);
+            break;
+        }
+    }
     parent->children.erase(ToLower(node->name));
 }
 
