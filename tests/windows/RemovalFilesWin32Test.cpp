@@ -153,6 +153,47 @@ TEST(RemovalFilesWin32Test, ReadOnlyHiddenAndSystemFilesAreDeleted) {
     EXPECT_EQ(RemoveDirectoryTree(platform, top).message, u"目录已不存在");
 }
 
+// Past MAX_PATH through the platform alone: made, written, read, named, listed, registered and
+// removed. Wine also takes plain paths that long, so this shows that the long forms the
+// platform hands over reach the files; the fake holds plain paths to Windows' limits.
+TEST(RemovalFilesWin32Test, PathsPastMaxPathAreReachedByEveryCall) {
+    Win32Platform platform;
+    ScratchFolder scratch(u"long");
+    const std::u16string top = scratch / u"Oracle";
+    std::u16string folder = top;
+    ASSERT_EQ(platform.createDirectory(folder), 0u);
+    for (const char16_t letter : {u'a', u'b', u'c'}) {
+        folder += u"\\" + std::u16string(100, letter);
+        ASSERT_EQ(platform.createDirectory(folder), 0u) << folder.size();
+    }
+    const std::u16string file = folder + u"\\listener.ora";
+    ASSERT_GT(file.size(), 300u);
+    ASSERT_EQ(platform.writeFile(file, "x"), 0u);
+    EXPECT_EQ(platform.appendFile(file, "y"), 0u);
+    EXPECT_EQ(platform.readFile(file).bytes, "xy");
+    EXPECT_EQ(platform.setFileAttributes(file, FILE_ATTRIBUTE_READONLY), 0u);
+    const FinalPath named = platform.finalPath(file);
+    EXPECT_EQ(named.openError, 0u);
+    // Wine 8 names nothing past MAX_PATH (its name buffer is that long): 234.
+    if (!RunningUnderWine() || named.error != ERROR_MORE_DATA) {
+        EXPECT_EQ(named.path, u"\\\\?\\" + file);
+    }
+    const DirectoryListing listing = platform.listDirectory(folder);
+    ASSERT_EQ(listing.error, 0u);
+    ASSERT_EQ(listing.entries.size(), 3u);
+    EXPECT_EQ(listing.entries.back().name, u"listener.ora");
+    ScopedPendingRenames restorePending;
+    ASSERT_EQ(platform.deleteAtRestart(file), 0u);
+    const std::vector<std::u16string> pending = ScopedPendingRenames::strings();
+    ASSERT_GE(pending.size(), 2u);
+    EXPECT_EQ(pending[pending.size() - 2], u"\\??\\" + file);
+
+    const ActionResult result = RemoveDirectoryTree(platform, top);
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.message, u"目录已删除");
+    EXPECT_FALSE(ExistsVerbatim(top));
+}
+
 TEST(RemovalFilesWin32Test, DirectoryLinkInsideATreeIsNeverEntered) {
     Win32Platform platform;
     ScratchFolder scratch(u"links");
