@@ -266,11 +266,15 @@ uint32_t FakePlatform::missingCode(const std::u16string& path) const {
     return parent != nullptr && parent->directory ? codes::kFileNotFound : codes::kPathNotFound;
 }
 
-// The Win32 implementation hands every path to the system through ExtendedLengthPath; the
-// system then fails a form that is still plain at or past the call's limit, with the code it
-// gives for that call, and takes the "\\?\" form as the stored path behind it.
-FakePlatform::Reached FakePlatform::reach(const std::u16string& path, size_t limit,
-                                          uint32_t tooLong) const {
+// A failure injected into the call comes first. Then the path as the system takes it: the Win32
+// implementation hands every path to it through ExtendedLengthPath, and the system fails a form
+// still plain at or past the call's limit with the code it gives for that call, and takes the
+// "\\?\" form as the stored path behind it.
+FakePlatform::Reached FakePlatform::reach(FakeCall call, const std::u16string& path, size_t limit,
+                                          uint32_t tooLong) {
+    if (const uint32_t error = injected(call, path)) {
+        return {{}, error};
+    }
     const std::u16string handed = ExtendedLengthPath(path, limit);
     std::u16string plain = WithoutExtendedPrefix(handed);
     if (plain.size() == handed.size() && absolute(handed).size() >= limit) {
@@ -675,16 +679,14 @@ std::string FakePlatform::dump() const {
 // --- Platform: files -----------------------------------------------------------------------------
 
 FileAttributes FakePlatform::fileAttributes(const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::FileAttributes, path)) {
-        return {error, 0};
+    const Reached reached =
+        reach(FakeCall::FileAttributes, path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess) {
+        return {reached.error, 0};
     }
     // An empty path names nothing, not the current folder (Windows and Wine: 3).
     if (path.empty()) {
         return {codes::kPathNotFound, 0};
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
-    if (reached.error != codes::kSuccess) {
-        return {reached.error, 0};
     }
     const std::u16string& stored = reached.path;
     const FileNode* node = findNode(stored);
@@ -696,11 +698,8 @@ FileAttributes FakePlatform::fileAttributes(const std::u16string& path) {
 
 DirectoryListing FakePlatform::listDirectory(const std::u16string& directory) {
     DirectoryListing listing;
-    if (const uint32_t error = injected(FakeCall::ListDirectory, directory)) {
-        listing.error = error;
-        return listing;
-    }
-    const Reached reached = reach(directory, kPlainDirectoryLimit, codes::kPathNotFound);
+    const Reached reached =
+        reach(FakeCall::ListDirectory, directory, kPlainDirectoryLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         listing.error = reached.error;
         return listing;
@@ -726,10 +725,8 @@ DirectoryListing FakePlatform::listDirectory(const std::u16string& directory) {
 }
 
 uint32_t FakePlatform::setFileAttributes(const std::u16string& path, uint32_t bits) {
-    if (const uint32_t error = injected(FakeCall::SetFileAttributes, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached =
+        reach(FakeCall::SetFileAttributes, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -751,10 +748,8 @@ uint32_t FakePlatform::setFileAttributes(const std::u16string& path, uint32_t bi
 }
 
 uint32_t FakePlatform::deleteFile(const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::DeleteFile, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached =
+        reach(FakeCall::DeleteFile, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -769,10 +764,8 @@ uint32_t FakePlatform::deleteFile(const std::u16string& path) {
 }
 
 uint32_t FakePlatform::removeDirectory(const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::RemoveDirectory, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached =
+        reach(FakeCall::RemoveDirectory, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -799,10 +792,8 @@ uint32_t FakePlatform::removeDirectory(const std::u16string& path) {
 }
 
 uint32_t FakePlatform::deleteAtRestart(const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::DeleteAtRestart, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached =
+        reach(FakeCall::DeleteAtRestart, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -816,10 +807,8 @@ uint32_t FakePlatform::deleteAtRestart(const std::u16string& path) {
 }
 
 uint32_t FakePlatform::createDirectory(const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::CreateDirectory, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainDirectoryLimit, codes::kFilenameExcedRange);
+    const Reached reached =
+        reach(FakeCall::CreateDirectory, path, kPlainDirectoryLimit, codes::kFilenameExcedRange);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -843,10 +832,7 @@ uint32_t FakePlatform::createDirectory(const std::u16string& path) {
 }
 
 uint32_t FakePlatform::writeFile(const std::u16string& path, const std::string& bytes) {
-    if (const uint32_t error = injected(FakeCall::WriteFile, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached = reach(FakeCall::WriteFile, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -875,11 +861,7 @@ uint32_t FakePlatform::writeFile(const std::u16string& path, const std::string& 
 
 FinalPath FakePlatform::finalPath(const std::u16string& path) {
     FinalPath result;
-    if (const uint32_t error = injected(FakeCall::FinalPath, path)) {
-        result.openError = error;
-        return result;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached = reach(FakeCall::FinalPath, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         result.openError = reached.error;
         return result;
@@ -908,10 +890,8 @@ FinalPath FakePlatform::finalPath(const std::u16string& path) {
 }
 
 uint32_t FakePlatform::appendFile(const std::u16string& path, const std::string& bytes) {
-    if (const uint32_t error = injected(FakeCall::AppendFile, path)) {
-        return error;
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached =
+        reach(FakeCall::AppendFile, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return reached.error;
     }
@@ -926,10 +906,7 @@ uint32_t FakePlatform::appendFile(const std::u16string& path, const std::string&
 }
 
 FileContents FakePlatform::readFile(const std::u16string& path) {
-    if (const uint32_t error = injected(FakeCall::ReadFile, path)) {
-        return {error, {}};
-    }
-    const Reached reached = reach(path, kPlainPathLimit, codes::kPathNotFound);
+    const Reached reached = reach(FakeCall::ReadFile, path, kPlainPathLimit, codes::kPathNotFound);
     if (reached.error != codes::kSuccess) {
         return {reached.error, {}};
     }

@@ -236,9 +236,9 @@ private:
     uint32_t missingCode(const std::u16string& path) const;
     struct Reached {
         std::u16string path; // the stored path the call reaches
-        uint32_t error;      // not 0: the call fails with it, the plain form being too long
+        uint32_t error;      // not 0: the call fails with it (injected, or the plain form too long)
     };
-    Reached reach(const std::u16string& path, size_t limit, uint32_t tooLong) const;
+    Reached reach(FakeCall call, const std::u16string& path, size_t limit, uint32_t tooLong);
     uint32_t fileChangeRefused(const FileNode* node, const std::u16string& path) const;
     void eraseNode(FileNode* node);
     std::u16string keyStore(RegistryRoot root, RegistryView view, const std::u16string& path,
