@@ -152,16 +152,11 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
                    ToDecimal(exitCode) + u"\r\n");
 }
 
-// E. What the fresh scan still finds, less services, shared data, shared processes and the
-// entries of a TEMP that names a root or system folder (they need not be temporary at all).
+// E. What the fresh scan still finds, less what the run leaves to the user.
 std::vector<ResidueItem*> CleanList(const ItemList& items) {
     std::vector<ResidueItem*> list;
     for (const auto& item : items) {
-        const bool notSafe = item->risk != RiskLevel::Safe;
-        const bool sharedProcess = item->kind == ItemKind::Process && notSafe;
-        const bool doubtfulTemporary = item->category == u"临时文件" && notSafe;
-        if (item->kind != ItemKind::Service && !IsSharedCategory(item->category) &&
-            !sharedProcess && !doubtfulTemporary) {
+        if (!LeftByOneClick(*item)) {
             list.push_back(item.get());
         }
     }
@@ -169,6 +164,13 @@ std::vector<ResidueItem*> CleanList(const ItemList& items) {
 }
 
 } // namespace
+
+bool LeftByOneClick(const ResidueItem& item) {
+    const bool notSafe = item.risk != RiskLevel::Safe;
+    return item.kind == ItemKind::Service || IsSharedCategory(item.category) ||
+           (item.kind == ItemKind::Process && notSafe) ||
+           (item.category == u"临时文件" && notSafe);
+}
 
 void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
     ScanSession& session = window.session();

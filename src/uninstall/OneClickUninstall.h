@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/ResidueItem.h"
 #include "clean/WorkflowWindow.h"
 #include "platform/Platform.h"
 
@@ -9,5 +10,10 @@ namespace tidewell {
 // one after the other, and only when all of them succeed scans again and removes what is left,
 // sparing services, shared components and shared processes.
 void OneClickUninstall(Platform& platform, WorkflowWindow& window);
+
+// Whether the run leaves the item to the user: services, shared data, processes that are not
+// "安全项" (a service's or another user's), and the entries of a TEMP that names a root or a
+// system folder (they need not be temporary at all).
+bool LeftByOneClick(const ResidueItem& item);
 
 } // namespace tidewell

@@ -292,12 +292,7 @@ RunRecord RunOneClick(AnsweringPlatform& platform, ProductKind product, const Su
         if (item->kind == ItemKind::InstallRecord && isProductInstallRecord(*item, product)) {
             recordTitles.push_back(item->title);
         }
-        const bool shared = item->category == u"共享组件" || item->category == u"共享安装组件" ||
-                            item->category == u"共享许可组件";
-        const bool notSafe = item->risk != RiskLevel::Safe;
-        const bool sharedProcess = item->kind == ItemKind::Process && notSafe;
-        const bool doubtfulTemporary = item->category == u"临时文件" && notSafe;
-        if (item->kind != ItemKind::Service && !shared && !sharedProcess && !doubtfulTemporary) {
+        if (!LeftByOneClick(*item)) {
             run.expected.push_back(*item);
         }
     }

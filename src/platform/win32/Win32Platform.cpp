@@ -781,20 +781,17 @@ DWORD ShellUserToken(UniqueKernelHandle& primary) {
     }
     UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shellProcessId));
     if (!process.valid()) {
-        const DWORD error = GetLastError();
-        return error;
+        return GetLastError();
     }
     UniqueKernelHandle token;
     if (!OpenProcessToken(process.get(), TOKEN_DUPLICATE, token.receive())) {
-        const DWORD error = GetLastError();
-        return error;
+        return GetLastError();
     }
     constexpr DWORD kAccess = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
                               TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
     if (!DuplicateTokenEx(token.get(), kAccess, nullptr, SecurityImpersonation, TokenPrimary,
                           primary.receive())) {
-        const DWORD error = GetLastError();
-        return error;
+        return GetLastError();
     }
     return ERROR_SUCCESS;
 }
