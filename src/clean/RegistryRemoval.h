@@ -13,8 +13,9 @@ std::u16string SanitizeFileName(const std::u16string& text);
 
 // The key as reg.exe is told to export it. On 64-bit Windows a 32-bit-view branch under
 // HKLM\Software is named where it is stored, Software\WOW6432Node\..., in the 64-bit view: the
-// file then names that key, and importing it (double-click or plain "reg import") restores the
-// branch into its own view instead of over a 64-bit branch of the same name.
+// file then names that key, and importing it in the 64-bit view (double-click, or "reg import
+// ... /reg:64" from either command prompt) restores the branch into its own view instead of
+// over a 64-bit branch of the same name.
 struct ExportedKey {
     std::u16string rootName; // HKCU or HKLM
     std::u16string path;

@@ -80,11 +80,15 @@ uint32_t WriteRestoreNote(Platform& platform, const std::u16string& backupFolder
                           const std::vector<RestoreEntry>& entries) {
     std::u16string text =
         u"请在以管理员身份运行的命令提示符中执行下列命令，恢复本次删除的注册表项。\r\n";
+    // The exports name their keys as the 64-bit view sees them (a 32-bit branch by its
+    // WOW6432Node name); a plain import from the 32-bit prompt (SysWOW64\cmd.exe, the one 32-bit
+    // programs open) would write them into the 32-bit view instead.
+    const std::u16string viewSwitch = platform.runsOn64BitWindows() ? u" /reg:64" : u"";
     for (const RestoreEntry& entry : entries) {
         const size_t separator = entry.file.find_last_of(u"\\/");
         text += u"\r\n" + entry.title + u"\r\n位置：" + entry.location + u"\r\n文件：" +
                 entry.file.substr(separator == std::u16string::npos ? 0 : separator + 1) +
-                u"\r\nreg import \"" + entry.file + u"\"\r\n";
+                u"\r\nreg import \"" + entry.file + u"\"" + viewSwitch + u"\r\n";
     }
     return platform.writeFile(JoinPath(backupFolder, u"恢复说明.txt"),
                               "\xEF\xBB\xBF" + ToUtf8(text));

@@ -52,7 +52,8 @@ struct RestoreEntry {
 
 // Writes "恢复说明.txt" into the backup folder (UTF-8 with a byte-order mark, CRLF): a line that
 // says to use an administrator command prompt, then per export its title, location, file name
-// and the command that restores it, reg import "<file>".
+// and the command that restores it: reg import "<file>", with /reg:64 on 64-bit Windows so that
+// it restores the same branch from a 32-bit or a 64-bit command prompt.
 uint32_t WriteRestoreNote(Platform& platform, const std::u16string& backupFolder,
                           const std::vector<RestoreEntry>& entries);
 

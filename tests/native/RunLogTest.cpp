@@ -116,21 +116,31 @@ TEST(RunLogTest, EntriesReachTheFileAsTheyAreMade) {
 }
 
 TEST(RunLogTest, RestoreNoteBytes) {
-    FakePlatform machine;
-    machine.addDirectory(u"D:\\B");
-    EXPECT_EQ(WriteRestoreNote(machine, u"D:\\B",
-                               {{u"Oracle [32位]", u"HKLM\\Software\\Oracle [32位]",
-                                 u"D:\\B\\Oracle [32位].reg"},
-                                {u"x", u"HKCU\\x", u"D:\\B\\x (2).reg"}}),
-              codes::kSuccess);
-    EXPECT_EQ(
-        ToUtf8(u"请在以管理员身份运行的命令提示符中执行下列命令，恢复本次删除的注册表项。\r\n"
-               u"\r\nOracle [32位]\r\n位置：HKLM\\Software\\Oracle [32位]\r\n"
-               u"文件：Oracle [32位].reg\r\nreg import \"D:\\B\\Oracle [32位].reg\"\r\n"
-               u"\r\nx\r\n位置：HKCU\\x\r\n文件：x (2).reg\r\nreg import \"D:\\B\\x (2).reg\"\r\n"),
-        machine.fileContents(u"D:\\B\\恢复说明.txt").value_or("?").substr(3));
-    EXPECT_EQ(machine.fileContents(u"D:\\B\\恢复说明.txt").value_or("?").substr(0, 3),
-              "\xEF\xBB\xBF");
+    // On 64-bit Windows each command names the view its export was made in, so that it restores
+    // the same branch from the 32-bit prompt too.
+    for (const bool on64Bit : {true, false}) {
+        SCOPED_TRACE(on64Bit);
+        FakePlatform machine;
+        machine.set64BitWindows(on64Bit);
+        machine.addDirectory(u"D:\\B");
+        EXPECT_EQ(WriteRestoreNote(machine, u"D:\\B",
+                                   {{u"Oracle [32位]", u"HKLM\\Software\\Oracle [32位]",
+                                     u"D:\\B\\Oracle [32位].reg"},
+                                    {u"x", u"HKCU\\x", u"D:\\B\\x (2).reg"}}),
+                  codes::kSuccess);
+        const std::u16string view = on64Bit ? u" /reg:64" : u"";
+        EXPECT_EQ(
+            ToUtf8(u"请在以管理员身份运行的命令提示符中执行下列命令，恢复本次删除的注册表项。\r\n"
+                   u"\r\nOracle [32位]\r\n位置：HKLM\\Software\\Oracle [32位]\r\n"
+                   u"文件：Oracle [32位].reg\r\nreg import \"D:\\B\\Oracle [32位].reg\"" +
+                   view +
+                   u"\r\n\r\nx\r\n位置：HKCU\\x\r\n文件：x (2).reg\r\n"
+                   u"reg import \"D:\\B\\x (2).reg\"" +
+                   view + u"\r\n"),
+            machine.fileContents(u"D:\\B\\恢复说明.txt").value_or("?").substr(3));
+        EXPECT_EQ(machine.fileContents(u"D:\\B\\恢复说明.txt").value_or("?").substr(0, 3),
+                  "\xEF\xBB\xBF");
+    }
 }
 
 TEST(RunLogTest, EmptyBodyEndsWithTheTimeLineAndOneEmptyLine) {

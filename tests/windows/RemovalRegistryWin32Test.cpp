@@ -300,35 +300,63 @@ TEST_F(RemovalRegistryWin32Test, EveryBackupRestoresItsBranchFromTheRestoreNote)
         }(),
         values, bytes);
 
-    // The note's commands, as a user pastes them into an administrator's command prompt.
+    // The note's commands, as a user pastes them into an administrator's command prompt: the
+    // one of this program's bitness, then the other one (a 32-bit file manager or script host
+    // opens SysWOW64\cmd.exe). Each must restore every branch where it was.
     const std::string note = ReadBytes(backupFolder + u"\\恢复说明.txt");
     ASSERT_EQ(note.substr(0, 3), "\xEF\xBB\xBF");
-    size_t commands = 0;
+    std::vector<std::u16string> commands;
     for (size_t at = note.find("reg import "); at != std::string::npos;
          at = note.find("reg import ", at + 1)) {
-        const std::u16string command = FromUtf8(note.substr(at, note.find("\r\n", at) - at));
-        uint32_t exitCode = 1;
-        ASSERT_TRUE(RunProcessAndWait(platform, u"cmd.exe /c " + command, exitCode, 60000).ended);
-        EXPECT_EQ(exitCode, 0u) << Narrow(command);
-        ++commands;
+        commands.push_back(FromUtf8(note.substr(at, note.find("\r\n", at) - at)));
     }
-    EXPECT_EQ(commands, restores.size());
-    for (const Corpus& c : corpus) {
-        Branch after;
-        ReadBranch(platform, c.root, c.view, c.path, u"", after);
-        const Branch& original = before[rootPrefix(c.root) + c.path + viewSuffix(c.view)];
-        EXPECT_EQ(after.size(), original.size()) << c.name;
-        for (const auto& entry : original) {
-            const auto restored = after.find(entry.first);
-            ASSERT_NE(restored, after.end()) << c.name << Narrow(entry.first);
-            EXPECT_EQ(restored->second.size(), entry.second.size()) << c.name;
-            for (const NamedValue& value : entry.second) {
-                const auto same =
-                    std::find_if(restored->second.begin(), restored->second.end(),
-                                 [&](const NamedValue& v) { return v.name == value.name; });
-                ASSERT_NE(same, restored->second.end()) << c.name << " " << Narrow(value.name);
-                EXPECT_EQ(same->type, value.type) << c.name << " " << Narrow(value.name);
-                EXPECT_EQ(same->data, value.data) << c.name << " " << Narrow(value.name);
+    EXPECT_EQ(commands.size(), restores.size());
+    const std::u16string windows = platform.windowsDirectory();
+    const bool process64 = sizeof(void*) == 8;
+    std::vector<std::pair<const char*, std::u16string>> prompts = {
+        {process64 ? "64-bit prompt" : "32-bit prompt", windows + u"\\System32\\cmd.exe"}};
+    if (platform.runsOn64BitWindows()) {
+        const std::u16string other =
+            windows + (process64 ? u"\\SysWOW64\\cmd.exe" : u"\\Sysnative\\cmd.exe");
+        if (process64 && RunningUnderWine() && !Exists(other)) {
+            // A prefix on a machine that cannot run 32-bit programs has no 32-bit side.
+            std::printf("no 32-bit command prompt in this prefix: restored from the 64-bit one\n");
+        } else {
+            prompts.emplace_back(process64 ? "32-bit prompt" : "64-bit prompt", other);
+        }
+    }
+    for (const auto& prompt : prompts) {
+        SCOPED_TRACE(prompt.first);
+        for (const Corpus& c : corpus) {
+            if (c.wineKeepsIt) {
+                DeleteKey(At(c.root, c.view, c.path));
+                ASSERT_FALSE(KeyExists(c.root, c.view, c.path)) << c.name;
+            }
+        }
+        for (const std::u16string& command : commands) {
+            uint32_t exitCode = 1;
+            ASSERT_TRUE(RunProcessAndWait(platform, u"\"" + prompt.second + u"\" /c " + command,
+                                          exitCode, 60000)
+                            .ended);
+            EXPECT_EQ(exitCode, 0u) << Narrow(command);
+        }
+        for (const Corpus& c : corpus) {
+            Branch after;
+            ReadBranch(platform, c.root, c.view, c.path, u"", after);
+            const Branch& original = before[rootPrefix(c.root) + c.path + viewSuffix(c.view)];
+            EXPECT_EQ(after.size(), original.size()) << c.name;
+            for (const auto& entry : original) {
+                const auto restored = after.find(entry.first);
+                ASSERT_NE(restored, after.end()) << c.name << Narrow(entry.first);
+                EXPECT_EQ(restored->second.size(), entry.second.size()) << c.name;
+                for (const NamedValue& value : entry.second) {
+                    const auto same =
+                        std::find_if(restored->second.begin(), restored->second.end(),
+                                     [&](const NamedValue& v) { return v.name == value.name; });
+                    ASSERT_NE(same, restored->second.end()) << c.name << " " << Narrow(value.name);
+                    EXPECT_EQ(same->type, value.type) << c.name << " " << Narrow(value.name);
+                    EXPECT_EQ(same->data, value.data) << c.name << " " << Narrow(value.name);
+                }
             }
         }
     }
