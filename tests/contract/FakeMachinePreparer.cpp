@@ -1,6 +1,7 @@
 #include "contract/FakeMachinePreparer.h"
 
 #include "platform/SystemCodes.h"
+#include "platform/fake/FakeRegExport.h"
 
 namespace tidewell {
 
@@ -13,6 +14,14 @@ FakeMachinePreparer::FakeMachinePreparer() {
     const std::u16string profile = kProfile;
     machine_.addDirectory(u"C:\\windows\\system32");
     machine_.setWindowsDirectory(u"C:\\windows");
+    machine_.addFile(u"C:\\windows\\system32\\reg.exe");
+    machine_.onChild(FakeRegExport(machine_));
+    // The environment a 32-bit program sees on 64-bit Windows.
+    machine_.addDirectory(u"C:\\Program Files");
+    machine_.addDirectory(u"C:\\Program Files (x86)");
+    machine_.setEnvironment(u"ProgramFiles", u"C:\\Program Files (x86)");
+    machine_.setEnvironment(u"ProgramFiles(x86)", u"C:\\Program Files (x86)");
+    machine_.setEnvironment(u"ProgramW6432", u"C:\\Program Files");
     const struct {
         ShellFolder folder;
         const char16_t* relative;

@@ -5,8 +5,9 @@
 
 namespace tidewell {
 
-// The in-memory machine, set up like a freshly installed 64-bit Windows: the Windows folder,
-// the user's shell folders and a temporary folder exist.
+// The in-memory machine, set up like a freshly installed 64-bit Windows as a 32-bit program sees
+// it: the Windows folder with reg.exe, both program folders, the user's shell folders and a
+// temporary folder exist.
 class FakeMachinePreparer : public MachinePreparer {
 public:
     FakeMachinePreparer();

@@ -254,6 +254,48 @@ TEST_P(PlatformContract, MachineSoftwareHasTwoViewsAndUserSoftwareOne) {
     }
 }
 
+// What a 32-bit program on 64-bit Windows reaches only by asking: the 64-bit program folder by
+// its own variable, the 64-bit view by its flag, and that view's copy of a branch through
+// reg.exe, which is the 32-bit one for such a program.
+TEST_P(PlatformContract, SixtyFourBitSideIsReachedWhenAskedFor) {
+    if (!platform().runsOn64BitWindows()) {
+        GTEST_SKIP() << "no 64-bit side";
+    }
+    const std::optional<std::u16string> programs = platform().environmentVariable(u"ProgramW6432");
+    ASSERT_TRUE(programs.has_value());
+    EXPECT_TRUE(platform().fileAttributes(*programs).isDirectory()) << ToUtf8(*programs);
+    EXPECT_NE(platform().environmentVariable(u"ProgramFiles(x86)"), programs);
+
+    const std::u16string key = scratchKey(u"Only64");
+    preparer->makeKey(kMachine, k64, key);
+    preparer->setValue(kMachine, k64, key, u"v", codes::kRegSz,
+                       Utf16Bytes(std::u16string(u"64\0", 3)));
+    EXPECT_EQ(platform().openKeyForRead(kMachine, k64, key), kSuccess);
+    EXPECT_EQ(platform().openKeyForRead(kMachine, k32, key), kFileNotFound);
+
+    const std::u16string file = scratch(u"only64.reg");
+    const std::u16string tool = platform().windowsDirectory() + u"\\System32\\reg.exe";
+    for (const char16_t* view : {u"/reg:64", u"/reg:32"}) {
+        SCOPED_TRACE(ToUtf8(view));
+        const ChildStart start = platform().startHidden(u"\"" + tool + u"\" export \"HKLM\\" + key +
+                                                            u"\" \"" + file + u"\" /y " + view,
+                                                        ChildScope::Process);
+        ASSERT_EQ(start.error, kSuccess);
+        const ChildWait wait = platform().waitForChild(start.child, 20000, false);
+        platform().releaseChild(start.child);
+        ASSERT_EQ(wait.end, WaitEnd::Exited);
+        // The 32-bit view has no such branch: reg.exe fails and writes nothing.
+        const bool bits64 = view == std::u16string(u"/reg:64");
+        EXPECT_EQ(wait.exitCode, bits64 ? 0u : 1u);
+        if (bits64) {
+            const std::optional<std::string> text = preparer->readFile(file);
+            ASSERT_TRUE(text.has_value());
+            const std::vector<uint8_t> section = Utf16Bytes(u"[HKEY_LOCAL_MACHINE\\" + key + u"]");
+            EXPECT_NE(text->find(std::string(section.begin(), section.end())), std::string::npos);
+        }
+    }
+}
+
 TEST_P(PlatformContract, SubkeysListInTheRegistrysOrder) {
     for (const char16_t* name : {u"beta", u"Alpha", u"gamma"}) {
         preparer->makeKey(kMachine, k64, scratchKey(u"List\\") + name);
