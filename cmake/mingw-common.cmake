@@ -11,3 +11,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# ctest runs each test program through Wine, in the prefix that scripts/wine/with-prefix.sh has
+# booted; wine64 hands a 32-bit program to the 32-bit loader itself. Nothing runs Wine at
+# configure or build time.
+get_filename_component(CMAKE_CROSSCOMPILING_EMULATOR
+                       "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine/exec.sh" ABSOLUTE)

@@ -1,5 +1,5 @@
-# 32-bit Windows with MinGW-w64: the build that ships. It is built and inspected here, never run
-# (this machine has no 32-bit Wine), so configure it with -DTIDEWELL_BUILD_TESTS=OFF.
+# 32-bit Windows with MinGW-w64: the bitness that ships (win32-release) and its tests (win32),
+# which run under Wine's 32-bit loader on a 64-bit (WoW64) prefix.
 set(CMAKE_SYSTEM_PROCESSOR X86)
 set(TIDEWELL_MINGW_TRIPLE i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -181,8 +181,8 @@ TEST_F(AppWindowTest, LaysOutTheControlsForTheClientSizeAtEachScale) {
             EXPECT_EQ(rect.left, p.x < 0 ? width - s(-p.x) : s(p.x));
             EXPECT_EQ(rect.top, p.y < 0 ? height - s(-p.y) : s(p.y));
             const int w = p.widthLess != 0 ? width - s(p.widthLess) : s(p.width);
-            const int h = p.heightLess != 0 ? std::max(height - s(p.heightLess), s(p.height))
-                                            : s(p.height);
+            const int h =
+                p.heightLess != 0 ? std::max(height - s(p.heightLess), s(p.height)) : s(p.height);
             // The window manager makes a negative size empty.
             EXPECT_EQ(rect.right - rect.left, std::max(w, 0));
             EXPECT_EQ(rect.bottom - rect.top, std::max(h, 0));
@@ -197,8 +197,8 @@ TEST_F(AppWindowTest, LaysOutTheControlsForTheClientSizeAtEachScale) {
         GetWindowRect(window, &outer);
         EXPECT_EQ(outer.right - outer.left, std::min<LONG>(s(960), work.right - work.left));
         EXPECT_EQ(outer.bottom - outer.top, std::min<LONG>(s(720), work.bottom - work.top));
-        EXPECT_TRUE(outer.left >= work.left && outer.top >= work.top &&
-                    outer.right <= work.right && outer.bottom <= work.bottom);
+        EXPECT_TRUE(outer.left >= work.left && outer.top >= work.top && outer.right <= work.right &&
+                    outer.bottom <= work.bottom);
         RECT client;
         GetClientRect(window, &client);
         EXPECT_GT(client.bottom, s(410));
@@ -345,7 +345,9 @@ TEST_F(AppWindowTest, InputDuringAScanStartsNothingAfterwards) {
 // Presses a key as the message loop sees it: dialog keys first.
 void PressKey(MainWindow& app, HWND target, WPARAM key) {
     for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
-        MSG msg = {target, message, key, message == WM_KEYDOWN ? 0x00000001 : 0xC0000001};
+        // The key-up bits as the unsigned 32 bits they are: LPARAM is 32-bit in a 32-bit program.
+        const LPARAM flags = static_cast<LPARAM>(message == WM_KEYDOWN ? 0x00000001u : 0xC0000001u);
+        MSG msg = {target, message, key, flags};
         if (!app.handleDialogKeys(msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
@@ -532,56 +534,57 @@ bool Near(COLORREF a, COLORREF b, int tolerance) {
 }
 
 TEST_F(AppWindowTest, PaintsTheHeaderBandAtEachScale) {
-  for (int dpi : {96, 144}) {
-    recreate(dpi);
-    SCOPED_TRACE(dpi);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    const HeaderPixels shot(window);
-    ASSERT_GT(shot.width(), 900);
-    const int right = shot.width() - 1;
-    const int line = s(103);
+    for (int dpi : {96, 144}) {
+        recreate(dpi);
+        SCOPED_TRACE(dpi);
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        const HeaderPixels shot(window);
+        ASSERT_GT(shot.width(), 900);
+        const int right = shot.width() - 1;
+        const int line = s(103);
 
-    // Columns right of the title and subtitle show only the gradient, the line and the
-    // background.
-    for (int x : {0, 12, right - 20, right}) {
-        SCOPED_TRACE(x);
-        EXPECT_EQ(Show(shot.at(x, 0)), Show(RGB(244, 250, 255)));
-        EXPECT_TRUE(Near(shot.at(x, line - 1), RGB(181, 213, 241), 2)) << Show(shot.at(x, line - 1));
-        EXPECT_EQ(Show(shot.at(x, line)), Show(RGB(137, 177, 211)));
-        EXPECT_EQ(Show(shot.at(x, line + 1)), Show(RGB(243, 243, 243)));
-        EXPECT_EQ(Show(shot.at(x, s(110))), Show(RGB(243, 243, 243)));
-        // Top to bottom the band darkens in every channel.
-        for (int y = 1; y < line; ++y) {
-            const COLORREF above = shot.at(x, y - 1);
-            const COLORREF here = shot.at(x, y);
-            ASSERT_LE(GetRValue(here), GetRValue(above)) << y;
-            ASSERT_LE(GetGValue(here), GetGValue(above)) << y;
-            ASSERT_LE(GetBValue(here), GetBValue(above)) << y;
-        }
-        EXPECT_TRUE(Near(shot.at(x, s(52)), RGB(212, 231, 248), 3)) << Show(shot.at(x, s(52)));
-    }
-    // One background: below the header, at the bottom edge, and behind the status line, which
-    // paints its own.
-    EXPECT_EQ(Show(shot.at(5, s(400))), Show(RGB(243, 243, 243)));
-    EXPECT_EQ(Show(shot.at(right, shot.height() - 1)), Show(RGB(243, 243, 243)));
-    const RECT status = ChildRect(window, app->statusLabel);
-    EXPECT_EQ(Show(shot.at(status.right - 2, status.top + 2)), Show(RGB(243, 243, 243)));
-
-    // The title and the subtitle are drawn in their colours.
-    auto count = [&](int left, int top, int right, int bottom, COLORREF colour) {
-        int hits = 0;
-        for (int y = top; y < bottom; ++y) {
-            for (int x = left; x < right; ++x) {
-                hits += Near(shot.at(x, y), colour, 12) ? 1 : 0;
+        // Columns right of the title and subtitle show only the gradient, the line and the
+        // background.
+        for (int x : {0, 12, right - 20, right}) {
+            SCOPED_TRACE(x);
+            EXPECT_EQ(Show(shot.at(x, 0)), Show(RGB(244, 250, 255)));
+            EXPECT_TRUE(Near(shot.at(x, line - 1), RGB(181, 213, 241), 2))
+                << Show(shot.at(x, line - 1));
+            EXPECT_EQ(Show(shot.at(x, line)), Show(RGB(137, 177, 211)));
+            EXPECT_EQ(Show(shot.at(x, line + 1)), Show(RGB(243, 243, 243)));
+            EXPECT_EQ(Show(shot.at(x, s(110))), Show(RGB(243, 243, 243)));
+            // Top to bottom the band darkens in every channel.
+            for (int y = 1; y < line; ++y) {
+                const COLORREF above = shot.at(x, y - 1);
+                const COLORREF here = shot.at(x, y);
+                ASSERT_LE(GetRValue(here), GetRValue(above)) << y;
+                ASSERT_LE(GetGValue(here), GetGValue(above)) << y;
+                ASSERT_LE(GetBValue(here), GetBValue(above)) << y;
             }
+            EXPECT_TRUE(Near(shot.at(x, s(52)), RGB(212, 231, 248), 3)) << Show(shot.at(x, s(52)));
         }
-        return hits;
-    };
-    EXPECT_GT(count(s(101), s(23), s(260), s(56), RGB(18, 69, 116)), 40);
-    EXPECT_GT(count(s(104), s(65), s(480), s(85), RGB(48, 91, 130)), 40);
-    // Without an icon resource in the test program, the icon's place shows the gradient.
-    EXPECT_EQ(count(s(24), s(20), s(88), s(84), RGB(18, 69, 116)), 0);
-  }
+        // One background: below the header, at the bottom edge, and behind the status line, which
+        // paints its own.
+        EXPECT_EQ(Show(shot.at(5, s(400))), Show(RGB(243, 243, 243)));
+        EXPECT_EQ(Show(shot.at(right, shot.height() - 1)), Show(RGB(243, 243, 243)));
+        const RECT status = ChildRect(window, app->statusLabel);
+        EXPECT_EQ(Show(shot.at(status.right - 2, status.top + 2)), Show(RGB(243, 243, 243)));
+
+        // The title and the subtitle are drawn in their colours.
+        auto count = [&](int left, int top, int right, int bottom, COLORREF colour) {
+            int hits = 0;
+            for (int y = top; y < bottom; ++y) {
+                for (int x = left; x < right; ++x) {
+                    hits += Near(shot.at(x, y), colour, 12) ? 1 : 0;
+                }
+            }
+            return hits;
+        };
+        EXPECT_GT(count(s(101), s(23), s(260), s(56), RGB(18, 69, 116)), 40);
+        EXPECT_GT(count(s(104), s(65), s(480), s(85), RGB(48, 91, 130)), 40);
+        // Without an icon resource in the test program, the icon's place shows the gradient.
+        EXPECT_EQ(count(s(24), s(20), s(88), s(84), RGB(18, 69, 116)), 0);
+    }
 }
 
 } // namespace
