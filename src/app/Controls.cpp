@@ -145,7 +145,12 @@ void MainWindow::createControls() {
     resultTree = child(WC_TREEVIEWW, L"", kTreeStyle, WS_EX_CLIENTEDGE, ID_RESULT_TREE);
     // Without TVS_NONEVENHEIGHT the tree rounds this down to an even height (18 at 96 DPI).
     SendMessageW(resultTree, TVM_SETITEMHEIGHT, scaled(19), 0);
-    SetWindowSubclass(resultTree, treeInput, 0, reinterpret_cast<DWORD_PTR>(this));
+    // The tree's procedure is swapped, not chained with SetWindowSubclass: that chain looks up a
+    // window property twice for every message, a trip to the server each under Wine, which made
+    // building a large tree five to ten times slower.
+    SetWindowLongPtrW(resultTree, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    treeProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(resultTree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(treeInput)));
 
     SHFILEINFOW info = {};
     folderIcon = ShellIconIndex(L"C:\\", FILE_ATTRIBUTE_DIRECTORY, info, &systemImageList);

@@ -90,8 +90,7 @@ public:
 
     // A long operation (a scan, a workflow, a check propagation) runs only when none is under
     // way: windows answer sent messages during one, and a message box runs a loop of its own.
-    template <typename Work>
-    void runExclusive(Work work) {
+    template <typename Work> void runExclusive(Work work) {
         if (operationRunning) {
             return;
         }
@@ -129,8 +128,7 @@ public:
     void onCheckChanged(HTREEITEM node);
     // The tree's own input for check boxes, taken before the tree view sees it: clicks and
     // double-clicks on a box and the space bar toggle through toggleCheck only.
-    static LRESULT CALLBACK treeInput(HWND tree, UINT message, WPARAM wParam, LPARAM lParam,
-                                      UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK treeInput(HWND tree, UINT message, WPARAM wParam, LPARAM lParam);
     void createCheckImages();
     LRESULT handleNotify(const NMHDR& header);
     void emptyTree();
@@ -145,6 +143,7 @@ public:
     HWND cleanButton = nullptr;
     HWND oneClickButton = nullptr;
     HWND resultTree = nullptr;
+    WNDPROC treeProcedure = nullptr; // the tree view's own procedure, which treeInput calls on
     HWND progressBar = nullptr;
     HWND statusLabel = nullptr;
     UniqueFont bodyFont;

@@ -194,9 +194,9 @@ void MainWindow::onCheckChanged(HTREEITEM node) {
     });
 }
 
-LRESULT CALLBACK MainWindow::treeInput(HWND tree, UINT message, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR id, DWORD_PTR self) {
-    auto* app = reinterpret_cast<MainWindow*>(self);
+LRESULT CALLBACK MainWindow::treeInput(HWND tree, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* app = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(tree, GWLP_USERDATA));
+    const WNDPROC own = app->treeProcedure;
     switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
@@ -224,10 +224,11 @@ LRESULT CALLBACK MainWindow::treeInput(HWND tree, UINT message, WPARAM wParam, L
         }
         break;
     case WM_NCDESTROY:
-        RemoveWindowSubclass(tree, treeInput, id);
+        SetWindowLongPtrW(tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+        app->treeProcedure = nullptr;
         break;
     }
-    return DefSubclassProc(tree, message, wParam, lParam);
+    return CallWindowProcW(own, tree, message, wParam, lParam);
 }
 
 LRESULT MainWindow::handleNotify(const NMHDR& header) {
