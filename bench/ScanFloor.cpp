@@ -96,7 +96,9 @@ void VendorFolder(const std::wstring& base, FloorCounts& counts) {
 
 const wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-void UninstallRecords(HKEY root, REGSAM view, FloorCounts& counts) {
+// `counted`: whether a match is a new item. Both views reach the same per-user key, so the scan
+// reads HKCU in both but keeps one item for what they share.
+void UninstallRecords(HKEY root, REGSAM view, bool counted, FloorCounts& counts) {
     HKEY list = nullptr;
     if (RegOpenKeyExW(root, kUninstall, 0, KEY_READ | view, &list) != ERROR_SUCCESS) {
         return;
@@ -132,7 +134,7 @@ void UninstallRecords(HKEY root, REGSAM view, FloorCounts& counts) {
         if (ContainsFolded(reinterpret_cast<const wchar_t*>(data[0]), L"autocad")) {
             HKEY again = nullptr;
             if (RegOpenKeyExW(list, name, 0, KEY_READ | view, &again) == ERROR_SUCCESS) {
-                ++counts.recordMatches;
+                counts.recordMatches += counted ? 1 : 0;
                 RegCloseKey(again);
             }
         }
@@ -140,11 +142,11 @@ void UninstallRecords(HKEY root, REGSAM view, FloorCounts& counts) {
     RegCloseKey(list);
 }
 
-void Branch(HKEY root, REGSAM view, FloorCounts& counts) {
+void Branch(HKEY root, REGSAM view, bool counted, FloorCounts& counts) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, L"Software\\Autodesk\\AutoCAD", 0, KEY_READ | view, &key) ==
         ERROR_SUCCESS) {
-        ++counts.branches;
+        counts.branches += counted ? 1 : 0;
         RegCloseKey(key);
     }
 }
@@ -216,10 +218,12 @@ void FloorFolders(FloorCounts& counts) {
 
 void FloorRegistry(FloorCounts& counts) {
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        Branch(HKEY_CURRENT_USER, view, counts);
-        Branch(HKEY_LOCAL_MACHINE, view, counts);
-        UninstallRecords(HKEY_LOCAL_MACHINE, view, counts);
-        UninstallRecords(HKEY_CURRENT_USER, view, counts);
+        // The 32-bit view comes first, as in the scan: the per-user keys count there only.
+        const bool firstView = view == KEY_WOW64_32KEY;
+        Branch(HKEY_CURRENT_USER, view, firstView, counts);
+        Branch(HKEY_LOCAL_MACHINE, view, true, counts);
+        UninstallRecords(HKEY_LOCAL_MACHINE, view, true, counts);
+        UninstallRecords(HKEY_CURRENT_USER, view, firstView, counts);
     }
 }
 

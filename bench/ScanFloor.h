@@ -13,8 +13,8 @@ struct FloorCounts {
     size_t tempEntries = 0;   // entries listed in TEMP
     size_t tempMatches = 0;   // entries named like AutoCAD
     size_t records = 0;       // uninstall records opened and read, all roots and views
-    size_t recordMatches = 0; // AutoCAD records
-    size_t branches = 0;      // AutoCAD registry branches that opened
+    size_t recordMatches = 0; // AutoCAD records, a per-user one once for both views
+    size_t branches = 0;      // AutoCAD registry branches that opened, the per-user one once
     size_t items() const { return vendorMatches + tempMatches + recordMatches + branches; }
 };
 
