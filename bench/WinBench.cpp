@@ -12,6 +12,7 @@
 #include "ScanFloor.h"
 
 #include "app/MainWindow.h"
+#include "app/ResultTreeRules.h"
 #include "catalogue/ScanCollector.h"
 #include "clean/FileRemoval.h"
 #include "platform/win32/Wide.h"
@@ -287,16 +288,25 @@ int Tree(size_t count, int repetitions) {
              std::to_string(paintTimes.back()) + " ms, empty " + std::to_string(emptyTimes.back()) +
              " ms");
     }
+    // The tree must hold what the plan says: one node per planned node, one checked leaf per
+    // item checked by default.
     const size_t checked = app.checkedItems().size();
+    const size_t planned = PlanResultTree(app.items, app.product).size();
+    const size_t preChecked = static_cast<size_t>(
+        std::count_if(app.items.begin(), app.items.end(), [](const auto& item) {
+            return item->checked;
+        }));
     Report("tree_build_ms", Median(buildTimes));
     Report("tree_paint_ms", Median(paintTimes));
     Report("tree_empty_ms", Median(emptyTimes));
     Report("tree_nodes", Number(nodes));
     Report("tree_longest_queue_gap_ms", Number(longestTreeGap));
     Report("tree_checked", Number(checked));
+    Report("tree_planned_nodes", Number(planned));
+    Report("tree_prechecked", Number(preChecked));
     DestroyWindow(window);
     PumpQueued();
-    return 0;
+    return nodes == planned && checked == preChecked ? 0 : 1;
 }
 
 int Usage() {
