@@ -97,6 +97,10 @@ if is_built win64; then
     stage "win64 e2e (Wine)" run_ctest win64 1 bash scripts/wine/with-prefix.sh
     ctest_args=()
 fi
+# Every benchmark program once at 1/100 of its size: it still runs and agrees with its floor.
+if is_built native && is_built win64; then
+    stage "benchmark smoke" bash scripts/bench-smoke.sh "$build_root"
+fi
 # The release zip from the same win32-release build, and a look inside it.
 package_and_check() {
     local zip
