@@ -21,7 +21,7 @@ only=" ${BENCH_ONLY:-scan removal tree} "
 if [[ ${1:-} != --inside ]]; then
     cd "$root"
     if [[ -n ${BENCH_EXE:-} ]]; then
-        exec bash "$root/scripts/wine/with-prefix.sh" bash "$0" --inside "$BENCH_EXE"
+        exec bash "$root/scripts/wine/with-prefix.sh" bash "$0" --inside "$(readlink -f "$BENCH_EXE")"
     fi
     build=$root/build/bench-win64
     # Release, as the program ships; the preset's tests are not built.
@@ -253,8 +253,10 @@ done
 
 wine_version=$("$wine64" --version 2>/dev/null || echo wine)
 os=$(. /etc/os-release 2>/dev/null && echo "$PRETTY_NAME" || uname -s)
-printf '\nTidewell benchmarks, %s: %s cores, %s, %s, x86_64 Release build, medians of %s\n\n' \
-    "$(date +%Y-%m-%d)" "$(nproc)" "$os" "$wine_version" "$repeat"
+printf '\nTidewell benchmarks, %s: %s cores, %s, %s, %s, medians of %s\n\n' \
+    "$(date +%Y-%m-%d)" "$(nproc)" "$os" "$wine_version" \
+    "$(if [[ -n ${BENCH_EXE:-} ]]; then echo "program $BENCH_EXE"; else echo "x86_64 Release build"; fi)" \
+    "$repeat"
 printf '%-44s %12s %12s %12s %8s  %s\n' "measure" "floor" "peer" "Tidewell" "ratio" "goal"
 row() { printf '%-44s %12s %12s %12s %8s  %-18s %s\n' "$1" "$2" "$3" "$4" "$5" "$6" "${7:-}"; }
 size_label() { if (($1 == 1)); then echo "full"; else echo "1/$1"; fi; }
