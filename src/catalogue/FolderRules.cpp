@@ -87,11 +87,13 @@ const FolderRow kOracleRows[] = {
 struct TempNameTests {
     const char16_t* contains;
     const char16_t* prefixes[2];
+    const char16_t* numbered; // a prefix followed by digits only, or nullptr
 };
 
-const TempNameTests kAutoCadTemp = {u"autocad", {u"autodesk", u"acad"}};
-const TempNameTests kSolidWorksTemp = {u"solidworks", {u"sld", nullptr}};
-const TempNameTests kOracleTemp = {u"oracle", {u"ora", nullptr}};
+// SolidWorks names its temporary folders "swx" and a number (swx1234).
+const TempNameTests kAutoCadTemp = {u"autocad", {u"autodesk", u"acad"}, nullptr};
+const TempNameTests kSolidWorksTemp = {u"solidworks", {u"sld", nullptr}, u"swx"};
+const TempNameTests kOracleTemp = {u"oracle", {u"ora", nullptr}, nullptr};
 
 const TempNameTests& TempTestsFor(ProductKind product) {
     if (product == ProductKind::AutoCAD) {
@@ -112,7 +114,11 @@ bool TempNameMatches(const TempNameTests& tests, const std::u16string& name) {
             return true;
         }
     }
-    return false;
+    if (tests.numbered == nullptr || !StartsWithNoCase(name, tests.numbered)) {
+        return false;
+    }
+    const std::u16string digits = name.substr(std::char_traits<char16_t>::length(tests.numbered));
+    return !digits.empty() && digits.find_first_not_of(u"0123456789") == std::u16string::npos;
 }
 
 struct Bases {

@@ -46,6 +46,30 @@ const BranchRow kBranchRows[] = {
      RiskLevel::NeedsConfirm, true, u"Oracle Home、客户端和数据库系统配置；删除前自动导出备份。"},
 };
 
+// Branches of products that install beside the main one: AutoCAD LT keeps its settings in a
+// branch of its own, SolidWorks Simulation under its old maker's name. eDrawings is also
+// installed on its own, so its branches wait for the user.
+const BranchRow kSiblingBranchRows[] = {
+    {ProductKind::AutoCAD, kUser, u"Software\\Autodesk\\AutoCAD LT", u"AutoCAD 用户注册表",
+     u"AutoCAD LT 用户注册表", RiskLevel::Safe, true,
+     u"枚举此分支下的全部 AutoCAD LT 版本；删除前自动导出备份。"},
+    {ProductKind::AutoCAD, kMachine, u"Software\\Autodesk\\AutoCAD LT", u"AutoCAD 系统注册表",
+     u"AutoCAD LT 系统注册表", RiskLevel::NeedsConfirm, true,
+     u"枚举此分支下的全部 AutoCAD LT 版本；删除前自动导出备份。"},
+    {ProductKind::SolidWorks, kUser, u"Software\\SRAC", u"SolidWorks 用户注册表",
+     u"SolidWorks Simulation 用户注册表", RiskLevel::Safe, true,
+     u"SolidWorks Simulation（SRAC）当前用户配置；删除前自动导出备份。"},
+    {ProductKind::SolidWorks, kMachine, u"Software\\SRAC", u"SolidWorks 系统注册表",
+     u"SolidWorks Simulation 系统注册表", RiskLevel::NeedsConfirm, true,
+     u"SolidWorks Simulation（SRAC）系统配置；删除前自动导出备份。"},
+    {ProductKind::SolidWorks, kUser, u"Software\\eDrawings", u"SolidWorks 用户注册表",
+     u"eDrawings 用户注册表", RiskLevel::NeedsConfirm, false,
+     u"eDrawings 也可单独安装，可能仍在使用，因此默认不选；删除前自动导出备份。"},
+    {ProductKind::SolidWorks, kMachine, u"Software\\eDrawings", u"SolidWorks 系统注册表",
+     u"eDrawings 系统注册表", RiskLevel::NeedsConfirm, false,
+     u"eDrawings 也可单独安装，可能仍在使用，因此默认不选；删除前自动导出备份。"},
+};
+
 enum class NameTest { Contains, StartsWith };
 
 struct RecordRow {
@@ -99,13 +123,17 @@ void ScanCollector::scanRegistry() {
     }
     const ProductKind rows = RowProduct(product);
     for (RegistryView view : views) {
-        for (const BranchRow& row : kBranchRows) {
-            if (row.product == rows) {
-                addRegistryKeyIfExists(row.root, view, row.path, row.category,
-                                       row.title + viewSuffix(view), ItemKind::RegistryKey,
-                                       row.risk, row.checked, row.note, {});
+        const auto addBranches = [&](const BranchRow* first, const BranchRow* last) {
+            for (const BranchRow* row = first; row != last; ++row) {
+                if (row->product == rows) {
+                    addRegistryKeyIfExists(row->root, view, row->path, row->category,
+                                           row->title + viewSuffix(view), ItemKind::RegistryKey,
+                                           row->risk, row->checked, row->note, {});
+                }
             }
-        }
+        };
+        addBranches(std::begin(kBranchRows), std::end(kBranchRows));
+        addBranches(std::begin(kSiblingBranchRows), std::end(kSiblingBranchRows));
         scanUninstallRecords(kMachine, view);
         scanUninstallRecords(kUser, view);
     }

@@ -208,6 +208,12 @@ TEST(CatalogueTempTest, NameTestsPerProduct) {
         {ProductKind::SolidWorks, u"XSolidWorksTmp", true},
         {ProductKind::SolidWorks, u"solid works", false},
         {ProductKind::SolidWorks, u"AutoCAD.log", false},
+        {ProductKind::SolidWorks, u"swx1234", true},
+        {ProductKind::SolidWorks, u"SWX7", true},
+        {ProductKind::SolidWorks, u"swx", false},
+        {ProductKind::SolidWorks, u"swx12a", false},
+        {ProductKind::SolidWorks, u"my_swx1", false},
+        {ProductKind::AutoCAD, u"swx1234", false},
         {ProductKind::Oracle, u"orange.tmp", true},
         {ProductKind::Oracle, u"OraInstall2024", true},
         {ProductKind::Oracle, u"Tools_for_ORACLE.txt", true},
@@ -333,6 +339,63 @@ TEST(CatalogueRegistryTest, BranchesPerViewAndTheSharedUserBranch) {
         ScanCollector collector(machine, ProductKind::AutoCAD);
         collector.scanRegistry();
         EXPECT_EQ(Locations(collector.items), c.expected) << c.what << "\n" << machine.dump();
+    }
+}
+
+// The branches of products installed beside the main one: each a row of its own, in both views,
+// under the main product's categories; another product's scan leaves them alone.
+TEST(CatalogueRegistryTest, BranchesOfProductsBesideTheMainOne) {
+    struct Case {
+        ProductKind product;
+        RegistryRoot root;
+        std::u16string path;
+        std::u16string category;
+        std::u16string title;
+        RiskLevel risk;
+        bool checked;
+        std::u16string note;
+    };
+    const std::u16string eDrawings =
+        u"eDrawings 也可单独安装，可能仍在使用，因此默认不选；删除前自动导出备份。";
+    const Case cases[] = {
+        {ProductKind::AutoCAD, kHKCU, u"Software\\Autodesk\\AutoCAD LT", u"AutoCAD 用户注册表",
+         u"AutoCAD LT 用户注册表", RiskLevel::Safe, true,
+         u"枚举此分支下的全部 AutoCAD LT 版本；删除前自动导出备份。"},
+        {ProductKind::AutoCAD, kHKLM, u"Software\\Autodesk\\AutoCAD LT", u"AutoCAD 系统注册表",
+         u"AutoCAD LT 系统注册表", RiskLevel::NeedsConfirm, true,
+         u"枚举此分支下的全部 AutoCAD LT 版本；删除前自动导出备份。"},
+        {ProductKind::SolidWorks, kHKCU, u"Software\\SRAC", u"SolidWorks 用户注册表",
+         u"SolidWorks Simulation 用户注册表", RiskLevel::Safe, true,
+         u"SolidWorks Simulation（SRAC）当前用户配置；删除前自动导出备份。"},
+        {ProductKind::SolidWorks, kHKLM, u"Software\\SRAC", u"SolidWorks 系统注册表",
+         u"SolidWorks Simulation 系统注册表", RiskLevel::NeedsConfirm, true,
+         u"SolidWorks Simulation（SRAC）系统配置；删除前自动导出备份。"},
+        {ProductKind::SolidWorks, kHKCU, u"Software\\eDrawings", u"SolidWorks 用户注册表",
+         u"eDrawings 用户注册表", RiskLevel::NeedsConfirm, false, eDrawings},
+        {ProductKind::SolidWorks, kHKLM, u"Software\\eDrawings", u"SolidWorks 系统注册表",
+         u"eDrawings 系统注册表", RiskLevel::NeedsConfirm, false, eDrawings},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        machine.addKey(c.root, k32, c.path + u"\\2024");
+        machine.addKey(c.root, k64, c.path + u"\\2024");
+        ScanCollector collector(machine, c.product);
+        collector.scanRegistry();
+        std::vector<ResidueItem> expected;
+        // A per-user branch is one key in both views.
+        for (RegistryView view : c.root == kHKCU ? std::vector<RegistryView>{k32}
+                                                 : std::vector<RegistryView>{k32, k64}) {
+            ResidueItem item = Branch(c.root, view, c.path, c.category, c.title, c.risk, c.note);
+            item.checked = c.checked;
+            expected.push_back(item);
+        }
+        EXPECT_TRUE(SameItems(Describe(collector.items), Describe(expected))) << ToUtf8(c.path);
+
+        const ProductKind other =
+            c.product == ProductKind::AutoCAD ? ProductKind::SolidWorks : ProductKind::AutoCAD;
+        ScanCollector otherScan(machine, other);
+        otherScan.scanRegistry();
+        EXPECT_TRUE(otherScan.items.empty()) << ToUtf8(c.path);
     }
 }
 
