@@ -17,6 +17,7 @@ TreeImage ImageForKind(ItemKind kind) {
     case ItemKind::File:
         return TreeImage::TempFile;
     case ItemKind::RegistryKey:
+    case ItemKind::EnvironmentValue: // a registry value, shown as such
         return TreeImage::Registry;
     case ItemKind::InstallRecord:
         return TreeImage::Installer;
@@ -93,7 +94,8 @@ std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind produ
             int parent = categoryIndex;
             std::u16string name = item->title;
             if (ShownAsPath(item->kind)) {
-                const std::vector<std::u16string> components = SplitLocation(item->location, item->kind);
+                const std::vector<std::u16string> components =
+                    SplitLocation(item->location, item->kind);
                 std::u16string key = category;
                 for (size_t i = 0; i + 1 < components.size(); ++i) {
                     key += u'\\';

@@ -47,7 +47,8 @@ namespace {
 // Since Windows 7 both registry views reach the same per-user key, except under
 // Software\Classes, which keeps a 32-bit copy of its own.
 bool IsSharedUserKey(const ResidueItem& item) {
-    if (item.registryRoot != RegistryRoot::CurrentUser) {
+    const bool key = item.kind == ItemKind::RegistryKey || item.kind == ItemKind::InstallRecord;
+    if (!key || item.registryRoot != RegistryRoot::CurrentUser) {
         return false;
     }
     const std::u16string classes = u"software\\classes";

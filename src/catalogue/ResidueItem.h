@@ -21,6 +21,7 @@ enum class ItemKind : int32_t {
     File = 3,
     RegistryKey = 4,
     InstallRecord = 5,
+    EnvironmentValue = 6, // a value of the machine's or the user's environment, or one Path entry
 };
 
 enum class RiskLevel : int32_t { Safe = 0, NeedsConfirm = 1, HighRisk = 2 };
@@ -38,6 +39,10 @@ struct ResidueItem {
     RegistryRoot registryRoot = RegistryRoot::None;
     RegistryView registryView = RegistryView::None;
     std::u16string registryPath; // subkey path under registryRoot
+    // Environment values: the value's name as stored, and for one entry of Path that entry as
+    // stored (empty for a whole value).
+    std::u16string valueName;
+    std::u16string pathEntry;
 };
 
 // Owning list of items in scan order.

@@ -101,6 +101,9 @@ ItemList ScanCollector::collect() {
     scanServices();
     scanFolders();
     scanRegistry();
+    if (product != ProductKind::AutoCAD && product != ProductKind::SolidWorks) {
+        scanOracleRecords();
+    }
     AdjustForInstallRecords(items, product);
     return takeItems();
 }

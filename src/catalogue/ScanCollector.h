@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace tidewell {
 
@@ -47,6 +48,11 @@ public:
                             const std::u16string& category, RiskLevel risk, bool checked);
     void scanTempEntries(const std::u16string& folder);
     void scanUninstallRecords(RegistryRoot root, RegistryView view);
+    // What Oracle records of itself: the inventory named by inst_loc, the homes of its KEY_*
+    // keys, and the environment values and Path entries that point into Oracle's folders.
+    void scanOracleRecords();
+    void scanOracleHomes(const std::vector<RegistryView>& views,
+                         std::vector<std::u16string>& oracleFolders);
 
     Platform& platform;
     const ProductKind product;

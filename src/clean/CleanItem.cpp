@@ -1,5 +1,6 @@
 #include "clean/CleanItem.h"
 
+#include "clean/EnvironmentRemoval.h"
 #include "clean/FileRemoval.h"
 #include "clean/ProcessAndService.h"
 #include "clean/ProtectedLocations.h"
@@ -66,6 +67,8 @@ ActionResult CleanItem(Platform& platform, const std::u16string& backupFolder,
     case static_cast<uint32_t>(ItemKind::RegistryKey):
     case static_cast<uint32_t>(ItemKind::InstallRecord):
         return BackupAndDeleteRegistryKey(platform, backupFolder, item);
+    case static_cast<uint32_t>(ItemKind::EnvironmentValue):
+        return BackupAndRemoveEnvironmentValue(platform, backupFolder, item);
     default:
         return {false, u"未知类型", false};
     }
@@ -94,7 +97,13 @@ void NoteRestore(Platform& platform, const std::u16string& backupFolder, const R
     if (result.backupFile.empty()) {
         return;
     }
-    restores.push_back({item.title, item.location, result.backupFile});
+    // Two entries taken from one Path are backed up one after the other: the later backup lacks
+    // the earlier entry, so the note lists it first and the original value is imported last.
+    if (item.kind == ItemKind::EnvironmentValue) {
+        restores.insert(restores.begin(), {item.title, item.location, result.backupFile});
+    } else {
+        restores.push_back({item.title, item.location, result.backupFile});
+    }
     WriteRestoreNote(platform, backupFolder, restores);
 }
 

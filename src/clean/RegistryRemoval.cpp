@@ -64,6 +64,11 @@ bool IsWrittenFile(Platform& platform, const std::u16string& path) {
 
 } // namespace
 
+std::u16string BackupFilePath(Platform& platform, const std::u16string& backupFolder,
+                              const std::u16string& title) {
+    return FreeBackupPath(platform, backupFolder, BackupBaseName(title));
+}
+
 std::u16string SanitizeFileName(const std::u16string& text) {
     std::u16string name = text;
     for (char16_t& unit : name) {
@@ -113,8 +118,7 @@ ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string
         return {true, u"注册表项已不存在", false};
     }
 
-    const std::u16string backupFile =
-        FreeBackupPath(platform, backupFolder, BackupBaseName(item.title));
+    const std::u16string backupFile = BackupFilePath(platform, backupFolder, item.title);
     if (!SafeToExport(item.registryPath, backupFile)) {
         return {false, kBackupFailed, false};
     }

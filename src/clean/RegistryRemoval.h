@@ -11,6 +11,11 @@ namespace tidewell {
 // Nothing is trimmed.
 std::u16string SanitizeFileName(const std::u16string& text);
 
+// A free file name in the backup folder for the backup of the item titled so: the sanitized title
+// and ".reg", " (2)", " (3)" ... before it when taken, a leading '_' where it would name a device.
+std::u16string BackupFilePath(Platform& platform, const std::u16string& backupFolder,
+                              const std::u16string& title);
+
 // The key as reg.exe is told to export it. On 64-bit Windows a 32-bit-view branch under
 // HKLM\Software is named where it is stored, Software\WOW6432Node\..., in the 64-bit view: the
 // file then names that key, and importing it in the 64-bit view (double-click, or "reg import

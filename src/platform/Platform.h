@@ -240,6 +240,19 @@ public:
         }
         return result;
     }
+    // Opens the existing key for setting values and stores the value with this type and these
+    // bytes exactly (RegSetValueExW): 0, or the open's or the write's code.
+    virtual uint32_t writeValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                                const std::u16string& name, uint32_t type,
+                                const std::vector<uint8_t>& data) = 0;
+    // Opens the key for setting values and deletes the one value: 0, or the open's or the
+    // deletion's code (2 when the key or the value is not there).
+    virtual uint32_t deleteValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                                 const std::u16string& name) = 0;
+    // Tells the running programs that the environment in the registry changed (WM_SETTINGCHANGE
+    // with "Environment" to every top-level window), giving each at most timeoutMilliseconds and
+    // passing over hung ones: 0 when every window answered in time, else the system's code.
+    virtual uint32_t announceEnvironmentChange(uint32_t timeoutMilliseconds) = 0;
     // Opens parentPath (empty: the root itself) for deletion and deletes its subkey leaf with
     // everything below it. Returns the open's code, or else the deletion's.
     virtual uint32_t deleteTree(RegistryRoot root, RegistryView view,

@@ -234,4 +234,57 @@ RegFile ParseRegFile(const std::string& bytes) {
     return file;
 }
 
+namespace {
+const char16_t kHexDigits[] = u"0123456789abcdef";
+} // namespace
+
+std::string RegFileOfValue(const std::u16string& keyName, const std::u16string& valueName,
+                           uint32_t type, const std::vector<uint8_t>& data) {
+    std::u16string name;
+    for (char16_t unit : valueName) {
+        if (unit == u'\\' || unit == u'"') {
+            name += u'\\';
+        }
+        name += unit;
+    }
+    std::u16string line = (valueName.empty() ? u"@" : u"\"" + name + u"\"") + u"=";
+    if (type == kDword && data.size() == 4) {
+        uint32_t number = 0;
+        for (int i = 3; i >= 0; --i) {
+            number = number * 256 + data[static_cast<size_t>(i)];
+        }
+        line += u"dword:";
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            line += kHexDigits[(number >> shift) & 0xF];
+        }
+    } else {
+        if (type == kBinary) {
+            line += u"hex:";
+        } else {
+            // hex(N): N in lower-case hexadecimal without leading zeros.
+            std::u16string digits;
+            for (uint32_t rest = type; rest != 0; rest /= 16) {
+                digits.insert(digits.begin(), kHexDigits[rest % 16]);
+            }
+            line += u"hex(" + (digits.empty() ? u"0" : digits) + u"):";
+        }
+        // Continued over lines that end in a backslash, as the export tools write long lists.
+        for (size_t i = 0; i < data.size(); ++i) {
+            if (i > 0) {
+                line += i % 24 == 0 ? u",\\\r\n  " : u",";
+            }
+            line += kHexDigits[data[i] >> 4];
+            line += kHexDigits[data[i] & 0xF];
+        }
+    }
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[" + keyName + u"]\r\n" + line + u"\r\n\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
 } // namespace tidewell

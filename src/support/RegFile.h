@@ -31,4 +31,11 @@ struct RegFile {
 // Anything else, deletions ([-key], =-) included, makes the file unparsed: it is not an export.
 RegFile ParseRegFile(const std::string& bytes);
 
+// A registry file, as ParseRegFile reads it and "reg import" restores it, that holds one value of
+// one key: its type and bytes as stored (dword:xxxxxxxx for a REG_DWORD of four bytes, hex(N):
+// otherwise, hex: for REG_BINARY), its name with \ and \" escaped. keyName as a section gives it:
+// HKEY_CURRENT_USER\Environment.
+std::string RegFileOfValue(const std::u16string& keyName, const std::u16string& valueName,
+                           uint32_t type, const std::vector<uint8_t>& data);
+
 } // namespace tidewell

@@ -169,7 +169,8 @@ bool LeftByOneClick(const ResidueItem& item) {
     const bool notSafe = item.risk != RiskLevel::Safe;
     return item.kind == ItemKind::Service || IsSharedCategory(item.category) ||
            (item.kind == ItemKind::Process && notSafe) ||
-           (item.category == u"临时文件" && notSafe);
+           (item.category == u"临时文件" && notSafe) || item.category == u"Oracle 主目录" ||
+           (item.kind == ItemKind::EnvironmentValue && notSafe);
 }
 
 void OneClickUninstall(Platform& platform, WorkflowWindow& window) {

@@ -12,8 +12,10 @@ namespace tidewell {
 void OneClickUninstall(Platform& platform, WorkflowWindow& window);
 
 // Whether the run leaves the item to the user: services, shared data, processes that are not
-// "安全项" (a service's or another user's), and the entries of a TEMP that names a root or a
-// system folder (they need not be temporary at all).
+// "安全项" (a service's or another user's), the entries of a TEMP that names a root or a
+// system folder (they need not be temporary at all), the homes Oracle registered, and the
+// environment values and Path entries that still point at an existing folder (another program
+// may use that Oracle client).
 bool LeftByOneClick(const ResidueItem& item);
 
 } // namespace tidewell

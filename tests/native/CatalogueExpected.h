@@ -21,6 +21,8 @@ constexpr RegistryView k32 = RegistryView::Bits32;
 constexpr RegistryView k64 = RegistryView::Bits64;
 
 const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::u16string kMachineEnvironment =
+    u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 // --- Expected items ---------------------------------------------------------------------------
 

@@ -15,6 +15,7 @@ void CheckRun(FaultMachine& run, const FaultCase& fault) {
     ASSERT_GE(processed.size(), 10u);
 
     EXPECT_TRUE(EveryDeletionWasBackedUp(run)) << run.machine.dump();
+    EXPECT_TRUE(EveryValueChangeWasBackedUp(run)) << run.machine.dump();
     EXPECT_TRUE(NothingOutsideTouched(run, processed, {}, fault.call == FakeCall::ShellFolder))
         << run.machine.dump();
 

@@ -12,6 +12,7 @@
 #include "platform/SystemCodes.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeRegExport.h"
+#include "support/RegFile.h"
 #include "support/Text.h"
 #include "uninstall/SilentUninstall.h"
 
@@ -43,6 +44,7 @@ struct FaultCase {
     FakeCall call;
     const char* name;
     std::vector<uint32_t> codes;
+    bool oracleOnly = false; // only Oracle's scan finds environment values
 };
 
 inline const std::vector<FaultCase>& FaultCases() {
@@ -67,6 +69,9 @@ inline const std::vector<FaultCase>& FaultCases() {
         {FakeCall::ReadValues, "ReadValues", {2, 5}},
         {FakeCall::ListValues, "ListValues", {2, 5}},
         {FakeCall::DeleteTree, "DeleteTree", {2, 5}},
+        {FakeCall::WriteValue, "WriteValue", {2, 5}, true},
+        {FakeCall::DeleteValue, "DeleteValue", {2, 5}, true},
+        {FakeCall::AnnounceEnvironmentChange, "AnnounceEnvironmentChange", {1460}, true},
         {FakeCall::ListProcesses, "ListProcesses", {5, 8}},
         {FakeCall::TerminateProcess, "TerminateProcess", {5, 87}},
         {FakeCall::ListServices, "ListServices", {5, 8}},
@@ -186,6 +191,14 @@ public:
         machine.addDirectoryLink(kRoaming + u"\\Autodesk\\AutoCAD 2024\\Projects", kProjects);
         machine.addDirectoryLink(kLocal + u"\\SOLIDWORKS\\Projects", kProjects);
         machine.addDirectoryLink(kLocal + u"\\Oracle\\Projects", kProjects);
+
+        // Oracle's environment: a value and a Path entry into a removed home, beside what stays.
+        machine.setStringValue(kHKLM, k64, kMachineEnvironment, u"ORACLE_HOME",
+                               u"C:\\app\\gone\\product\\12.2.0\\client_1");
+        machine.setStringValue(
+            kHKCU, k64, u"Environment", u"Path",
+            u"%USERPROFILE%\\bin;C:\\app\\gone\\product\\12.2.0\\client_1\\bin;C:\\Tools",
+            codes::kRegExpandSz);
 
         // Every product record has a command, so each product reaches its residue removal.
         machine.setStringValue(
@@ -387,6 +400,50 @@ inline ::testing::AssertionResult EveryDeletionWasBackedUp(const FaultMachine& r
     return ::testing::AssertionSuccess();
 }
 
+// An environment value as the journal names its changes: "HKCU\\Environment\\Path".
+inline std::u16string EnvironmentValuePath(const ResidueItem& item) {
+    return rootPrefix(item.registryRoot) + item.registryPath + u"\\" + item.valueName;
+}
+
+// Every change of an environment value was preceded, since the value's previous change, by a
+// backup file in the backup folder that is still there and holds that value.
+inline ::testing::AssertionResult EveryValueChangeWasBackedUp(const FaultMachine& run) {
+    const auto& journal = run.machine.journal;
+    size_t since = 0;
+    for (size_t i = 0; i < journal.size(); ++i) {
+        if (journal[i].rfind(u"writeValue ", 0) != 0 && journal[i].rfind(u"deleteValue ", 0) != 0) {
+            continue;
+        }
+        const std::u16string changed = JournalPath(journal[i]);
+        const std::u16string key = changed.substr(0, changed.rfind(u'\\'));
+        const std::u16string name = changed.substr(changed.rfind(u'\\') + 1);
+        bool backedUp = false;
+        for (size_t w = since; w < i && !backedUp; ++w) {
+            const std::u16string written = JournalPath(journal[w]);
+            if (journal[w].rfind(u"writeFile ", 0) != 0 ||
+                !(Within(written, run.backupFolder()) ||
+                  Within(written, run.relativeBackupFolder()))) {
+                continue;
+            }
+            const std::optional<std::string> bytes = run.machine.fileContents(written);
+            const RegFile file = bytes ? ParseRegFile(*bytes) : RegFile{};
+            for (const RegFileKey& section : file.keys) {
+                const bool sameKey =
+                    ToLower(section.name).find(ToLower(key.substr(5))) != std::u16string::npos;
+                for (const RegFileValue& value : section.values) {
+                    backedUp = backedUp || (sameKey && ToLower(value.name) == ToLower(name));
+                }
+            }
+        }
+        if (!backedUp) {
+            return ::testing::AssertionFailure()
+                   << "changed without a backup: " << ToUtf8(journal[i]);
+        }
+        since = i + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Every change is inside a processed item, the backup folder, the log, or an uninstaller's
 // own doing.
 inline ::testing::AssertionResult
@@ -439,6 +496,11 @@ NothingOutsideTouched(const FaultMachine& run, const std::vector<ResidueItem>& p
             }
             for (const auto& command : uninstallCommands) {
                 allowed = allowed || subject == command;
+            }
+        } else if (operation == u"writeValue" || operation == u"deleteValue") {
+            for (const auto& item : processed) {
+                allowed = allowed || (item.kind == ItemKind::EnvironmentValue &&
+                                      ToLower(subject) == ToLower(EnvironmentValuePath(item)));
             }
         } else if (operation == u"deleteTree") {
             for (const auto& item : processed) {
@@ -601,6 +663,9 @@ inline std::string Describe(const FaultCase& fault, uint32_t code, int times, Pr
 template <typename Body> Tally ForEachFault(ProductKind product, Body body) {
     Tally tally;
     for (const FaultCase& fault : FaultCases()) {
+        if (fault.oracleOnly && product != ProductKind::Oracle) {
+            continue;
+        }
         for (uint32_t code : fault.codes) {
             for (int times : {-1, 1}) {
                 SCOPED_TRACE(Describe(fault, code, times, product));

@@ -41,17 +41,11 @@ std::vector<std::u16string> Lines(const std::u16string& log, const std::u16strin
     return ::testing::AssertionSuccess();
 }
 
-bool SharedCategory(const std::u16string& category) {
-    return category == u"共享组件" || category == u"共享安装组件" || category == u"共享许可组件";
-}
-
-// What the run removes after the uninstallers: the new scan without services, shared data and
-// shared processes.
+// What the run removes after the uninstallers: the new scan less what the run leaves to the user.
 std::vector<ResidueItem> CleanListOf(const std::vector<ResidueItem>& scan) {
     std::vector<ResidueItem> list;
     for (const auto& item : scan) {
-        if (item.kind != ItemKind::Service && !SharedCategory(item.category) &&
-            !(item.kind == ItemKind::Process && item.risk != RiskLevel::Safe)) {
+        if (!LeftByOneClick(item)) {
             list.push_back(item);
         }
     }
@@ -68,6 +62,7 @@ struct Before {
 bool CheckRun(FaultMachine& run, const FaultCase& fault, const Before& before) {
     const bool shellFault = fault.call == FakeCall::ShellFolder;
     EXPECT_TRUE(EveryDeletionWasBackedUp(run)) << run.machine.dump();
+    EXPECT_TRUE(EveryValueChangeWasBackedUp(run)) << run.machine.dump();
     EXPECT_EQ(run.machine.messages.size(), 2u);
     const FakePlatform::Message& done = run.machine.messages.back();
     EXPECT_FALSE(done.question);

@@ -133,4 +133,9 @@ std::optional<std::u16string> FakePlatform::systemMessage(uint32_t code) {
     return KnownMessage(code);
 }
 
+uint32_t FakePlatform::announceEnvironmentChange(uint32_t timeoutMilliseconds) {
+    environmentAnnouncements.push_back(timeoutMilliseconds);
+    return injected(FakeCall::AnnounceEnvironmentChange, u"Environment");
+}
+
 } // namespace tidewell

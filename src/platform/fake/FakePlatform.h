@@ -35,6 +35,9 @@ enum class FakeCall {
     ReadValues,
     ListValues,
     DeleteTree,
+    WriteValue,
+    DeleteValue,
+    AnnounceEnvironmentChange,
     ListProcesses,
     TerminateProcess,
     ListServices,
@@ -149,7 +152,8 @@ public:
     bool journalling = true; // off for a tree so deep that its record would not fit in memory
     uint64_t elapsedMilliseconds = 0; // advanced by waits on children
     uint32_t uninstallerQuestionMilliseconds = 30 * 60 * 1000;
-    int injectedFailures = 0; // failures handed out by failCall
+    int injectedFailures = 0;                       // failures handed out by failCall
+    std::vector<uint32_t> environmentAnnouncements; // the time limit of each announcement
 
     // --- Platform.
     FileAttributes fileAttributes(const std::u16string& path) override;
@@ -179,6 +183,12 @@ public:
                               const std::vector<std::u16string>& names) override;
     ValueListing listValues(RegistryRoot root, RegistryView view,
                             const std::u16string& path) override;
+    uint32_t writeValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                        const std::u16string& name, uint32_t type,
+                        const std::vector<uint8_t>& data) override;
+    uint32_t deleteValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                         const std::u16string& name) override;
+    uint32_t announceEnvironmentChange(uint32_t timeoutMilliseconds) override;
     uint32_t deleteTree(RegistryRoot root, RegistryView view, const std::u16string& parentPath,
                         const std::u16string& leaf) override;
     ProcessListing listProcesses() override;

@@ -223,4 +223,49 @@ uint32_t FakePlatform::deleteTree(RegistryRoot root, RegistryView view,
     return codes::kSuccess;
 }
 
+uint32_t FakePlatform::writeValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                                  const std::u16string& name, uint32_t type,
+                                  const std::vector<uint8_t>& data) {
+    if (const uint32_t error = injected(FakeCall::WriteValue, path + u"\\" + name)) {
+        return error;
+    }
+    KeyNode* key = findKey(root, view, path);
+    if (key == nullptr) {
+        return codes::kFileNotFound;
+    }
+    record(u"writeValue " +
+           std::u16string(root == RegistryRoot::CurrentUser ? u"HKCU\\" : u"HKLM\\") + path +
+           u"\\" + name);
+    for (auto& value : key->values) {
+        if (ToLower(value.name) == ToLower(name)) {
+            value.type = type;
+            value.data = data;
+            return codes::kSuccess;
+        }
+    }
+    key->values.push_back({name, type, data});
+    return codes::kSuccess;
+}
+
+uint32_t FakePlatform::deleteValue(RegistryRoot root, RegistryView view,
+                                   const std::u16string& path, const std::u16string& name) {
+    if (const uint32_t error = injected(FakeCall::DeleteValue, path + u"\\" + name)) {
+        return error;
+    }
+    KeyNode* key = findKey(root, view, path);
+    if (key == nullptr) {
+        return codes::kFileNotFound;
+    }
+    for (auto value = key->values.begin(); value != key->values.end(); ++value) {
+        if (ToLower(value->name) == ToLower(name)) {
+            key->values.erase(value);
+            record(u"deleteValue " +
+                   std::u16string(root == RegistryRoot::CurrentUser ? u"HKCU\\" : u"HKLM\\") +
+                   path + u"\\" + name);
+            return codes::kSuccess;
+        }
+    }
+    return codes::kFileNotFound;
+}
+
 } // namespace tidewell

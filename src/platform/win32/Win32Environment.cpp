@@ -115,4 +115,16 @@ std::optional<std::u16string> Win32Platform::systemMessage(uint32_t code) {
     return FromWide(text, length);
 }
 
+uint32_t Win32Platform::announceEnvironmentChange(uint32_t timeoutMilliseconds) {
+    // SMTO_ABORTIFHUNG passes over hung windows at once; the limit holds for each window.
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                            reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
+                            timeoutMilliseconds, &answer) == 0) {
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_TIMEOUT;
+    }
+    return ERROR_SUCCESS;
+}
+
 } // namespace tidewell

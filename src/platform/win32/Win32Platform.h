@@ -59,6 +59,12 @@ public:
     SubkeyValuesListing readSubkeyValues(RegistryRoot root, RegistryView view,
                                          const std::u16string& path,
                                          const std::vector<std::u16string>& names) override;
+    uint32_t writeValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                        const std::u16string& name, uint32_t type,
+                        const std::vector<uint8_t>& data) override;
+    uint32_t deleteValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                         const std::u16string& name) override;
+    uint32_t announceEnvironmentChange(uint32_t timeoutMilliseconds) override;
     uint32_t deleteTree(RegistryRoot root, RegistryView view, const std::u16string& parentPath,
                         const std::u16string& leaf) override;
 

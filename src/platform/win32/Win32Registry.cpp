@@ -260,4 +260,27 @@ uint32_t Win32Platform::deleteTree(RegistryRoot root, RegistryView view,
     return static_cast<uint32_t>(RegDeleteTreeW(parent.get(), AsWide(leaf)));
 }
 
+uint32_t Win32Platform::writeValue(RegistryRoot root, RegistryView view,
+                                   const std::u16string& path, const std::u16string& name,
+                                   uint32_t type, const std::vector<uint8_t>& data) {
+    UniqueKey key;
+    const LONG status = OpenKey(root, view, path, KEY_SET_VALUE, key);
+    if (status != ERROR_SUCCESS) {
+        return static_cast<uint32_t>(status);
+    }
+    return static_cast<uint32_t>(RegSetValueExW(key.get(), AsWide(name), 0, type,
+                                                data.empty() ? nullptr : data.data(),
+                                                static_cast<DWORD>(data.size())));
+}
+
+uint32_t Win32Platform::deleteValue(RegistryRoot root, RegistryView view,
+                                    const std::u16string& path, const std::u16string& name) {
+    UniqueKey key;
+    const LONG status = OpenKey(root, view, path, KEY_SET_VALUE, key);
+    if (status != ERROR_SUCCESS) {
+        return static_cast<uint32_t>(status);
+    }
+    return static_cast<uint32_t>(RegDeleteValueW(key.get(), AsWide(name)));
+}
+
 } // namespace tidewell
