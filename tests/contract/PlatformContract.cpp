@@ -353,6 +353,34 @@ TEST_P(PlatformContract, DeleteTreeRemovesABranchInOneViewOnly) {
     EXPECT_EQ(platform().openKeyForRead(kUser, k64, scratchKey(u"User")), kFileNotFound);
 }
 
+// A value is written with exactly its type and bytes and deleted alone; a missing key or value
+// is 2.
+TEST_P(PlatformContract, ValuesAreWrittenAsGivenAndDeletedOneByOne) {
+    const std::u16string path = scratchKey(u"Written");
+    preparer->makeKey(kUser, k64, path);
+    preparer->setValue(kUser, k64, path, u"Keep", codes::kRegSz, Utf16Bytes(u"k"));
+    const std::vector<uint8_t> bare = Utf16Bytes(u"C:\\a;%X%\\b"); // no terminator
+    EXPECT_EQ(platform().writeValue(kUser, k64, path, u"Path", codes::kRegExpandSz, bare),
+              kSuccess);
+    EXPECT_EQ(platform().writeValue(kUser, k64, path, u"Empty", codes::kRegSz, {}), kSuccess);
+    const RegistryValues read =
+        platform().readValues(kUser, k64, path, {u"PATH", u"Empty", u"Keep"});
+    ASSERT_EQ(read.values.size(), 3u);
+    EXPECT_EQ(read.values[0].type, codes::kRegExpandSz);
+    EXPECT_EQ(read.values[0].data, bare);
+    EXPECT_EQ(read.values[1].error, kSuccess);
+    EXPECT_TRUE(read.values[1].data.empty());
+
+    EXPECT_EQ(platform().deleteValue(kUser, k64, path, u"path"), kSuccess);
+    EXPECT_EQ(platform().deleteValue(kUser, k64, path, u"Path"), kFileNotFound);
+    EXPECT_EQ(platform().readValues(kUser, k64, path, {u"Path"}).values[0].error, kFileNotFound);
+    EXPECT_EQ(platform().readValues(kUser, k64, path, {u"Keep"}).values[0].error, kSuccess);
+    EXPECT_EQ(platform().deleteValue(kUser, k64, scratchKey(u"Missing"), u"Path"), kFileNotFound);
+    EXPECT_EQ(
+        platform().writeValue(kUser, k64, scratchKey(u"Missing"), u"Path", codes::kRegSz, bare),
+        kFileNotFound);
+}
+
 TEST_P(PlatformContract, ReadValuesGivesTypesAndTheStoredBytes) {
     const std::u16string path = scratchKey(u"Values");
     const struct {
