@@ -247,8 +247,8 @@ uint32_t FakePlatform::writeValue(RegistryRoot root, RegistryView view, const st
     return codes::kSuccess;
 }
 
-uint32_t FakePlatform::deleteValue(RegistryRoot root, RegistryView view,
-                                   const std::u16string& path, const std::u16string& name) {
+uint32_t FakePlatform::deleteValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                                   const std::u16string& name) {
     if (const uint32_t error = injected(FakeCall::DeleteValue, path + u"\\" + name)) {
         return error;
     }

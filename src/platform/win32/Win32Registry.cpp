@@ -260,9 +260,9 @@ uint32_t Win32Platform::deleteTree(RegistryRoot root, RegistryView view,
     return static_cast<uint32_t>(RegDeleteTreeW(parent.get(), AsWide(leaf)));
 }
 
-uint32_t Win32Platform::writeValue(RegistryRoot root, RegistryView view,
-                                   const std::u16string& path, const std::u16string& name,
-                                   uint32_t type, const std::vector<uint8_t>& data) {
+uint32_t Win32Platform::writeValue(RegistryRoot root, RegistryView view, const std::u16string& path,
+                                   const std::u16string& name, uint32_t type,
+                                   const std::vector<uint8_t>& data) {
     UniqueKey key;
     const LONG status = OpenKey(root, view, path, KEY_SET_VALUE, key);
     if (status != ERROR_SUCCESS) {
