@@ -192,21 +192,45 @@ std::vector<ItemGroup> ExpectedSolidWorks(const Bases& b, const Pids& pids) {
          {TempEntry(b.temp, u"sldworks_fs.log", ItemKind::File),
           TempEntry(b.temp, u"SOLIDWORKS Installation Manager", ItemKind::Directory)}},
         {true,
-         {adjusted(Branch(kHKCU, k32, u"Software\\SolidWorks", u"SolidWorks 用户注册表",
-                          u"SolidWorks 用户注册表", RiskLevel::Safe, userNote)),
-          adjusted(Branch(kHKLM, k32, u"Software\\SolidWorks Corporation", u"SolidWorks 系统注册表",
-                          u"SolidWorks Corporation 注册表", RiskLevel::NeedsConfirm, corpNote)),
-          Record(kHKLM, k32, eDrawings, u"eDrawings 2023 for SOLIDWORKS (32-bit)",
-                 Uninstall(b, u"HKLM32", eDrawings, {})),
-          // Stored with an odd byte count: the half unit is the terminator's.
-          Record(kHKCU, k32, u"SOLIDWORKSConnected", u"SOLIDWORKS Connected 2023.1", connected),
-          adjusted(Branch(kHKLM, k64, u"Software\\SolidWorks", u"SolidWorks 系统注册表",
-                          u"SolidWorks 系统注册表", RiskLevel::NeedsConfirm,
-                          u"SolidWorks 系统配置；删除前自动导出备份。")),
-          Record(kHKLM, k64, sp05, u"SOLIDWORKS 2023 SP05 31.50.0047",
-                 Uninstall(b, u"HKLM64", sp05, b.pf + u"\\SOLIDWORKS Corp\\SOLIDWORKS")),
-}},
+         {
+             adjusted(Branch(kHKCU, k32, u"Software\\SolidWorks", u"SolidWorks 用户注册表",
+                             u"SolidWorks 用户注册表", RiskLevel::Safe, userNote)),
+             adjusted(Branch(kHKLM, k32, u"Software\\SolidWorks Corporation",
+                             u"SolidWorks 系统注册表", u"SolidWorks Corporation 注册表",
+                             RiskLevel::NeedsConfirm, corpNote)),
+             Record(kHKLM, k32, eDrawings, u"eDrawings 2023 for SOLIDWORKS (32-bit)",
+                    Uninstall(b, u"HKLM32", eDrawings, {})),
+             // Stored with an odd byte count: the half unit is the terminator's.
+             Record(kHKCU, k32, u"SOLIDWORKSConnected", u"SOLIDWORKS Connected 2023.1", connected),
+             adjusted(Branch(kHKLM, k64, u"Software\\SolidWorks", u"SolidWorks 系统注册表",
+                             u"SolidWorks 系统注册表", RiskLevel::NeedsConfirm,
+                             u"SolidWorks 系统配置；删除前自动导出备份。")),
+             Record(kHKLM, k64, sp05, u"SOLIDWORKS 2023 SP05 31.50.0047",
+                    Uninstall(b, u"HKLM64", sp05, b.pf + u"\\SOLIDWORKS Corp\\SOLIDWORKS")),
+         }},
     };
+}
+
+// An Oracle environment value, or one entry of Path, as the scan lists it.
+ResidueItem EnvironmentValue(RegistryRoot root, const std::u16string& name,
+                             const std::u16string& entry, RiskLevel risk,
+                             const std::u16string& note) {
+    ResidueItem item;
+    const bool user = root == kHKCU;
+    item.category = u"环境变量";
+    item.kind = ItemKind::EnvironmentValue;
+    item.registryRoot = root;
+    item.registryView = k64;
+    item.registryPath = user ? u"Environment" : kMachineEnvironment;
+    item.valueName = name;
+    item.pathEntry = entry;
+    item.title = name + (user ? u"（用户）" : u"（系统）") + (entry.empty() ? u"" : u"：" + entry);
+    item.location =
+        rootPrefix(root) + item.registryPath + u"\\" + name + (entry.empty() ? u"" : u"：" + entry);
+    item.risk = risk;
+    item.checked = risk == RiskLevel::Safe;
+    item.note = note;
+    return item;
 }
 
 std::vector<ItemGroup> ExpectedOracle(const Bases& b, const Pids& pids) {
@@ -215,6 +239,7 @@ std::vector<ItemGroup> ExpectedOracle(const Bases& b, const Pids& pids) {
     const std::u16string userNote = u"Oracle 当前用户配置；删除前自动导出备份。";
     const std::u16string systemNote = u"Oracle Home、客户端和数据库系统配置；删除前自动导出备份。";
     const std::u16string sqlDeveloper = Uninstall(b, u"HKCU", u"SQL Developer 23.1", {});
+    const std::u16string staleHome = u"C:\\app\\oracle\\product\\12.2.0\\client_1";
     return {
         {false, Processes(pids, ora, {})},
         {false,
@@ -240,18 +265,31 @@ std::vector<ItemGroup> ExpectedOracle(const Bases& b, const Pids& pids) {
           TempEntry(b.temp, u"oracle_setup.log", ItemKind::File),
           TempEntry(b.temp, u"orange.tmp", ItemKind::File)}},
         {true,
-         {adjusted(Branch(kHKCU, k32, u"Software\\Oracle", u"Oracle 用户注册表",
-                          u"Oracle 用户注册表", RiskLevel::Safe, userNote)),
-          adjusted(Branch(kHKLM, k32, u"Software\\Oracle", u"Oracle 系统注册表",
-                          u"Oracle 系统注册表", RiskLevel::NeedsConfirm, systemNote)),
-          Record(kHKLM, k32, u"OraClient19Home1_32bit", u"Oracle Database 19c Client (32-bit)",
-                 u""),
-          Record(kHKCU, k32, u"SQL Developer 23.1", u"SQL Developer 23.1.1", sqlDeveloper),
-          adjusted(Branch(kHKLM, k64, u"Software\\Oracle", u"Oracle 系统注册表",
-                          u"Oracle 系统注册表", RiskLevel::NeedsConfirm, systemNote)),
-          Record(kHKLM, k64, u"OraDB19Home1", u"Oracle Database 19c 19.3.0.0.0",
-                 Uninstall(b, u"HKLM64", u"OraDB19Home1", b.oracleHome)),
-}},
+         {
+             adjusted(Branch(kHKCU, k32, u"Software\\Oracle", u"Oracle 用户注册表",
+                             u"Oracle 用户注册表", RiskLevel::Safe, userNote)),
+             adjusted(Branch(kHKLM, k32, u"Software\\Oracle", u"Oracle 系统注册表",
+                             u"Oracle 系统注册表", RiskLevel::NeedsConfirm, systemNote)),
+             Record(kHKLM, k32, u"OraClient19Home1_32bit", u"Oracle Database 19c Client (32-bit)",
+                    u""),
+             Record(kHKCU, k32, u"SQL Developer 23.1", u"SQL Developer 23.1.1", sqlDeveloper),
+             adjusted(Branch(kHKLM, k64, u"Software\\Oracle", u"Oracle 系统注册表",
+                             u"Oracle 系统注册表", RiskLevel::NeedsConfirm, systemNote)),
+             Record(kHKLM, k64, u"OraDB19Home1", u"Oracle Database 19c 19.3.0.0.0",
+                    Uninstall(b, u"HKLM64", u"OraDB19Home1", b.oracleHome)),
+         }},
+        // A removed client's values are dead; the live home's is the user's to judge.
+        {true,
+         {EnvironmentValue(kHKLM, u"ORACLE_HOME", u"", RiskLevel::Safe,
+                           u"指向的目录已不存在：" + staleHome + u"。删除前自动备份。"),
+          EnvironmentValue(
+              kHKCU, u"ORACLE_HOME", u"", RiskLevel::NeedsConfirm,
+              u"指向 " + b.oracleHome +
+                  u"；其他程序可能仍在使用此 Oracle 目录，因此默认不选。删除前自动备份。"),
+          EnvironmentValue(
+              kHKCU, u"Path", staleHome + u"\\bin", RiskLevel::Safe,
+              u"指向的目录已不存在：" + staleHome +
+                  u"\\bin。清理时只移除此条目，Path 的其他条目保持不变；修改前自动备份。")}},
     };
 }
 

@@ -257,6 +257,12 @@ ProductPlan OraclePlan() {
     };
     plan.installsPackage = false;
     plan.oracleHome = ORACLE_HOME;
+    // What a removed 12.2 client left in the environment: its home as the machine's ORACLE_HOME
+    // and its bin folder in the user's Path. Neither folder exists.
+    plan.environment = {
+        {Hive::Machine64, L"ORACLE_HOME", {SYS, L"app\\oracle\\product\\12.2.0\\client_1"}},
+        {Hive::User, L"Path", {SYS, L"app\\oracle\\product\\12.2.0\\client_1\\bin"}},
+    };
     plan.clearFolders = {
         {SYS, L"app"},
         {PF, L"Oracle"},

@@ -77,6 +77,15 @@ struct ProcessSeed {
     int copies;
 };
 
+// A value of the machine's (Machine64) or the user's environment, naming a folder. For "Path"
+// the folder is an entry added at the end of the value and taken out again by "clear"; any
+// other name is set, and deleted by "clear".
+struct EnvironmentSeed {
+    Hive hive;
+    const wchar_t* name;
+    PathSeed folder;
+};
+
 struct ProductPlan {
     const wchar_t* name; // autocad, solidworks, oracle
     std::vector<PathSeed> folders;
@@ -87,6 +96,7 @@ struct ProductPlan {
     std::vector<ProcessSeed> processes;
     bool installsPackage;      // the AutoCAD language pack MSI
     const wchar_t* oracleHome; // relative to SystemDrive; set as the user's ORACLE_HOME
+    std::vector<EnvironmentSeed> environment;
     // What clearing removes besides records, services, processes and the package: whole
     // folders and registry branches that the seed owns.
     std::vector<PathSeed> clearFolders;

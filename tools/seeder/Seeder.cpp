@@ -30,7 +30,9 @@
 // that they are children of the service manager: started by the seeder itself they would keep
 // the seeder's standard error open, and a test runner reading it would wait for them.
 //
-// ORACLE_HOME is written to HKCU\Environment and announced with WM_SETTINGCHANGE. A process
+// ORACLE_HOME is written to HKCU\Environment and announced with WM_SETTINGCHANGE; Oracle's
+// stale values (a machine ORACLE_HOME and a user Path entry into a removed client home) are
+// written beside it. A process
 // started afterwards from outside Wine sees it; one started by a process that was already
 // running inherits that parent's environment and does not, unless it reads the value itself.
 #include "SeedPlan.h"
@@ -43,6 +45,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -147,6 +150,37 @@ REGSAM HiveView(Hive hive) {
     return hive == Hive::Machine32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 }
 
+std::wstring EnvironmentKey(Hive hive) {
+    return hive == Hive::User ? L"Environment"
+                              : L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+}
+
+bool IsPath(const wchar_t* name) {
+    return _wcsicmp(name, L"Path") == 0;
+}
+
+std::vector<std::wstring> PathEntries(const std::wstring& text) {
+    std::vector<std::wstring> entries;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L';', start);
+        end = end == std::wstring::npos ? text.size() : end;
+        if (end > start) {
+            entries.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return entries;
+}
+
+std::wstring JoinEntries(const std::vector<std::wstring>& entries) {
+    std::wstring text;
+    for (const std::wstring& entry : entries) {
+        text += (text.empty() ? L"" : L";") + entry;
+    }
+    return text;
+}
+
 class Seeder {
 public:
     Seeder() {
@@ -228,6 +262,26 @@ public:
             if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_SET_VALUE,
                               environment.receive()) == ERROR_SUCCESS) {
                 RegDeleteValueW(environment.get(), L"ORACLE_HOME");
+            }
+        }
+        for (const EnvironmentSeed& seed : plan.environment) {
+            UniqueKey environment;
+            if (RegOpenKeyExW(HiveRoot(seed.hive), EnvironmentKey(seed.hive).c_str(), 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE | HiveView(seed.hive),
+                              environment.receive()) != ERROR_SUCCESS) {
+                continue;
+            }
+            if (!IsPath(seed.name)) {
+                RegDeleteValueW(environment.get(), seed.name);
+                continue;
+            }
+            std::vector<std::wstring> entries = PathEntries(readText(environment, seed.name));
+            const std::wstring folder = path(seed.folder);
+            entries.erase(std::remove(entries.begin(), entries.end(), folder), entries.end());
+            if (entries.empty()) {
+                RegDeleteValueW(environment.get(), seed.name);
+            } else {
+                setString(environment, seed.name, JoinEntries(entries), REG_EXPAND_SZ);
             }
         }
         for (const PathSeed& folder : plan.clearFolders) {
@@ -505,6 +559,42 @@ private:
                                     2000, &result);
             }
         }
+        for (const EnvironmentSeed& seed : plan.environment) {
+            const std::wstring folder = path(seed.folder);
+            UniqueKey environment = createKey(seed.hive, EnvironmentKey(seed.hive));
+            if (!environment.valid()) {
+                continue;
+            }
+            if (IsPath(seed.name)) {
+                std::vector<std::wstring> entries = PathEntries(readText(environment, seed.name));
+                if (std::find(entries.begin(), entries.end(), folder) == entries.end()) {
+                    entries.push_back(folder);
+                }
+                setString(environment, seed.name, JoinEntries(entries), REG_EXPAND_SZ);
+            } else {
+                setString(environment, seed.name, folder);
+            }
+            line({L"environment", plan.name, seed.name, folder});
+        }
+    }
+
+    // The value's text as stored, unexpanded; empty when it is not there.
+    std::wstring readText(const UniqueKey& key, const wchar_t* name) {
+        DWORD size = 0;
+        if (RegGetValueW(key.get(), nullptr, name,
+                         RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, nullptr,
+                         &size) != ERROR_SUCCESS ||
+            size < sizeof(wchar_t)) {
+            return {};
+        }
+        std::wstring text(size / sizeof(wchar_t), L'\0');
+        if (RegGetValueW(key.get(), nullptr, name,
+                         RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, &text[0],
+                         &size) != ERROR_SUCCESS) {
+            return {};
+        }
+        text.resize(wcsnlen(text.c_str(), text.size()));
+        return text;
     }
 
     // --- The Windows Installer package ---------------------------------------------------------
