@@ -43,12 +43,16 @@ TEST(ResultTreeRulesTest, SplitsLocationsIntoShownComponents) {
     constexpr ItemKind kFolder = ItemKind::Directory;
     constexpr ItemKind kKey = ItemKind::RegistryKey;
     const Case cases[] = {
-        {kFolder, u"C:\\Program Files\\Autodesk\\AutoCAD 2024",
+        {kFolder,
+         u"C:\\Program Files\\Autodesk\\AutoCAD 2024",
          {u"C:", u"Program Files", u"Autodesk", u"AutoCAD 2024"}},
         // The view marks of registry items are cut off, only when they end the location.
-        {kKey, u"HKCU\\Software\\Autodesk\\AutoCAD [64位]",
+        {kKey,
+         u"HKCU\\Software\\Autodesk\\AutoCAD [64位]",
          {u"HKCU", u"Software", u"Autodesk", u"AutoCAD"}},
-        {ItemKind::InstallRecord, u"HKLM\\Software\\Oracle [32位]", {u"HKLM", u"Software", u"Oracle"}},
+        {ItemKind::InstallRecord,
+         u"HKLM\\Software\\Oracle [32位]",
+         {u"HKLM", u"Software", u"Oracle"}},
         {kKey, u"HKCU\\A [64位]\\b [y]", {u"HKCU", u"A [64位]", u"b [y]"}},
         {kKey, u" [64位]", {}},
         // Files and folders are shown whole, whatever brackets their names carry.
@@ -63,8 +67,7 @@ TEST(ResultTreeRulesTest, SplitsLocationsIntoShownComponents) {
         {kFolder, u"[", {u"["}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Show(SplitLocation(c.location, c.kind)), Show(c.components))
-            << Show(c.location);
+        EXPECT_EQ(Show(SplitLocation(c.location, c.kind)), Show(c.components)) << Show(c.location);
     }
 }
 
@@ -160,6 +163,10 @@ TEST(ResultTreeRulesTest, PlansPathNodesLeavesAndImages) {
                               ItemKind::InstallRecord, RiskLevel::HighRisk, false);
     ResidueItem* strange = Add(items, u"相关服务", u"odd", u"C:\\odd", static_cast<ItemKind>(9),
                                RiskLevel::Safe, false);
+    // Shown by its title, whole: the Path entry in it is no path of the tree's.
+    ResidueItem* pathEntry = Add(items, u"环境变量", u"Path（用户）：C:\\app\\bin",
+                                 u"HKCU\\Environment\\Path：C:\\app\\bin",
+                                 ItemKind::EnvironmentValue, RiskLevel::Safe, true);
 
     struct Expected {
         int parent;
@@ -171,7 +178,7 @@ TEST(ResultTreeRulesTest, PlansPathNodesLeavesAndImages) {
     };
     using I = TreeImage;
     const Expected expected[] = {
-        {-1, u"AutoCAD 扫描结果（11 个项目）", nullptr, false, I::Installer, true}, // 0
+        {-1, u"AutoCAD 扫描结果（12 个项目）", nullptr, false, I::Installer, true}, // 0
         {0, u"AutoCAD 用户注册表（2 个项目）", nullptr, false, I::Registry, true},  // 1
         {1, u"HKCU", nullptr, false, I::Folder, false},                             // 2
         {2, u"Software", nullptr, false, I::Folder, false},                         // 3
@@ -188,19 +195,21 @@ TEST(ResultTreeRulesTest, PlansPathNodesLeavesAndImages) {
         {13, u"AutoCAD 2024 24.3  [高风险]", record, false, I::Installer, false},   // 14
         {0, u"正在占用（1 个项目）", nullptr, false, I::Program, true},             // 15
         {15, u"acad.exe（PID 4312）  [安全项]", process, true, I::Program, false},  // 16
-        {0, u"相关服务（1 个项目）", nullptr, false, I::TempFile, true},            // 17
-        {17, u"odd  [安全项]", strange, false, I::TempFile, false},                 // 18
-        {0, u"程序文件（3 个项目）", nullptr, false, I::Folder, true},              // 19
-        {19, u"C:", nullptr, false, I::Folder, false},                              // 20
-        {20, u"Program Files", nullptr, false, I::Folder, false},                   // 21
-        {21, u"Autodesk", nullptr, false, I::Folder, false},                        // 22
-        {22, u"AutoCAD 2024  [需确认]", folder2024, true, I::Folder, false},        // 23
+        {0, u"环境变量（1 个项目）", nullptr, false, I::Registry, true},            // 17
+        {17, u"Path（用户）：C:\\app\\bin  [安全项]", pathEntry, true, I::Registry, false},
+        {0, u"相关服务（1 个项目）", nullptr, false, I::TempFile, true},     // 19
+        {19, u"odd  [安全项]", strange, false, I::TempFile, false},          // 20
+        {0, u"程序文件（3 个项目）", nullptr, false, I::Folder, true},       // 21
+        {21, u"C:", nullptr, false, I::Folder, false},                       // 22
+        {22, u"Program Files", nullptr, false, I::Folder, false},            // 23
+        {23, u"Autodesk", nullptr, false, I::Folder, false},                 // 24
+        {24, u"AutoCAD 2024  [需确认]", folder2024, true, I::Folder, false}, // 25
         // Path keys compare exactly: from the first component in another letter case on,
         // the chain is a new one.
-        {20, u"PROGRAM FILES", nullptr, false, I::Folder, false},            // 24
-        {24, u"Autodesk", nullptr, false, I::Folder, false},                 // 25
-        {25, u"X  [高风险]", folderUpper, false, I::Folder, false},          // 26
-        {22, u"AutoCAD 2025  [需确认]", folder2025, true, I::Folder, false}, // 27
+        {22, u"PROGRAM FILES", nullptr, false, I::Folder, false},            // 26
+        {26, u"Autodesk", nullptr, false, I::Folder, false},                 // 27
+        {27, u"X  [高风险]", folderUpper, false, I::Folder, false},          // 28
+        {24, u"AutoCAD 2025  [需确认]", folder2025, true, I::Folder, false}, // 29
     };
     const std::vector<PlannedNode> plan = PlanResultTree(items, ProductKind::AutoCAD);
     ASSERT_EQ(plan.size(), std::size(expected));
