@@ -3,6 +3,7 @@
 #include "platform/SystemCodes.h"
 #include "support/PathFolding.h"
 #include "support/PathList.h"
+#include "support/ProtectedFolders.h"
 #include "support/RegistryText.h"
 #include "support/Text.h"
 
@@ -82,6 +83,16 @@ bool IsInside(const std::u16string& canonical, const std::u16string& folder) {
            canonical[folder.size()] == u'\\';
 }
 
+// A value or key that names a drive, a system folder or a profile ("C:\\", ProgramData) would
+// make every Path entry below it Oracle's: only an ordinary folder marks Oracle's entries.
+void AddOracleFolder(Platform& platform, const LocalNames& local, const std::u16string& path,
+                     std::vector<std::u16string>& folders) {
+    const std::u16string canonical = CanonicalPath(path, local);
+    if (!canonical.empty() && StandingOf(platform, path) == FolderStanding::Ordinary) {
+        folders.push_back(canonical);
+    }
+}
+
 // Only "not found" proves a folder gone; an unreachable share or a denied folder does not.
 bool IsCertainlyGone(Platform& platform, const std::u16string& path) {
     const uint32_t error = platform.fileAttributes(path).error;
@@ -112,7 +123,7 @@ void ScanCollector::scanOracleRecords() {
         }
     }
 
-    scanOracleHomes(views, oracleFolders);
+    scanOracleHomes(views, local, oracleFolders);
 
     // The machine's and the user's environment as stored, unexpanded.
     const RegistryView view = views.back();
@@ -140,17 +151,14 @@ void ScanCollector::scanOracleRecords() {
     for (size_t i = 0; i < 2; ++i) {
         for (const NamedValue& value : scopes[i].values.values) {
             if (IsOracleValueName(value.name) && ToLower(value.name) != u"oracle_sid") {
-                const std::u16string folder =
-                    CanonicalPath(ExpandReferences(TextOf(value), lookupIn(i)).text, local);
-                if (!folder.empty()) {
-                    oracleFolders.push_back(folder);
-                }
+                AddOracleFolder(platform, local, ExpandReferences(TextOf(value), lookupIn(i)).text,
+                                oracleFolders);
             }
         }
     }
     const std::optional<std::u16string> ownHome = platform.environmentVariable(u"ORACLE_HOME");
-    if (ownHome && !CanonicalPath(*ownHome, local).empty()) {
-        oracleFolders.push_back(CanonicalPath(*ownHome, local));
+    if (ownHome) {
+        AddOracleFolder(platform, local, *ownHome, oracleFolders);
     }
 
     for (size_t i = 0; i < 2; ++i) {
@@ -239,9 +247,8 @@ void ScanCollector::scanOracleRecords() {
 
 // Oracle's installer registers each home under a KEY_<home name> key, in the view of the home's
 // bitness; a home outside the default folders is found only there.
-void ScanCollector::scanOracleHomes(const std::vector<RegistryView>& views,
+void ScanCollector::scanOracleHomes(const std::vector<RegistryView>& views, const LocalNames& local,
                                     std::vector<std::u16string>& oracleFolders) {
-    const LocalNames local = ReadLocalNames(platform);
     for (RegistryView view : views) {
         const SubkeyValuesListing keys = platform.readSubkeyValues(
             RegistryRoot::LocalMachine, view, kOracleKey, {u"ORACLE_HOME", u"ORACLE_HOME_NAME"});
@@ -257,11 +264,10 @@ void ScanCollector::scanOracleHomes(const std::vector<RegistryView>& views,
             const RegistryValue& nameValue = key.values.values[1];
             const std::u16string home = DropTrailingSeparators(
                 DecodeRegistryText(homeValue.error, homeValue.type, homeValue.data));
-            const std::u16string canonical = CanonicalPath(home, local);
-            if (canonical.empty()) {
+            if (CanonicalPath(home, local).empty()) {
                 continue;
             }
-            oracleFolders.push_back(canonical);
+            AddOracleFolder(platform, local, home, oracleFolders);
             std::u16string name =
                 DecodeRegistryText(nameValue.error, nameValue.type, nameValue.data);
             if (name.empty()) {

@@ -51,7 +51,7 @@ public:
     // What Oracle records of itself: the inventory named by inst_loc, the homes of its KEY_*
     // keys, and the environment values and Path entries that point into Oracle's folders.
     void scanOracleRecords();
-    void scanOracleHomes(const std::vector<RegistryView>& views,
+    void scanOracleHomes(const std::vector<RegistryView>& views, const LocalNames& local,
                          std::vector<std::u16string>& oracleFolders);
 
     Platform& platform;

@@ -192,6 +192,9 @@ TEST(EnvironmentScanTest, OracleValuesAndWhereTheyPoint) {
          RiskLevel::NeedsConfirm,
          u"Oracle 默认实例名“ORCL”；无法确定是否仍在使用，因此默认不选。删除前自动备份。"},
         {"a value of another program", kHKLM, u"JAVA_HOME", kGoneHome, RiskLevel::Safe, u""},
+        // A drive root makes no Path entry Oracle's.
+        {"a whole drive", kHKLM, u"ORACLE_BASE", u"C:\\", RiskLevel::NeedsConfirm,
+         u"指向 C:\\" + kept},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
@@ -199,6 +202,7 @@ TEST(EnvironmentScanTest, OracleValuesAndWhereTheyPoint) {
         machine.setEnvironment(u"ORA_ROOT", u"C:\\oracle");
         const std::u16string key = c.root == kHKCU ? kUserEnvironment : kMachineEnvironment;
         machine.setStringValue(c.root, k64, key, c.name, c.value, codes::kRegExpandSz);
+        machine.setStringValue(c.root, k64, key, u"Path", u"C:\\gone\\bin;C:\\Windows");
         ScanCollector collector(machine, ProductKind::Oracle);
         collector.scanOracleRecords();
         if (c.note.empty()) {
