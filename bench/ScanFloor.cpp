@@ -142,10 +142,9 @@ void UninstallRecords(HKEY root, REGSAM view, bool counted, FloorCounts& counts)
     RegCloseKey(list);
 }
 
-void Branch(HKEY root, REGSAM view, bool counted, FloorCounts& counts) {
+void Branch(HKEY root, REGSAM view, const wchar_t* path, bool counted, FloorCounts& counts) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, L"Software\\Autodesk\\AutoCAD", 0, KEY_READ | view, &key) ==
-        ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) == ERROR_SUCCESS) {
         counts.branches += counted ? 1 : 0;
         RegCloseKey(key);
     }
@@ -220,8 +219,11 @@ void FloorRegistry(FloorCounts& counts) {
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         // The 32-bit view comes first, as in the scan: the per-user keys count there only.
         const bool firstView = view == KEY_WOW64_32KEY;
-        Branch(HKEY_CURRENT_USER, view, firstView, counts);
-        Branch(HKEY_LOCAL_MACHINE, view, true, counts);
+        for (const wchar_t* path :
+             {L"Software\\Autodesk\\AutoCAD", L"Software\\Autodesk\\AutoCAD LT"}) {
+            Branch(HKEY_CURRENT_USER, view, path, firstView, counts);
+            Branch(HKEY_LOCAL_MACHINE, view, path, true, counts);
+        }
         UninstallRecords(HKEY_LOCAL_MACHINE, view, true, counts);
         UninstallRecords(HKEY_CURRENT_USER, view, firstView, counts);
     }

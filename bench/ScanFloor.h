@@ -19,7 +19,8 @@ struct FloorCounts {
 };
 
 // An AutoCAD scan reduced to the system calls: the process snapshot, the service list, the
-// listing of each vendor folder and of TEMP, an existence check per matching subfolder, and per
+// listing of each vendor folder and of TEMP, an existence check per matching subfolder, an open
+// of the AutoCAD and AutoCAD LT branches in each root and view, and per
 // uninstall record in each root and view an open and one read of each of the four values (plus
 // the second open the rules make for a match). Nothing is kept, no text is built.
 FloorCounts ScanFloor();
