@@ -98,7 +98,8 @@ void MainWindow::populateTree() {
         return tempFileIcon;
     };
 
-    std::vector<PlannedNode> plan = PlanResultTree(items, product);
+    std::vector<PlannedNode> plan =
+        PlanResultTree(items, product, [this] { session.platform.lookAtQueue(); });
     // The groups' checks follow from the plan rather than from reading the leaves back, which
     // costs a message per node (each a search of all nodes under Wine).
     DeriveGroupChecks(plan);

@@ -65,7 +65,8 @@ std::u16string Count(size_t value) {
 
 } // namespace
 
-std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product) {
+std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product,
+                                        const std::function<void()>& eachItem) {
     std::vector<PlannedNode> plan;
     PlannedNode root;
     root.text = RootText(product, items.size());
@@ -91,6 +92,9 @@ std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind produ
         // Path nodes are shared within the category only; keys compare exactly.
         std::map<std::u16string, int> pathNodes;
         for (ResidueItem* item : members) {
+            if (eachItem) {
+                eachItem();
+            }
             int parent = categoryIndex;
             std::u16string name = item->title;
             if (ShownAsPath(item->kind)) {

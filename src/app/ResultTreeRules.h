@@ -3,6 +3,7 @@
 #include "catalogue/ResidueItem.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,10 @@ struct PlannedNode {
 
 // The whole tree for a scan: the root, then per category (ascending UTF-16 code units) its
 // node followed by its path nodes and leaves in the order the items need them.
-std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product);
+// `eachItem`, when given, is called once per item placed: planning 100,000 items takes longer
+// than a window may go without a look at its queue.
+std::vector<PlannedNode> PlanResultTree(const ItemList& items, ProductKind product,
+                                        const std::function<void()>& eachItem = {});
 
 // Gives every group node the check it takes from its leaves: checked when it has at least one
 // child and every child is checked, partly checked when some leaf below it is checked but not

@@ -65,9 +65,9 @@ TEST(TreeBuildOrderTest, GroupsTakeTheirChecksFromTheirLeaves) {
 
     // Root, then per category its node, its path nodes and leaves in plan order.
     // x checked, - partly checked (some leaves below are), blank unchecked.
-    const std::string expected = "-"     // root: one leaf is unchecked
-                                 "xxxxx" // 临时文件, C:, Temp, two leaves
-                                 "xx"    // 相关服务 and its leaf
+    const std::string expected = "-"        // root: one leaf is unchecked
+                                 "xxxxx"    // 临时文件, C:, Temp, two leaves
+                                 "xx"       // 相关服务 and its leaf
                                  "---xx  "; // 程序文件, C:, Program Files, Autodesk, leaf,
                                             // Other, unchecked leaf
     ASSERT_EQ(plan.size(), expected.size()) << Texts(plan);
@@ -133,6 +133,22 @@ TEST(TreeBuildOrderTest, InsertionOrderKeepsEveryParentsChildrenInPlanOrder) {
             EXPECT_EQ(order, PlanOrder(plan.size()));
         }
     }
+}
+
+// The window looks at its queue through the call while a large tree is planned.
+TEST(TreeBuildOrderTest, PlanningCallsBackOncePerItemWithoutChangingThePlan) {
+    ItemList items;
+    for (int index = 0; index < 25; ++index) {
+        const std::u16string number = ToDecimal(index);
+        Add(items, u"临时文件", u"C:\\Temp\\acad" + number + u".tmp", ItemKind::File, true);
+        Add(items, u"安装记录（高风险）", u"AutoCAD " + number, ItemKind::InstallRecord, false);
+    }
+    Add(items, u"程序文件", u"", ItemKind::Directory, true); // no component at all
+    size_t calls = 0;
+    const std::vector<PlannedNode> counted =
+        PlanResultTree(items, ProductKind::AutoCAD, [&calls] { ++calls; });
+    EXPECT_EQ(calls, items.size());
+    EXPECT_EQ(Texts(counted), Texts(PlanResultTree(items, ProductKind::AutoCAD)));
 }
 
 } // namespace
