@@ -114,6 +114,10 @@ struct ServiceEntry {
     std::u16string keyName;
     std::u16string displayName;
     uint32_t processId = 0; // the process the service runs in; 0 when it is not running
+    // The command line the service manager starts (its configuration's binary path) as stored:
+    // quoted or not, with arguments, "%SystemRoot%" references or the kernel's "\??\" and
+    // "\SystemRoot\" forms (ProgramPathOf reads it). Empty when it cannot be read.
+    std::u16string binaryPath;
 };
 
 struct ServiceListing {

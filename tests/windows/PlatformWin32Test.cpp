@@ -3,6 +3,7 @@
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Wide.h"
 #include "platform/win32/Win32Platform.h"
+#include "support/ProgramPath.h"
 #include "support/Text.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +189,13 @@ TEST(PlatformWin32Test, ServicesListWin32ServicesOnly) {
     for (const auto& service : listing.services) {
         EXPECT_FALSE(service.keyName.empty());
         EXPECT_FALSE(service.displayName.empty());
+        // Every service's configuration names its program; the system's run from its folder.
+        EXPECT_FALSE(service.binaryPath.empty()) << ToUtf8(service.keyName);
+        if (ToLower(service.keyName) == u"rpcss") {
+            EXPECT_TRUE(PathIsAtOrBelow(ProgramPathOf(platform, service.binaryPath),
+                                        platform.windowsDirectory()))
+                << ToUtf8(service.binaryPath);
+        }
     }
 }
 

@@ -100,9 +100,10 @@ public:
                     std::optional<uint32_t> sessionId = 1u);
     // Opening the process fails with this code (5: another user's or a protected process).
     void protectProcess(uint32_t id, uint32_t openError);
-    // processId: the process the service runs in while it is not stopped.
+    // processId: the process the service runs in while it is not stopped; binaryPath: its
+    // configured command line, as the service manager stores it.
     void addService(const std::u16string& keyName, const std::u16string& displayName,
-                    uint32_t state, uint32_t processId = 0);
+                    uint32_t state, uint32_t processId = 0, const std::u16string& binaryPath = {});
 
     // Decides what a started command line does; by default a child that cannot be found (2).
     void onChild(std::function<FakeChildBehaviour(const std::u16string& commandLine)> handler);

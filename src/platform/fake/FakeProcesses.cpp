@@ -18,8 +18,9 @@ void FakePlatform::protectProcess(uint32_t id, uint32_t openError) {
 }
 
 void FakePlatform::addService(const std::u16string& keyName, const std::u16string& displayName,
-                              uint32_t state, uint32_t processId) {
-    services_.push_back({{keyName, displayName, processId}, state});
+                              uint32_t state, uint32_t processId,
+                              const std::u16string& binaryPath) {
+    services_.push_back({{keyName, displayName, processId, binaryPath}, state});
 }
 
 bool FakePlatform::processRunning(uint32_t id) const {

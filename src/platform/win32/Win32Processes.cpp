@@ -64,9 +64,36 @@ TerminateAttempt Win32Platform::terminateProcess(uint32_t processId, uint32_t wa
     return attempt;
 }
 
+namespace {
+
+// The service's configured command line (lpBinaryPathName), as stored; empty when the
+// configuration cannot be read.
+std::u16string BinaryPathOf(SC_HANDLE manager, const wchar_t* keyName) {
+    UniqueService service(OpenServiceW(manager, keyName, SERVICE_QUERY_CONFIG));
+    if (!service.valid()) {
+        return {};
+    }
+    DWORD needed = 0;
+    if (QueryServiceConfigW(service.get(), nullptr, 0, &needed) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return {};
+    }
+    // The record first, then the strings it points to: keep the buffer aligned for the record.
+    std::vector<QUERY_SERVICE_CONFIGW> buffer((needed + sizeof(QUERY_SERVICE_CONFIGW) - 1) /
+                                              sizeof(QUERY_SERVICE_CONFIGW));
+    if (!QueryServiceConfigW(service.get(), buffer.data(), needed, &needed) ||
+        buffer[0].lpBinaryPathName == nullptr) {
+        return {};
+    }
+    return FromWide(buffer[0].lpBinaryPathName);
+}
+
+} // namespace
+
 ServiceListing Win32Platform::listServices() {
     ServiceListing listing;
-    UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    UniqueService manager(
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE));
     if (!manager.valid()) {
         const DWORD error = GetLastError();
         listing.error = error;
@@ -102,7 +129,8 @@ ServiceListing Win32Platform::listServices() {
     for (DWORD i = 0; i < count; ++i) {
         listing.services.push_back({FromWide(buffer[i].lpServiceName),
                                     FromWide(buffer[i].lpDisplayName),
-                                    buffer[i].ServiceStatusProcess.dwProcessId});
+                                    buffer[i].ServiceStatusProcess.dwProcessId,
+                                    BinaryPathOf(manager.get(), buffer[i].lpServiceName)});
     }
     return listing;
 }
