@@ -1,5 +1,7 @@
 #include "catalogue/ScanCollector.h"
 
+#include "platform/SystemCodes.h"
+#include "support/ProgramPath.h"
 #include "support/Text.h"
 
 #include <memory>
@@ -158,6 +160,14 @@ void ScanCollector::scanServices() {
         item->title = service.displayName;
         item->location = service.keyName;
         item->note = makerName(product) + u" 相关服务。清理只停止服务，不删除服务注册。";
+        // Its registration outlived its program: the service can no longer start, and the
+        // user's guide says when to remove the registration by hand.
+        const std::u16string program = ProgramPathOf(platform, service.binaryPath);
+        const uint32_t missing = program.empty() ? 0 : platform.fileAttributes(program).error;
+        if (missing == codes::kFileNotFound || missing == codes::kPathNotFound) {
+            item->note = u"服务程序已不存在：" + program +
+                         u"；此服务已无法启动。清理只停止服务，不删除服务注册。";
+        }
         item->kind = ItemKind::Service;
         item->risk = RiskLevel::HighRisk;
         item->checked = false;

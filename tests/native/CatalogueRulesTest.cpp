@@ -608,6 +608,51 @@ TEST(CatalogueRunningTest, ServiceMatching) {
     }
 }
 
+// A product service whose program file is gone keeps its rule and says so.
+TEST(CatalogueRunningTest, ServiceWhoseProgramIsGone) {
+    const std::u16string home = u"C:\\app\\oracle\\product\\19.0.0\\dbhome_1";
+    const std::u16string gone = u"服务程序已不存在：";
+    const std::u16string rest = u"；此服务已无法启动。清理只停止服务，不删除服务注册。";
+    struct Case {
+        const char* what;
+        std::u16string binaryPath;
+        bool programThere;
+        std::u16string note;
+    };
+    const Case cases[] = {
+        {"quoted, with arguments, gone", u"\"" + home + u"\\bin\\ORACLE.EXE\" ORCL", false,
+         gone + home + u"\\bin\\ORACLE.EXE" + rest},
+        {"a reference, gone", u"%ORACLE_BASE%\\bin\\TNSLSNR.EXE", false,
+         gone + u"C:\\app\\oracle\\bin\\TNSLSNR.EXE" + rest},
+        {"the folder is gone too", u"D:\\nowhere\\bin\\ORACLE.EXE", false,
+         gone + u"D:\\nowhere\\bin\\ORACLE.EXE" + rest},
+        {"still there", u"\"" + home + u"\\bin\\ORACLE.EXE\" ORCL", true,
+         u"Oracle 相关服务。清理只停止服务，不删除服务注册。"},
+        {"unreadable", u"", false, u"Oracle 相关服务。清理只停止服务，不删除服务注册。"},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        machine.setEnvironment(u"ORACLE_BASE", u"C:\\app\\oracle");
+        machine.addDirectory(home + u"\\bin");
+        machine.addDirectory(u"C:\\app\\oracle\\bin");
+        if (c.programThere) {
+            machine.addFile(home + u"\\bin\\ORACLE.EXE");
+        }
+        machine.addService(u"OracleServiceORCL", u"OracleServiceORCL", codes::kServiceStopped, 0,
+                           c.binaryPath);
+        ScanCollector collector(machine, ProductKind::Oracle);
+        collector.scanServices();
+        ASSERT_EQ(collector.items.size(), 1u) << c.what;
+        EXPECT_EQ(Describe(*collector.items[0]), Describe([&] {
+                      ResidueItem item =
+                          Service(u"OracleServiceORCL", u"OracleServiceORCL", u"Oracle");
+                      item.note = c.note;
+                      return item;
+                  }()))
+            << c.what;
+    }
+}
+
 TEST(CatalogueRunningTest, ProcessMatching) {
     struct Case {
         ProductKind product;
