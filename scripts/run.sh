@@ -2,21 +2,26 @@
 # The run command: Tidewell in a throwaway Wine prefix seeded with residues of AutoCAD,
 # SolidWorks and Oracle.
 #
-#   scripts/run.sh [--product autocad|solidworks|oracle] [--screenshot FILE] [--headless]
-#                  [--dpi 96|120|144|192]
+#   scripts/run.sh [--win64] [--product autocad|solidworks|oracle] [--screenshot FILE]
+#                  [--headless] [--dpi 96|120|144|192]
 #
-# Installs what is missing (scripts/install-deps.sh, as root), builds the win64 preset's program,
-# seeder and probe, boots a sandbox prefix (scripts/wine/with-prefix.sh), seeds it and starts
-# Tidewell. With $DISPLAY set the window opens there, on a Wine desktop of its own, and the
+# Installs what is missing (scripts/install-deps.sh, as root), builds the program, seeder and
+# probe of the win32-release preset (the 32-bit program the release zip holds; --win64: of the
+# win64 preset, the 64-bit build), boots a sandbox prefix (scripts/wine/with-prefix.sh), seeds it
+# and starts Tidewell. On a machine that cannot run 32-bit programs it says so and runs the
+# 64-bit build. With $DISPLAY set the window opens there, on a Wine desktop of its own, and the
 # prefix is removed when the window is closed. Without a display (or with --headless) it runs on
 # a private Xvfb: it clicks the product's tab (SolidWorks unless --product names another) and
 # "搜索残留..." with the mouse, waits for the scan to finish, saves a screenshot of the window
-# (default build/run/tidewell-PRODUCT.png), prints its path and closes the program. --dpi runs
-# the sandbox at that screen scaling (144 is 150 %) on a desktop grown to match.
+# (default build/run/tidewell-PRODUCT-win32.png, or -win64.png for the 64-bit build), prints its
+# path and closes the program. --dpi runs the sandbox at that screen scaling (144 is 150 %) on a
+# desktop grown to match.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/win64"
+# The preset whose programs run; the script passes it on to itself inside the prefix.
+preset=${TIDEWELL_RUN_PRESET:-win32-release}
+build="$root/build/$preset"
 wine64=${TIDEWELL_WINE64:-/usr/lib/wine/wine64}
 
 say() { printf 'run: %s\n' "$*" >&2; }
@@ -32,6 +37,14 @@ tab_of() {
 
 wine_run() { "$wine64" "$@" </dev/null; }
 
+bitness_of() {
+    if [[ $1 == win64 ]]; then
+        echo "64-bit build"
+    else
+        echo "32-bit, the program the release zip holds"
+    fi
+}
+
 seed_prefix() {
     local manifest="$WINEPREFIX/drive_c/seed-manifest.txt"
     say "seeding residues of AutoCAD, SolidWorks and Oracle"
@@ -46,6 +59,7 @@ seed_prefix() {
 }
 
 start_tidewell() {
+    say "starting build/$preset/src/app/tidewell.exe ($(bitness_of "$preset"))"
     # From C:\ so that nothing reaches the build tree through drive Z: by a relative path.
     (cd "$WINEPREFIX/drive_c" && exec "$wine64" "$build/src/app/tidewell.exe" </dev/null) &
     tidewell_pid=$!
@@ -103,6 +117,7 @@ inside_screenshot() { # PRODUCT FILE
         kill -0 "$tidewell_pid" 2>/dev/null || break
         sleep 0.1
     done
+    say "screenshot of build/$preset/src/app/tidewell.exe ($(bitness_of "$preset"))"
     echo "$shot"
 }
 
@@ -122,8 +137,13 @@ fi
 product=solidworks
 shot=
 headless=
+preset=win32-release
 while (($#)); do
     case $1 in
+    --win64)
+        preset=win64
+        shift
+        ;;
     --product)
         product=${2:-}
         shift 2
@@ -141,8 +161,8 @@ while (($#)); do
         shift 2
         ;;
     *)
-        echo "usage: $0 [--product autocad|solidworks|oracle] [--screenshot FILE] [--headless]" \
-            "[--dpi N]" >&2
+        echo "usage: $0 [--win64] [--product autocad|solidworks|oracle] [--screenshot FILE]" \
+            "[--headless] [--dpi N]" >&2
         exit 2
         ;;
     esac
@@ -152,13 +172,20 @@ if [[ -z $(tab_of "$product") ]]; then
     echo "run: unknown product '$product' (autocad, solidworks or oracle)" >&2
     exit 2
 fi
-shot=${shot:-$root/build/run/tidewell-$product.png}
-[[ $shot == /* ]] || shot="$PWD/$shot"
 
 bash "$root/scripts/install-deps.sh"
+if [[ $preset == win32-release ]] && ! why=$(bash "$root/scripts/wine/runs-32bit.sh"); then
+    say "$why: the 32-bit program cannot run here, so the 64-bit build (win64) runs instead"
+    preset=win64
+fi
+export TIDEWELL_RUN_PRESET=$preset
+build="$root/build/$preset"
+shot=${shot:-$root/build/run/tidewell-$product-${preset%-release}.png}
+[[ $shot == /* ]] || shot="$PWD/$shot"
+
 cd "$root"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target tidewell tidewell_seeder tidewell_probe
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target tidewell tidewell_seeder tidewell_probe
 
 if [[ -n ${DISPLAY:-} && -z $headless ]]; then
     TIDEWELL_WINE_DISPLAY=$DISPLAY exec "$root/scripts/wine/with-prefix.sh" "$0" --inside show

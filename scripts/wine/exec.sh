@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The cross-compiling emulator of the win64 build: runs one Windows program with wine64 in the
-# prefix that scripts/wine/with-prefix.sh booted. It refuses to run anywhere else, so a test can
+# The cross-compiling emulator of the win64 and win32 builds: runs one Windows program with
+# wine64 (which hands a 32-bit one to Wine's 32-bit loader) in the prefix that
+# scripts/wine/with-prefix.sh booted. It refuses to run anywhere else, so a test can
 # never touch ~/.wine or start a prefix (and its services) inside ctest.
 #
 # Now and then wine64 ends at once, silent and with a failure, without having started the

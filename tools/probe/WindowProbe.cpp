@@ -6,6 +6,7 @@
 //                                                "switched" (a product tab was picked) or
 //                                                "scanned" (a scan has finished)
 //   tidewell-probe.exe status                    the status line now
+//   tidewell-probe.exe title                     the window's title now
 //   tidewell-probe.exe centre ID                 "X Y": the middle of the control with that id
 //   tidewell-probe.exe tab-centre N              "X Y": the middle of product tab N (0 to 2)
 //   tidewell-probe.exe close                     asks the window to close
@@ -126,6 +127,16 @@ int wmain(int argc, wchar_t** argv) {
         Print(StatusText(window));
         return 0;
     }
+    if (command == L"title" && argc == 2) {
+        const HWND window = MainWindow();
+        if (window == nullptr) {
+            return 1;
+        }
+        wchar_t title[256] = {};
+        GetWindowTextW(window, title, 256);
+        Print(title);
+        return 0;
+    }
     if ((command == L"centre" || command == L"tab-centre") && argc == 3) {
         const HWND window = MainWindow();
         const int number = _wtoi(argv[2]);
@@ -150,6 +161,6 @@ int wmain(int argc, wchar_t** argv) {
         return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
     }
     Print(L"usage: tidewell-probe.exe wait-window SECONDS | wait-status SECONDS switched|scanned | "
-          L"status | centre ID | tab-centre N | close");
+          L"status | title | centre ID | tab-centre N | close");
     return 2;
 }
