@@ -2,9 +2,9 @@
 # The test command: installs what is missing, builds the presets native, win64, win32 and
 # win32-release, runs the native tests, checks the Windows programs' imports, and runs the Windows
 # tests and the end-to-end cases under Wine twice, as 64-bit (win64) and as 32-bit programs
-# (win32, the bitness that ships), each suite in a throwaway prefix of its own; then builds the
-# release zip once, checks what it holds and starts its program. Exits non-zero if any build or
-# test fails.
+# (win32, the bitness that ships), each suite in a throwaway prefix of its own, side by side with
+# the native fuzz smoke run; then builds the release zip once, checks what it holds and starts its
+# program. Exits non-zero if any build or test fails.
 #
 #   scripts/test.sh
 #
@@ -118,7 +118,7 @@ done
 is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
 
 if is_built native; then
-    stage "native tests" run_ctest native native 2 ""
+    stage "native tests" run_ctest native native 2 "-LE fuzz"
 fi
 wine="bash scripts/wine/with-prefix.sh"
 for preset in win64 win32; do
@@ -128,9 +128,35 @@ for preset in win64 win32; do
         stage "$preset imports" bash scripts/check-imports.sh "$format" "$build_root/$preset"
     fi
 done
-# Each suite in a prefix of its own, side by side: the tests of one suite share their prefix and
-# run one at a time, and the end-to-end tests run the whole program, whose scans would see what
-# other tests leave behind.
+if is_built win32-release; then
+    stage "win32-release imports" bash scripts/check-imports.sh pei-i386 "$build_root/win32-release"
+fi
+
+# What is left runs side by side, from here to stages_wait.
+# The release zip from the same win32-release build, a look inside it and one start of its
+# program.
+package_and_check() {
+    local zip
+    zip=$(TIDEWELL_BUILD_ROOT=$build_root bash scripts/package.sh) && bash scripts/check-package.sh "$zip"
+}
+if is_built win32-release; then
+    stage_start "release package" package_and_check
+fi
+
+# Every benchmark program once at 1/100 of its size: it still runs and agrees with its floor (in
+# a prefix of its own; it judges no time).
+if is_built native && is_built win64; then
+    stage_start "benchmark smoke" bash scripts/bench-smoke.sh "$build_root"
+fi
+
+# The fuzz smoke run fuzzes for a fixed time on one core, which the Wine suites, often waiting on
+# Wine, leave free more often than not.
+if is_built native; then
+    stage_start "native fuzz smoke" run_ctest native-fuzz native 1 "-L fuzz"
+fi
+# Each Wine suite in a prefix of its own: the tests of one suite share their prefix and run one at
+# a time, and the end-to-end tests run the whole program, whose scans would see what other tests
+# leave behind.
 no_32bit=$(bash scripts/wine/runs-32bit.sh) && no_32bit=
 for preset in win64 win32; do
     if is_built "$preset" && [[ $preset == win64 || -z $no_32bit ]]; then
@@ -141,25 +167,14 @@ for preset in win64 win32; do
     fi
 done
 stages_wait
-if is_built win32 && [[ -n $no_32bit ]]; then
-    stage_not_run "win32 tests (Wine)" "$no_32bit"
-    stage_not_run "win32 e2e (Wine)" "$no_32bit"
-fi
-
-# Every benchmark program once at 1/100 of its size: it still runs and agrees with its floor.
-if is_built native && is_built win64; then
-    stage "benchmark smoke" bash scripts/bench-smoke.sh "$build_root"
-fi
-# The release zip from the same win32-release build, a look inside it and one start of its
-# program.
-package_and_check() {
-    local zip
-    zip=$(TIDEWELL_BUILD_ROOT=$build_root bash scripts/package.sh) && bash scripts/check-package.sh "$zip"
-}
-
-if is_built win32-release; then
-    stage "win32-release imports" bash scripts/check-imports.sh pei-i386 "$build_root/win32-release"
-    stage "release package" package_and_check
+if [[ -n $no_32bit ]]; then
+    if is_built win32; then
+        stage_not_run "win32 tests (Wine)" "$no_32bit"
+        stage_not_run "win32 e2e (Wine)" "$no_32bit"
+    fi
+    if is_built win32-release; then
+        stage_not_run "release start (Wine)" "$no_32bit"
+    fi
 fi
 
 # Adds the counts of each ctest run's closing line ("N% tests passed, F tests failed out of T").
