@@ -27,7 +27,8 @@ for package in "${packages[@]}"; do
 done
 
 # The 32-bit loader comes from the i386 architecture and must be wine64's own version: with it a
-# prefix is a WoW64 one and runs 32-bit programs (Windows' own SysWOW64 programs included).
+# prefix is a WoW64 one and runs 32-bit programs (Windows' own SysWOW64 programs included), where
+# the kernel runs 32-bit Linux programs (scripts/wine/runs-32bit.sh tells).
 installed_version() { # PACKAGE: its version when installed, else nothing
     dpkg-query -W -f='${Status} ${Version}\n' "$1" 2>/dev/null | sed -n 's/^install ok installed //p'
 }
