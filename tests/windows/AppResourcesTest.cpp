@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,34 @@ struct IconGroupHeader {
 };
 #pragma pack(pop)
 
+// The image's DllCharacteristics, read from its optional header (the same offset in PE32 and
+// PE32+), or 0 when the header cannot be read.
+WORD ImageCharacteristics(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    std::vector<BYTE> head(4096);
+    DWORD read = 0;
+    ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr);
+    CloseHandle(file);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
+    const size_t optional = static_cast<size_t>(dos->e_lfanew) + 4 + sizeof(IMAGE_FILE_HEADER);
+    if (read < sizeof(IMAGE_DOS_HEADER) || optional + 72 > read) {
+        return 0;
+    }
+    WORD characteristics = 0;
+    std::memcpy(&characteristics, head.data() + optional + 70, sizeof(characteristics));
+    return characteristics;
+}
+
 void CheckProgram(const std::wstring& path) {
     SCOPED_TRACE(Narrow(path.c_str()));
+
+    // Terminal-server aware: on a Remote Desktop Session Host the system then gives the
+    // program the real Windows folder, not a per-user copy of it.
+    EXPECT_NE(ImageCharacteristics(path) & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, 0);
 
     // Version: 1.0.1.0 in numbers, a Chinese (PRC) Unicode block naming the product.
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
@@ -199,7 +226,8 @@ TEST(AppResourcesTest, LibraryPlantedBesideTheProgramIsNotLoaded) {
     const std::wstring program = folder + L"tidewell.exe";
     const std::wstring marker = folder + L"msimg32.dll.loaded";
     DeleteFileW(marker.c_str());
-    ASSERT_TRUE(CopyFileW((build + L"..\\..\\src\\app\\tidewell.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW((build + L"..\\..\\src\\app\\tidewell.exe").c_str(), program.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((build + L"planted\\msimg32.dll").c_str(),
                           (folder + L"msimg32.dll").c_str(), FALSE));
 
