@@ -94,7 +94,12 @@ ExportedKey ExportedKeyOf(const ResidueItem& item, bool on64BitWindows) {
         underSoftware
             ? path.substr(software.size(), path.find(u'\\', software.size()) - software.size())
             : std::u16string();
-    if (on64BitWindows && !user && !bits64 && underSoftware && next != u"wow6432node") {
+    if (!on64BitWindows) {
+        // One view only: reg.exe of 32-bit Windows knows no view switch.
+        key.viewSwitch.clear();
+        return key;
+    }
+    if (!user && !bits64 && underSoftware && next != u"wow6432node") {
         key.path = item.registryPath.substr(0, software.size()) + u"WOW6432Node\\" +
                    item.registryPath.substr(software.size());
         key.viewSwitch = u"/reg:64";
@@ -106,7 +111,7 @@ std::u16string RegistryExportCommand(const std::u16string& windowsDirectory, con
                                      const std::u16string& backupFile) {
     const std::u16string tool = JoinPath(windowsDirectory, u"System32\\reg.exe");
     return u"\"" + tool + u"\" export \"" + key.rootName + u"\\" + key.path + u"\" \"" +
-           backupFile + u"\" /y " + key.viewSwitch;
+           backupFile + u"\" /y" + (key.viewSwitch.empty() ? u"" : u" " + key.viewSwitch);
 }
 
 ActionResult BackupAndDeleteRegistryKey(Platform& platform, const std::u16string& backupFolder,

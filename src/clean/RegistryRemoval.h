@@ -24,12 +24,12 @@ std::u16string BackupFilePath(Platform& platform, const std::u16string& backupFo
 struct ExportedKey {
     std::u16string rootName; // HKCU or HKLM
     std::u16string path;
-    std::u16string viewSwitch; // /reg:64 or /reg:32
+    std::u16string viewSwitch; // /reg:64 or /reg:32; none on 32-bit Windows
 };
 ExportedKey ExportedKeyOf(const ResidueItem& item, bool on64BitWindows);
 
 // The export command for System32\reg.exe, each piece in double quotes, ending in /y and the
-// view switch.
+// view switch when there is one.
 std::u16string RegistryExportCommand(const std::u16string& windowsDirectory, const ExportedKey& key,
                                      const std::u16string& backupFile);
 

@@ -139,14 +139,25 @@ enum class ChildScope {
     Process, // the started process
     // The started process and every process it starts: setup engines often hand their work to
     // a copy of themselves and exit at once. Where the system cannot give the child a job
-    // object of its own (Windows 7 does not nest jobs), the started process alone.
+    // object of its own (Windows 7 does not nest jobs), the child breaks away from this
+    // program's job; where that is refused too, its descendants are followed by their parent
+    // ids.
     ProcessTree,
+};
+
+// Why a child that was to run with the shell user's token was not started.
+enum class ShellTokenProblem {
+    None,
+    Unavailable, // no shell runs, or its token could not be had: the start's error says why
+    OtherUser,   // the shell runs as another user than this program (elevated with another
+                 // account's name and password): its token would reach the wrong profile
+    Elevated,    // the shell itself runs elevated: its token gives the child no fewer rights
 };
 
 struct ChildStart {
     uint32_t error = 0; // 0 when the child was started
     ChildId child = 0;
-    bool noShellToken = false; // the shell's token could not be had (error says why): not started
+    ShellTokenProblem shellToken = ShellTokenProblem::None; // not None: nothing was started
 };
 
 enum class WaitEnd { Exited, TimedOut, Failed };
@@ -201,8 +212,12 @@ public:
     virtual std::optional<std::u16string> environmentVariable(const std::u16string& name) = 0;
     // The folder's current path, or nothing when the shell cannot tell it.
     virtual std::optional<std::u16string> shellFolder(ShellFolder folder) = 0;
-    // Empty when it cannot be read.
+    // The system's Windows folder (the shared one, also on a terminal server, where each user
+    // has a Windows folder of their own); empty when it cannot be read.
     virtual std::u16string windowsDirectory() = 0;
+    // The system folder as this program sees it (a 32-bit program on 64-bit Windows reaches
+    // SysWOW64 through it); empty when it cannot be read.
+    virtual std::u16string systemDirectory() = 0;
     // The path with its short (8.3) names spelled out, "C:\PROGRA~1" as "C:\Program Files"; the
     // path unchanged when the system cannot resolve it (it does not exist, say).
     virtual std::u16string longPathName(const std::u16string& path) { return path; }
@@ -275,13 +290,17 @@ public:
     // be read or says it is stopped. Never waits, never deletes the service.
     virtual ServiceStopAttempt stopService(const std::u16string& keyName) = 0;
 
-    // --- Child processes. A started child must be released once.
-    // Starts the command line with no console window and no show-window flag.
-    virtual ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) = 0;
-    // Starts it the same way with the user's own rights: the unelevated token of the user's
-    // shell (the process of the shell's desktop window), duplicated as a primary token.
-    virtual ChildStart startHiddenAsShellUser(const std::u16string& commandLine,
-                                              ChildScope scope) = 0;
+    // --- Child processes. A started child must be released once. application is the program's
+    // full path; empty, the command line's first token names it, found as the system finds it.
+    // Starts the program with no console window and no show-window flag.
+    virtual ChildStart startHidden(const std::u16string& application,
+                                   const std::u16string& commandLine, ChildScope scope) = 0;
+    // Starts it with the user's own rights: the token of the user's shell (the process of the
+    // shell's desktop window), duplicated as a primary token, and only when the shell runs as
+    // this program's user and unelevated. Its windows show as it asks: an uninstaller's
+    // question must not wait unseen.
+    virtual ChildStart startAsShellUser(const std::u16string& application,
+                                        const std::u16string& commandLine, ChildScope scope) = 0;
     // Waits up to timeoutMilliseconds (codes::kInfinite: no limit) for the child's scope to end;
     // the exit code is the started process's. With keepPainting the main window goes on
     // repainting meanwhile; other input stays queued.

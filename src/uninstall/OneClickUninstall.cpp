@@ -101,6 +101,36 @@ std::u16string Confirmation(const std::u16string& product,
     return text + u"\r\n\r\n是否继续？";
 }
 
+// C. Why an uninstaller did not run to its end: the system's text, or the refusal's own.
+std::u16string NotRunReason(Platform& platform, ChildRights rights, const ChildRun& child) {
+    switch (child.refusal) {
+    case ProgramRefusal::NotInSystemFolders:
+        return u"卸载命令中的程序 " + child.program + u" 不在系统目录中，已拒绝启动";
+    case ProgramRefusal::RelativePath:
+        return u"卸载命令中的程序 " + child.program + u" 不是完整路径，已拒绝启动";
+    case ProgramRefusal::None:
+        break;
+    }
+    switch (child.shellToken) {
+    case ShellTokenProblem::OtherUser:
+        return u"此产品按用户安装，而桌面的用户不是运行本程序的账户（提升权限时输入了其他账户），"
+               u"未启动卸载程序，请由桌面的用户自行卸载";
+    case ShellTokenProblem::Elevated:
+        return u"此产品按用户安装，而桌面（资源管理器）以管理员权限运行，卸载程序无法以普通权限"
+               u"启动，已拒绝启动";
+    case ShellTokenProblem::Unavailable:
+        return u"无法以当前用户身份启动卸载程序（" + SystemErrorText(platform, child.error) + u"）";
+    case ShellTokenProblem::None:
+        break;
+    }
+    // Starting with another user's token goes through the Secondary Logon service.
+    if (rights == ChildRights::ShellUser && child.error == codes::kServiceDisabled) {
+        return u"无法以当前用户身份启动卸载程序：Secondary Logon（seclogon）服务已禁用（" +
+               SystemErrorText(platform, child.error) + u"）";
+    }
+    return SystemErrorText(platform, child.error);
+}
+
 // C. One uninstaller, waited for to its end.
 void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
     // A suite's main uninstaller often removes its siblings' records before their turn comes;
@@ -122,10 +152,8 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
                                    : ChildRights::Program;
     uint32_t exitCode = 1;
     const ChildRun child = RunProcessAndWaitPatiently(
-        platform,
-        WithSystemMsiexec(BuildSilentUninstallCommand(record.uninstallCommand),
-                          platform.windowsDirectory()),
-        rights, exitCode, platform.uninstallerQuestionInterval(), [&](uint64_t waited) {
+        platform, BuildSilentUninstallCommand(record.uninstallCommand), rights, exitCode,
+        platform.uninstallerQuestionInterval(), [&](uint64_t waited) {
             // An uninstaller that never ends must not hold the window for ever.
             return platform.askYesNo(StillRunningQuestion(record, waited), u"卸载仍在进行",
                                      NoticeIcon::Question, true);
@@ -138,11 +166,8 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
     }
     if (!child.ended) {
         ++run.uninstallFailures;
-        const std::u16string reason = SystemErrorText(platform, child.error);
-        run.log.append(
-            u"[卸载失败] " + record.title + u"：" +
-            (child.noShellToken ? u"无法以当前用户身份启动卸载程序（" + reason + u"）" : reason) +
-            u"\r\n");
+        run.log.append(u"[卸载失败] " + record.title + u"：" +
+                       NotRunReason(platform, rights, child) + u"\r\n");
         return;
     }
     const bool succeeded = IsSuccessfulExitCode(exitCode);

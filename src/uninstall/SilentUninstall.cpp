@@ -56,25 +56,4 @@ std::u16string BuildSilentUninstallCommand(const std::u16string& command) {
     return silent;
 }
 
-std::u16string WithSystemMsiexec(const std::u16string& command,
-                                 const std::u16string& windowsDirectory) {
-    // A bare name is looked for in the program's own folder and the current folder before
-    // System32: an msiexec.exe planted in the download folder would run elevated.
-    size_t start = command.find_first_not_of(u" \t");
-    if (start == std::u16string::npos || windowsDirectory.empty()) {
-        return command;
-    }
-    const bool quoted = command[start] == u'"';
-    start += quoted ? 1 : 0;
-    const size_t end = command.find_first_of(quoted ? u"\"" : u" \t", start);
-    const std::u16string token =
-        ToLower(command.substr(start, end == std::u16string::npos ? end : end - start));
-    if (token != u"msiexec" && token != u"msiexec.exe") {
-        return command;
-    }
-    const size_t rest = end == std::u16string::npos ? command.size() : end + (quoted ? 1 : 0);
-    return u"\"" + JoinPath(windowsDirectory, u"System32\\msiexec.exe") + u"\"" +
-           command.substr(rest);
-}
-
 } // namespace tidewell

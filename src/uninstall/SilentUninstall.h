@@ -15,10 +15,4 @@ bool isProductInstallRecord(const ResidueItem& item, ProductKind product);
 // named); anything else is run exactly as recorded.
 std::u16string BuildSilentUninstallCommand(const std::u16string& command);
 
-// The command with a first token that names msiexec without a folder (with or without ".exe",
-// quoted or not) replaced by the Windows folder's System32\msiexec.exe, quoted; the rest stays
-// as it is. Left unchanged when the Windows folder is not known.
-std::u16string WithSystemMsiexec(const std::u16string& command,
-                                 const std::u16string& windowsDirectory);
-
 } // namespace tidewell

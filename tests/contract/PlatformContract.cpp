@@ -277,9 +277,9 @@ TEST_P(PlatformContract, SixtyFourBitSideIsReachedWhenAskedFor) {
     const std::u16string tool = platform().windowsDirectory() + u"\\System32\\reg.exe";
     for (const char16_t* view : {u"/reg:64", u"/reg:32"}) {
         SCOPED_TRACE(ToUtf8(view));
-        const ChildStart start = platform().startHidden(u"\"" + tool + u"\" export \"HKLM\\" + key +
-                                                            u"\" \"" + file + u"\" /y " + view,
-                                                        ChildScope::Process);
+        const ChildStart start = platform().startHidden(
+            {}, u"\"" + tool + u"\" export \"HKLM\\" + key + u"\" \"" + file + u"\" /y " + view,
+            ChildScope::Process);
         ASSERT_EQ(start.error, kSuccess);
         const ChildWait wait = platform().waitForChild(start.child, 20000, false);
         platform().releaseChild(start.child);

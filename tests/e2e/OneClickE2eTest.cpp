@@ -30,6 +30,12 @@ const std::u16string kAutoCadRecord = u"{28B89EEF-7101-0804-2102-CF3F3A09B77D}";
 const std::u16string kFeedbackRecord = u"{5783F2D7-D001-4E80-9C5A-1E5A7C2E3A10}";
 // The suite's add-on, whose record the AutoCAD suite's uninstaller removes along with its own.
 const std::u16string kExpressToolsRecord = u"{28B89EEF-7101-0804-3102-CF3F3A09B77D}";
+// The per-user record. Its uninstaller may start only with the token of the user's own
+// unelevated shell; under Wine the shell runs elevated, as everything does, so it never starts.
+const std::u16string kUserRecord = u"AutoCADWebLauncher";
+const std::u16string kElevatedShell =
+    u"此产品按用户安装，而桌面（资源管理器）以管理员权限运行，卸载程序无法以普通权限启动，"
+    u"已拒绝启动";
 
 std::u16string PackageCache() {
     return JoinPath(Env(u"ProgramData"), u"Package Cache");
@@ -136,12 +142,17 @@ bool KeptByOneClick(const TreeNode& leaf) {
            (kind == LeafKind::Process && leaf.risk != u"安全项");
 }
 
-// The record leaves' key names in the order they run, with whether the record is already gone
-// when its turn comes: another leaf of the same key ran before it, or the suite's uninstaller
-// (which succeeds unless it is the failing record) took it along.
-std::vector<std::pair<std::u16string, bool>> RecordRuns(const std::vector<TreeNode>& tree,
-                                                        const std::u16string& failingRecord) {
-    std::vector<std::pair<std::u16string, bool>> runs;
+// What becomes of a record when its turn comes.
+enum class Fate { Runs, Gone, Refused };
+
+// The record leaves' key names in the order they run, with their fate: gone when another leaf
+// of the same key ran before it, the suite's uninstaller (which succeeds unless it is the
+// failing record) took it along, or the test removed the per-user record; the per-user record
+// refused otherwise.
+std::vector<std::pair<std::u16string, Fate>> RecordRuns(const std::vector<TreeNode>& tree,
+                                                        const std::u16string& failingRecord,
+                                                        bool userRecordRemoved) {
+    std::vector<std::pair<std::u16string, Fate>> runs;
     std::set<std::u16string> ran;
     for (const TreeNode& leaf : Leaves(tree)) {
         if (leaf.category != u"安装记录（高风险）") {
@@ -151,33 +162,39 @@ std::vector<std::pair<std::u16string, bool>> RecordRuns(const std::vector<TreeNo
         const size_t start = leaf.location.rfind(u'\\', end) + 1;
         const std::u16string subkey = leaf.location.substr(start, end - start);
         const bool gone = !ran.insert(subkey).second ||
-                          (subkey == kExpressToolsRecord && failingRecord != kAutoCadRecord);
-        runs.emplace_back(subkey, gone);
+                          (subkey == kExpressToolsRecord && failingRecord != kAutoCadRecord) ||
+                          (subkey == kUserRecord && userRecordRemoved);
+        runs.emplace_back(subkey, gone                    ? Fate::Gone
+                                  : subkey == kUserRecord ? Fate::Refused
+                                                          : Fate::Runs);
     }
     return runs;
 }
 
 // The head of a one-click log: the product's own processes ended, then every uninstaller with
-// its exit code (1603 for the record named `failingRecord`), or the note that its record is gone.
-std::u16string ExpectedHead(const std::vector<TreeNode>& tree,
-                            const std::u16string& failingRecord = {}) {
+// its exit code (1603 for the record named `failingRecord`), the note that its record is gone,
+// or why it was refused.
+std::u16string ExpectedHead(const std::vector<TreeNode>& tree, const std::u16string& failingRecord,
+                            bool userRecordRemoved) {
     std::u16string head;
     for (const TreeNode& leaf : Leaves(tree)) {
         if (leaf.category == u"正在占用" && leaf.risk == u"安全项") {
             head += u"[结束进程] " + LeafTitle(leaf) + u"：进程已结束\r\n";
         }
     }
-    const auto runs = RecordRuns(tree, failingRecord);
+    const auto runs = RecordRuns(tree, failingRecord, userRecordRemoved);
     size_t i = 0;
     for (const TreeNode& leaf : Leaves(tree)) {
         if (leaf.category != u"安装记录（高风险）") {
             continue;
         }
         const auto& run = runs[i++];
-        const bool fails = run.first == failingRecord;
+        const bool fails = run.first == failingRecord || run.second == Fate::Refused;
         head += (fails ? u"[卸载失败] " : u"[卸载成功] ") + LeafTitle(leaf) +
-                (run.second ? u"：安装记录已被移除，无需再卸载"
-                            : u"：退出代码 " + std::u16string(fails ? u"1603" : u"0")) +
+                (run.second == Fate::Gone ? u"：安装记录已被移除，无需再卸载"
+                 : run.second == Fate::Refused
+                     ? u"：" + kElevatedShell
+                     : u"：退出代码 " + std::u16string(fails ? u"1603" : u"0")) +
                 u"\r\n";
     }
     return head;
@@ -232,12 +249,13 @@ protected:
     // record leaf that the seeder wrote (the package's record runs msiexec instead), with the
     // quiet command where the record has one. `failing` replaces one record's command.
     std::multiset<std::u16string> expectedRuns(const std::vector<TreeNode>& tree,
-                                               const std::u16string& failingRecord = {},
-                                               const std::u16string& failingCommand = {}) const {
+                                               const std::u16string& failingRecord,
+                                               const std::u16string& failingCommand,
+                                               bool userRecordRemoved) const {
         std::multiset<std::u16string> runs;
-        for (const auto& run : RecordRuns(tree, failingRecord)) {
-            if (run.second) {
-                continue; // not started: its record was already gone
+        for (const auto& run : RecordRuns(tree, failingRecord, userRecordRemoved)) {
+            if (run.second != Fate::Runs) {
+                continue; // not started: its record was already gone, or it was refused
             }
             for (const Fields& record : seeded_->run().lines(u"record")) {
                 if (record[3] != run.first) {
@@ -266,7 +284,8 @@ protected:
 
 TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     // The main product's uninstaller now fails, as a real one does with 1603, and removes
-    // nothing; the three other uninstallers still run and succeed.
+    // nothing; the two other machine-wide uninstallers still run and succeed, and the per-user
+    // one is refused: the shell runs elevated.
     const std::u16string uninstaller =
         JoinPath(JoinPath(PackageCache(), kAutoCadRecord), u"test-uninstaller.exe");
     const std::u16string failing =
@@ -304,7 +323,7 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(U8(box->title), "卸载未完成");
     EXPECT_EQ(U8(box->text),
-              U8(u"有 1 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" + logs[0]));
+              U8(u"有 2 个 AutoCAD 产品卸载失败，未继续删除残留。\r\n\r\n日志：\r\n" + logs[0]));
     EXPECT_TRUE(box->hasOk);
     EXPECT_EQ(U8(app.status()), "AutoCAD 卸载未全部成功，已停止残留清理");
     EXPECT_EQ(app.progress(), 0);
@@ -317,12 +336,14 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     EXPECT_EQ(U8(log.title), "AutoCAD 一键卸载日志");
     EXPECT_TRUE(StartsWith(log.timeLine, u"时间：")) << U8(log.timeLine);
     EXPECT_EQ(U8(log.body),
-              U8(ExpectedHead(tree, kAutoCadRecord) +
+              U8(ExpectedHead(tree, kAutoCadRecord, false) +
                  u"\r\n因卸载失败，为避免破坏仍有效的安装，本次未继续自动删除残留。"));
 
-    // Each test uninstaller ran once per record with the command its record carries.
-    const std::multiset<std::u16string> expected = expectedRuns(tree, kAutoCadRecord, failing);
-    EXPECT_EQ(expected.size(), 4u);
+    // Each test uninstaller ran once per record with the command its record carries; the
+    // per-user one never ran.
+    const std::multiset<std::u16string> expected =
+        expectedRuns(tree, kAutoCadRecord, failing, false);
+    EXPECT_EQ(expected.size(), 3u);
     EXPECT_EQ(UninstallerRuns(), expected);
     // msiexec removed the package: its record and its file.
     EXPECT_FALSE(KeyExists(
@@ -336,7 +357,6 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
         u"HKLM64\\Uninstall | " + kPackageCode,
         u"HKLM32\\Uninstall | " + kFeedbackRecord,
         u"HKLM64\\Uninstall | " + kExpressToolsRecord,
-        u"HKCU\\Uninstall | AutoCADWebLauncher",
         pf + u" | AutoCAD 2024\\zh-CN",
         pf + u" | AutoCAD 2024\\zh-CN\\acadres.txt",
         pf86 + u" | AutoCAD Performance Feedback Tool",
@@ -365,14 +385,17 @@ TEST_F(OneClickE2eTest, FailingUninstallerStopsTheRunAndNothingIsRemoved) {
     EXPECT_EQ(app.stop(), 0u);
 }
 
-// A copy of the program in a download folder, with an msiexec.exe planted beside it.
+// A copy of the program in a download folder, with an msiexec.exe and a cmd.exe planted
+// beside it.
 class DownloadFolder {
 public:
     DownloadFolder() : folder_(JoinPath(Env(u"TEMP"), u"tidewell-download")) {
         CreateDirectoryW(AsWide(folder_), nullptr);
-        copied_ = CopyFileW(AsWide(ProgramUnderTest()), AsWide(program()), FALSE) &&
-                  CopyFileW(AsWide(BuildPath(TIDEWELL_PLANTED_MSIEXEC_PATH)),
-                            AsWide(JoinPath(folder_, u"msiexec.exe")), FALSE);
+        copied_ = CopyFileW(AsWide(ProgramUnderTest()), AsWide(program()), FALSE);
+        for (const char16_t* name : {u"msiexec.exe", u"cmd.exe"}) {
+            copied_ = copied_ && CopyFileW(AsWide(BuildPath(TIDEWELL_PLANTED_MSIEXEC_PATH)),
+                                           AsWide(JoinPath(folder_, name)), FALSE);
+        }
     }
     ~DownloadFolder() { RemoveTree(folder_); }
     DownloadFolder(const DownloadFolder&) = delete;
@@ -380,7 +403,9 @@ public:
 
     bool copied() const { return copied_; }
     std::u16string program() const { return JoinPath(folder_, u"tidewell.exe"); }
-    bool plantedMsiexecRan() const { return PathExists(JoinPath(folder_, u"msiexec.exe.ran")); }
+    bool plantedRan(const std::u16string& name) const {
+        return PathExists(JoinPath(folder_, name + u".ran"));
+    }
 
 private:
     std::u16string folder_;
@@ -391,6 +416,17 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     RunOutputs outputs;
     DownloadFolder download;
     ASSERT_TRUE(download.copied());
+    // The feedback tool's uninstaller runs through cmd named without a folder.
+    std::u16string feedbackCommand;
+    for (const Fields& record : seeded_->run().lines(u"record")) {
+        if (record[3] == kFeedbackRecord) {
+            feedbackCommand = record[7];
+        }
+    }
+    ASSERT_FALSE(feedbackCommand.empty());
+    ASSERT_TRUE(WriteStringValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY,
+                                 kUninstallList + u"\\" + kFeedbackRecord, L"UninstallString",
+                                 u"cmd /c \"" + feedbackCommand + u"\""));
     AppDriver app;
     ASSERT_EQ(app.start(30000, download.program()), "");
     const auto services = AutodeskServices();
@@ -422,6 +458,10 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
         }
     }
 
+    // Under Wine the per-user record would be refused (the shell runs elevated): it goes
+    // before its turn, and counts as done.
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, AsWide(kUninstallList + u"\\" + kUserRecord)),
+              ERROR_SUCCESS);
     ASSERT_TRUE(app.answer(*box, IDYES));
     box = app.waitForMessageBox(kRunTimeoutMs);
     ASSERT_TRUE(box.has_value()) << "status: " << U8(app.status());
@@ -436,11 +476,12 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     // Every uninstaller ran once, silently, and succeeded, the suite's work done by the copy it
     // handed it to before the run went on; the add-on's record went with the suite, so its
     // uninstaller never started. msiexec removed the package.
-    const std::multiset<std::u16string> expected = expectedRuns(tree);
-    EXPECT_EQ(expected.size(), 3u);
+    const std::multiset<std::u16string> expected = expectedRuns(tree, {}, {}, true);
+    EXPECT_EQ(expected.size(), 2u);
     EXPECT_EQ(UninstallerRuns(), expected);
-    // The system's msiexec did it, not the one beside the program.
-    EXPECT_FALSE(download.plantedMsiexecRan());
+    // The system's msiexec and cmd did it, not those beside the program.
+    EXPECT_FALSE(download.plantedRan(u"msiexec.exe"));
+    EXPECT_FALSE(download.plantedRan(u"cmd.exe"));
     // With /I instead of /X Windows Installer would repair the package, and without /qn it
     // would wait for someone at its window: the record is gone only after a silent removal.
     EXPECT_FALSE(KeyExists(
@@ -451,7 +492,7 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
     const RunLogFile log = ReadRunLog(logs[0]);
     ASSERT_EQ(log.problem, "");
     EXPECT_EQ(U8(log.title), "AutoCAD 一键卸载并清理日志");
-    const std::u16string expectedHead = ExpectedHead(tree);
+    const std::u16string expectedHead = ExpectedHead(tree, {}, true);
     ASSERT_TRUE(StartsWith(log.body, expectedHead)) << U8(log.body);
     std::vector<LogEntry> entries;
     std::u16string backupFolder;

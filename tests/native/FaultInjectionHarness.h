@@ -157,6 +157,7 @@ public:
         machine.addDirectory(kDesktop);
         machine.setWindowsDirectory(u"C:\\Windows");
         machine.addFile(kRegTool);
+        machine.addFile(u"C:\\Windows\\System32\\msiexec.exe");
         machine.setLocalTime({2025, 3, 7, 9, 17, 33});
 
         // Folders with content, read-only files, nested branches.
@@ -210,8 +211,9 @@ public:
             kProgramFiles + u"\\Autodesk\\AutoCAD 2024\\acad.exe");
         addUninstaller(kSystemMsiexec + u" /X{0D5A8F2B-2F2A-4E4A-9D2C-0A4B8C5E6F70} /qn /norestart",
                        kHKLM, k32, u"AutoCAD Performance Feedback Tool", {});
-        addUninstaller(u"%ProgramData%\\Package Cache\\langpack\\test-uninstaller.exe", kHKCU, k64,
-                       u"AutoCAD 2024 Language Pack", {});
+        // Its REG_EXPAND_SZ command runs with %ProgramData% expanded.
+        addUninstaller(kProgramData + u"\\Package Cache\\langpack\\test-uninstaller.exe", kHKCU,
+                       k64, u"AutoCAD 2024 Language Pack", {});
         addUninstaller(u"\"C:\\Program Files\\Common Files\\SOLIDWORKS Installation "
                        u"Manager\\sldIM.exe\" /uninstall",
                        kHKLM, k64, u"{B3DA8D13-2023-0500-0000-6E3A7C2E9F10}",

@@ -3,6 +3,7 @@
 
 #include "FaultInjectionHarness.h"
 
+#include "support/ChildProcess.h"
 #include "uninstall/OneClickUninstall.h"
 
 namespace tidewell::fault_test {
@@ -133,8 +134,10 @@ TEST_P(FaultInjectionOneClickTest, EveryItemIsAccountedForAndNothingElseIsTouche
         for (const auto& item : run.window.scan.items) {
             if (item->kind == ItemKind::InstallRecord && isProductInstallRecord(*item, product)) {
                 before.records.push_back(*item);
-                before.commands.push_back(WithSystemMsiexec(
-                    BuildSilentUninstallCommand(item->uninstallCommand), u"C:\\Windows"));
+                before.commands.push_back(
+                    ResolveCommandProgram(run.machine,
+                                          BuildSilentUninstallCommand(item->uninstallCommand))
+                        .commandLine);
             }
             if (item->kind == ItemKind::Process && item->risk == RiskLevel::Safe) {
                 before.ownProcesses.push_back(*item);

@@ -223,20 +223,45 @@ TEST(OneClickRecheckTest, ARecordAlreadyRemovedIsNotRunAgain) {
     }
 }
 
-// Any program the user runs can write a per-user record: its uninstaller starts with the
-// user's own rights, and without the shell's token it does not start at all.
+// Any program the user runs can write a per-user record: its uninstaller starts only with the
+// token of the user's own unelevated shell, and otherwise not at all, with the reason logged.
 TEST(OneClickRightsTest, PerUserUninstallersStartWithTheShellUsersToken) {
     const std::u16string web = u"C:\\Users\\u\\AppData\\Local\\AcadWeb\\remove.exe";
-    for (const bool tokenThere : {true, false}) {
+    const char16_t* const failed = u"[卸载失败] AutoCAD Web Launcher：";
+    const struct {
+        const char* name;
+        std::function<void(FakePlatform&)> prepare;
+        std::u16string line; // empty: the uninstaller ran
+    } cases[] = {
+        {"the shell is the user's own", [](FakePlatform&) {}, u""},
+        {"elevated with another account's password",
+         [](FakePlatform& m) { m.shell = FakeShell::OtherUser; },
+         u"此产品按用户安装，而桌面的用户不是运行本程序的账户（提升权限时输入了其他账户），"
+         u"未启动卸载程序，请由桌面的用户自行卸载"},
+        {"the shell runs elevated", [](FakePlatform& m) { m.shell = FakeShell::Elevated; },
+         u"此产品按用户安装，而桌面（资源管理器）以管理员权限运行，卸载程序无法以普通权限启动，"
+         u"已拒绝启动"},
+        {"no shell", [](FakePlatform& m) { m.shell = FakeShell::None; },
+         u"无法以当前用户身份启动卸载程序（Invalid window handle.）"},
+        {"the token cannot be had",
+         [](FakePlatform& m) { m.failCall(FakeCall::ShellToken, codes::kAccessDenied); },
+         u"无法以当前用户身份启动卸载程序（Access is denied.）"},
+        {"Secondary Logon is disabled",
+         [&web](FakePlatform& m) {
+             m.failCall(FakeCall::StartHidden, codes::kServiceDisabled, web);
+         },
+         u"无法以当前用户身份启动卸载程序：Secondary Logon（seclogon）服务已禁用（The service "
+         u"cannot be started, either because it is disabled or because it has no enabled devices "
+         u"associated with it.）"},
+    };
+    for (const auto& c : cases) {
         AutoCadMachine m;
         m.uninstallRemoves = false;
         catalogue_test::AddRecord(m.machine, RegistryRoot::CurrentUser, RegistryView::Bits64,
                                   u"AcadWeb", u"AutoCAD Web Launcher", u"", web, u"");
         m.alsoRemoves[web] = {RegistryRoot::CurrentUser, RegistryView::Bits64, u"AcadWeb"};
         m.scanFirst();
-        if (!tokenThere) {
-            m.machine.failCall(FakeCall::ShellToken, codes::kAccessDenied);
-        }
+        c.prepare(m.machine);
         m.machine.queueAnswers({true});
         OneClickUninstall(m.machine, m.window);
 
@@ -247,21 +272,20 @@ TEST(OneClickRightsTest, PerUserUninstallersStartWithTheShellUsersToken) {
             }
         }
         std::vector<std::pair<std::u16string, bool>> expected = {{kLtCommand, false}};
-        if (tokenThere) {
-            expected.emplace_back(web, true);
+        if (c.line.empty() || ContainsNoCase(c.line, u"seclogon")) {
+            expected.emplace_back(web, true); // tried; with seclogon off it did not start
         }
         expected.emplace_back(kSuiteSilent, false);
-        EXPECT_EQ(started, expected) << tokenThere;
-        if (tokenThere) {
-            EXPECT_EQ(m.machine.messages.back().title, u"操作完成");
+        EXPECT_EQ(started, expected) << c.name;
+        if (c.line.empty()) {
+            EXPECT_EQ(m.machine.messages.back().title, u"操作完成") << c.name;
             continue;
         }
-        EXPECT_NE(m.LogFile().find(ToUtf8(u"[卸载失败] AutoCAD Web Launcher：无法以当前用户身份启动"
-                                          u"卸载程序（Access is denied.）\r\n")),
-                  std::string::npos)
+        EXPECT_NE(m.LogFile().find(ToUtf8(failed + c.line + u"\r\n")), std::string::npos)
+            << c.name << "\n"
             << m.LogFile();
-        EXPECT_EQ(m.machine.messages.back().title, u"卸载未完成");
-        EXPECT_TRUE(m.removals().empty()) << "nothing is removed by the program itself";
+        EXPECT_EQ(m.machine.messages.back().title, u"卸载未完成") << c.name;
+        EXPECT_TRUE(m.removals().empty()) << c.name << ": nothing is removed by the program itself";
     }
 }
 
@@ -359,6 +383,14 @@ TEST(OneClickFailureTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
          },
          u"[卸载失败] AutoCAD LT 2024：The system cannot find the file specified.",
          u"[卸载失败] " + kSuiteTitle + u"：退出代码 3221225477", 2},
+        {"a program named without a folder that the system folders lack",
+         [](AutoCadMachine& m) {
+             m.machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits32,
+                                      kUninstall + u"\\AcadLT", u"QuietUninstallString",
+                                      u"cmd /c " + kLtCommand);
+         },
+         u"[卸载失败] AutoCAD LT 2024：卸载命令中的程序 cmd 不在系统目录中，已拒绝启动", suiteDone,
+         1},
     };
     for (const Case& c : cases) {
         AutoCadMachine m;

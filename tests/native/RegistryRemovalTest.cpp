@@ -101,11 +101,11 @@ TEST_F(RegistryRemovalTest, ExportCommandPieces) {
          u"\"C:\\Windows\\System32\\reg.exe\" export \"HKCU\\Software\\Autodesk\" "
          u"\"D:\\B\\AutoCAD 用户注册表.reg\" /y /reg:64"},
         {RegistryRoot::None, RegistryView::None, u"C:\\WINNT\\", u"a:b/c",
-         u"\"C:\\WINNT\\System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" "
-         u"\"D:\\B\\a_b_c.reg\" /y /reg:32"},
+         u"\"C:\\WINNT\\System32\\reg.exe\" export \"HKLM\\Software\\WOW6432Node\\Autodesk\" "
+         u"\"D:\\B\\a_b_c.reg\" /y /reg:64"},
         {RegistryRoot::LocalMachine, static_cast<RegistryView>(0x300), u"", u"x",
-         u"\"System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" \"D:\\B\\x.reg\" /y "
-         u"/reg:32"},
+         u"\"System32\\reg.exe\" export \"HKLM\\Software\\WOW6432Node\\Autodesk\" "
+         u"\"D:\\B\\x.reg\" /y /reg:64"},
         {RegistryRoot::LocalMachine, RegistryView::Bits64, u"C:\\Windows",
          std::u16string(100, u'n'),
          u"\"C:\\Windows\\System32\\reg.exe\" export \"HKLM\\Software\\Autodesk\" \"D:\\B\\" +
@@ -113,7 +113,7 @@ TEST_F(RegistryRemovalTest, ExportCommandPieces) {
     };
     for (const Case& c : cases) {
         const ResidueItem item = RegistryItem(c.root, c.view, u"Software\\Autodesk", c.title);
-        EXPECT_EQ(RegistryExportCommand(c.windows, ExportedKeyOf(item, false),
+        EXPECT_EQ(RegistryExportCommand(c.windows, ExportedKeyOf(item, true),
                                         JoinPath(kBackup, SanitizeFileName(c.title) + u".reg")),
                   c.expected);
     }
@@ -129,8 +129,11 @@ TEST_F(RegistryRemovalTest, ExportCommandPieces) {
     } keys[] = {
         {RegistryRoot::LocalMachine, RegistryView::Bits32, u"Software\\Oracle", true,
          u"Software\\WOW6432Node\\Oracle", u"/reg:64"},
+        // 32-bit Windows has one view, and its reg.exe no view switch.
         {RegistryRoot::LocalMachine, RegistryView::Bits32, u"SOFTWARE\\Oracle", false,
-         u"SOFTWARE\\Oracle", u"/reg:32"},
+         u"SOFTWARE\\Oracle", u""},
+        {RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Oracle", false,
+         u"Software\\Oracle", u""},
         {RegistryRoot::LocalMachine, RegistryView::Bits64, u"Software\\Oracle", true,
          u"Software\\Oracle", u"/reg:64"},
         {RegistryRoot::CurrentUser, RegistryView::Bits32, u"Software\\Oracle", true,
@@ -149,15 +152,14 @@ TEST_F(RegistryRemovalTest, ExportCommandPieces) {
         EXPECT_EQ(key.viewSwitch, c.viewSwitch) << ToUtf8(c.path);
     }
 
-    // The tool path comes from the system; an unreadable Windows directory leaves it relative.
+    // The tool path comes from the system; an unreadable Windows directory leaves it relative,
+    // and a relative path is not started: it would be found from the current folder.
     machine.addKey(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Autodesk");
     machine.failCall(FakeCall::WindowsDirectory, codes::kAccessDenied);
     const ActionResult result = BackupAndDeleteRegistryKey(
         machine, kBackup,
         RegistryItem(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Autodesk", u"x"));
-    ASSERT_EQ(machine.childCommandLines.size(), 1u);
-    EXPECT_EQ(machine.childCommandLines[0].substr(0, 19), u"\"System32\\reg.exe\" ");
-    // Found relative to the current directory, where there is no such tool.
+    EXPECT_TRUE(machine.childCommandLines.empty());
     EXPECT_EQ(result.message, kBackupFailed);
     EXPECT_TRUE(
         machine.keyExists(RegistryRoot::CurrentUser, RegistryView::Bits64, u"Software\\Autodesk"));

@@ -71,33 +71,5 @@ TEST(SilentUninstallTest, MsiCommandsBecomeSilentRemovals) {
     }
 }
 
-TEST(SilentUninstallTest, AnMsiexecWithoutAFolderIsTheSystemOne) {
-    const std::u16string system = u"\"C:\\Windows\\System32\\msiexec.exe\"";
-    struct Case {
-        const char16_t* command;
-        std::u16string run;
-    };
-    const Case cases[] = {
-        {u"MsiExec.exe /X{A} /qn", system + u" /X{A} /qn"},
-        {u"msiexec /x{A}", system + u" /x{A}"},
-        {u"\"MSIEXEC.EXE\" /x {A}", system + u" /x {A}"},
-        {u"\"msiexec\"/x{A}", system + u"/x{A}"},
-        {u"  msiexec\t/x{A}", system + u"\t/x{A}"},
-        {u"msiexec", system},
-        // A folder is named: the system's own rules find it, not the program's folder.
-        {u"C:\\Windows\\System32\\msiexec.exe /x{A}", u"C:\\Windows\\System32\\msiexec.exe /x{A}"},
-        {u"\"C:\\Tools\\msiexec.exe\" /x{A}", u"\"C:\\Tools\\msiexec.exe\" /x{A}"},
-        {u"msiexec2.exe /x{A}", u"msiexec2.exe /x{A}"},
-        {u"setup.exe msiexec", u"setup.exe msiexec"},
-        {u"\"msiexec /x{A}", u"\"msiexec /x{A}"},
-        {u"", u""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ToUtf8(WithSystemMsiexec(c.command, u"C:\\Windows")), ToUtf8(c.run))
-            << ToUtf8(c.command);
-    }
-    EXPECT_EQ(WithSystemMsiexec(u"msiexec /x{A}", u""), u"msiexec /x{A}");
-}
-
 } // namespace
 } // namespace tidewell

@@ -29,6 +29,7 @@ inline void PrepareWorkflowMachine(FakePlatform& machine) {
     machine.setShellFolderPath(ShellFolder::Desktop, u"C:\\Users\\u\\Desktop");
     machine.setWindowsDirectory(u"C:\\Windows");
     machine.addFile(u"C:\\Windows\\System32\\reg.exe");
+    machine.addFile(u"C:\\Windows\\System32\\msiexec.exe");
     machine.setLocalTime({2025, 3, 7, 9, 17, 33});
 }
 

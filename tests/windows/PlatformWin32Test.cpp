@@ -75,7 +75,7 @@ TEST(PlatformWin32Test, HiddenChildrenReportTheirExitCodes) {
 TEST(PlatformWin32Test, MissingProgramsAndUnknownChildrenFail) {
     Win32Platform platform;
     const ChildStart start =
-        platform.startHidden(u"tidewell-no-such-program.exe /x", ChildScope::Process);
+        platform.startHidden({}, u"tidewell-no-such-program.exe /x", ChildScope::Process);
     EXPECT_EQ(start.error, codes::kFileNotFound);
 
     const ChildWait wait = platform.waitForChild(12345, 0, false);

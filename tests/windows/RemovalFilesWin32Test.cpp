@@ -26,9 +26,9 @@ public:
     FileHolder(Win32Platform& platform, const std::u16string& path)
         : platform_(platform), path_(path) {
         SetEnvironmentVariableW(kHoldVariable, AsWide(path));
-        start_ = platform.startHidden(u"\"" + OwnExecutable() +
-                                          u"\" --gtest_filter=RemovalFileHolder.HoldsTheNamedFile",
-                                      ChildScope::Process);
+        start_ = platform.startHidden(
+            {}, u"\"" + OwnExecutable() + u"\" --gtest_filter=RemovalFileHolder.HoldsTheNamedFile",
+            ChildScope::Process);
         SetEnvironmentVariableW(kHoldVariable, nullptr);
     }
     ~FileHolder() {

@@ -270,7 +270,7 @@ inline void DeleteKey(const Key& key) {
 class Started {
 public:
     Started(Win32Platform& platform, const std::u16string& commandLine)
-        : platform_(platform), start_(platform.startHidden(commandLine, ChildScope::Process)) {}
+        : platform_(platform), start_(platform.startHidden({}, commandLine, ChildScope::Process)) {}
     ~Started() {
         if (start_.error == 0) {
             if (platform_.waitForChild(start_.child, 0, false).end != WaitEnd::Exited) {

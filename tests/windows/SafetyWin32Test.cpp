@@ -69,17 +69,17 @@ TEST(PatientWaitWin32Test, AnUninstallerThatNeverEndsIsGivenUpAndKeepsRunning) {
     EXPECT_TRUE(removaltest::WaitFor([&] { return !pingRunning(); }, 30000));
 }
 
-// Here the shell is the virtual desktop's explorer: the child runs with its token and is waited
-// for like any other uninstaller.
-TEST(PatientWaitWin32Test, APerUserUninstallerStartsWithTheShellsTokenAndIsWaitedFor) {
+// Here the shell is the virtual desktop's explorer, which runs elevated like everything under
+// Wine: its token is not used and nothing starts.
+TEST(PatientWaitWin32Test, APerUserUninstallerIsRefusedTheElevatedShellsToken) {
     Win32Platform platform;
     uint32_t exitCode = 1;
     const ChildRun run =
-        RunProcessAndWaitPatiently(platform, u"cmd.exe /c exit 9", ChildRights::ShellUser,
-                                   exitCode, 30000, [](uint64_t) { return false; });
-    EXPECT_TRUE(run.ended) << run.error;
-    EXPECT_FALSE(run.noShellToken);
-    EXPECT_EQ(exitCode, 9u);
+        RunProcessAndWaitPatiently(platform, u"cmd /c exit 9", ChildRights::ShellUser, exitCode,
+                                   30000, [](uint64_t) { return false; });
+    EXPECT_FALSE(run.ended);
+    EXPECT_EQ(run.shellToken, ShellTokenProblem::Elevated) << run.error;
+    EXPECT_EQ(exitCode, 1u);
 }
 
 constexpr wchar_t kHandOffVariable[] = L"TIDEWELL_HAND_OFF";
@@ -115,30 +115,77 @@ TEST(ChildHandOff, HandsItsWorkToACopy) {
     ExitProcess(0);
 }
 
+// Refuses what a system refuses to a program that already runs in a job: a job of the child's
+// own (Windows 7 does not nest jobs), and, when the job forbids it, breaking away from it.
+class JobBound : public Win32Platform {
+public:
+    explicit JobBound(bool breakawayAllowed) : breakawayAllowed_(breakawayAllowed) {}
+    int assignments = 0;
+    int breakaways = 0;
+
+protected:
+    BOOL assignToJob(HANDLE job, HANDLE process) override {
+        // A process that broke away is in no job: it may go into one.
+        if (++assignments > 1 && breakawayAllowed_) {
+            return Win32Platform::assignToJob(job, process);
+        }
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    BOOL createChildProcess(const std::u16string& application, std::u16string& commandLine,
+                            HANDLE token, DWORD flags, PROCESS_INFORMATION& info) override {
+        if ((flags & CREATE_BREAKAWAY_FROM_JOB) != 0) {
+            ++breakaways;
+            if (!breakawayAllowed_) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return FALSE;
+            }
+        }
+        return Win32Platform::createChildProcess(application, commandLine, token, flags, info);
+    }
+
+private:
+    bool breakawayAllowed_;
+};
+
 TEST(PatientWaitWin32Test, AnUninstallerThatHandsItsWorkToACopyIsWaitedForUntilTheCopyEnds) {
-    Win32Platform platform;
     const std::u16string done =
         u"C:\\tidewell-hand-off-" + removaltest::Decimal(GetCurrentProcessId()) + u".done";
-    SetEnvironmentVariableW(kHandOffVariable, win32::AsWide(u"first:" + done));
+    {
+        Win32Platform platform;
+        SetEnvironmentVariableW(kHandOffVariable, win32::AsWide(u"first:" + done));
+        // The registry export's plain wait ends with the started process.
+        uint32_t exitCode = 1;
+        ASSERT_TRUE(RunProcessAndWait(platform, HandOffCommand(), exitCode, 30000).ended);
+        EXPECT_EQ(exitCode, 7u);
+        EXPECT_FALSE(Exists(done));
+        ASSERT_TRUE(removaltest::WaitFor([&] { return Exists(done); }, 30000));
+        DeleteFileW(win32::AsWide(done));
+    }
 
-    // The registry export's plain wait ends with the started process.
-    uint32_t exitCode = 1;
-    ASSERT_TRUE(RunProcessAndWait(platform, HandOffCommand(), exitCode, 30000).ended);
-    EXPECT_EQ(exitCode, 7u);
-    EXPECT_FALSE(Exists(done));
-    ASSERT_TRUE(removaltest::WaitFor([&] { return Exists(done); }, 30000));
-    DeleteFileW(win32::AsWide(done));
-
-    // An uninstaller's lasts until the copy has ended; its exit code is still the first's.
-    exitCode = 1;
-    const ChildRun run =
-        RunProcessAndWaitPatiently(platform, HandOffCommand(), ChildRights::Program, exitCode,
-                                   60000, [](uint64_t) { return false; });
-    SetEnvironmentVariableW(kHandOffVariable, nullptr);
-    EXPECT_TRUE(run.ended) << run.error;
-    EXPECT_EQ(exitCode, 7u);
-    EXPECT_TRUE(Exists(done));
-    DeleteFileW(win32::AsWide(done));
+    // An uninstaller's lasts until the copy has ended; its exit code is still the first's. So
+    // it does in a job of its own, after breaking away from a job that would not nest, and
+    // followed by its parent ids when it may not break away either.
+    Win32Platform own;
+    JobBound breakingAway(true);
+    JobBound bound(false);
+    for (Win32Platform* platform :
+         {&own, static_cast<Win32Platform*>(&breakingAway), static_cast<Win32Platform*>(&bound)}) {
+        SetEnvironmentVariableW(kHandOffVariable, win32::AsWide(u"first:" + done));
+        uint32_t exitCode = 1;
+        const ChildRun run =
+            RunProcessAndWaitPatiently(*platform, HandOffCommand(), ChildRights::Program, exitCode,
+                                       60000, [](uint64_t) { return false; });
+        SetEnvironmentVariableW(kHandOffVariable, nullptr);
+        EXPECT_TRUE(run.ended) << run.error;
+        EXPECT_EQ(exitCode, 7u);
+        EXPECT_TRUE(Exists(done));
+        DeleteFileW(win32::AsWide(done));
+    }
+    EXPECT_EQ(breakingAway.assignments, 2);
+    EXPECT_EQ(breakingAway.breakaways, 1);
+    EXPECT_EQ(bound.assignments, 1);
+    EXPECT_EQ(bound.breakaways, 1);
 }
 
 } // namespace

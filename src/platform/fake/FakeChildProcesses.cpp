@@ -20,28 +20,55 @@ void FakePlatform::onChild(
 
 // --- Platform: child processes -------------------------------------------------------------------
 
-ChildStart FakePlatform::startHidden(const std::u16string& commandLine, ChildScope scope) {
-    return start(commandLine, scope, false);
+ChildStart FakePlatform::startHidden(const std::u16string& application,
+                                     const std::u16string& commandLine, ChildScope scope) {
+    return start(application, commandLine, scope, false);
 }
 
-ChildStart FakePlatform::startHiddenAsShellUser(const std::u16string& commandLine,
-                                                ChildScope scope) {
+ChildStart FakePlatform::startAsShellUser(const std::u16string& application,
+                                          const std::u16string& commandLine, ChildScope scope) {
+    ChildStart refused;
+    refused.shellToken = ShellTokenProblem::Unavailable;
     if (const uint32_t error = injected(FakeCall::ShellToken, commandLine)) {
-        ChildStart start;
-        start.error = error;
-        start.noShellToken = true;
-        return start;
+        refused.error = error;
+        return refused;
     }
-    return start(commandLine, scope, true);
+    switch (shell) {
+    case FakeShell::OwnUser:
+        return start(application, commandLine, scope, true);
+    case FakeShell::None:
+        refused.error = codes::kInvalidWindowHandle;
+        break;
+    case FakeShell::OtherUser:
+        refused.error = codes::kAccessDenied;
+        refused.shellToken = ShellTokenProblem::OtherUser;
+        break;
+    case FakeShell::Elevated:
+        refused.error = codes::kAccessDenied;
+        refused.shellToken = ShellTokenProblem::Elevated;
+        break;
+    }
+    return refused;
 }
 
-ChildStart FakePlatform::start(const std::u16string& commandLine, ChildScope scope,
-                               bool asShellUser) {
+ChildStart FakePlatform::start(const std::u16string& application, const std::u16string& commandLine,
+                               ChildScope scope, bool asShellUser) {
     ChildStart start;
+    ChildTracking tracking = ChildTracking::None;
+    if (scope == ChildScope::ProcessTree) {
+        tracking = jobs == FakeJobs::Nested              ? ChildTracking::Job
+                   : jobs == FakeJobs::AssignmentRefused ? ChildTracking::BreakawayAndJob
+                                                         : ChildTracking::Descendants;
+    }
     childCommandLines.push_back(commandLine);
-    childStarts.push_back({commandLine, scope, asShellUser});
+    childStarts.push_back({commandLine, scope, asShellUser, application, tracking});
     start.error = injected(FakeCall::StartHidden, commandLine);
     if (start.error != 0) {
+        return start;
+    }
+    // An application name is taken as it is: it must name a file.
+    if (!application.empty() && (!exists(application) || isDirectory(application))) {
+        start.error = codes::kFileNotFound;
         return start;
     }
     FakeChildBehaviour behaviour = childHandler_(commandLine);
@@ -56,6 +83,7 @@ ChildStart FakePlatform::start(const std::u16string& commandLine, ChildScope sco
     };
     child.scope = scope;
     child.processLeft = span(behaviour.runMilliseconds);
+    // Whichever way the tree is followed, it is waited for to its end.
     child.treeLeft = child.processLeft == kNever || span(behaviour.handOffMilliseconds) == kNever
                          ? kNever
                          : child.processLeft + behaviour.handOffMilliseconds;

@@ -37,6 +37,11 @@ std::optional<std::u16string> KnownMessage(uint32_t code) {
         return u"The specified service does not exist as an installed service.\r\n";
     case codes::kServiceCannotAcceptControl:
         return u"The service cannot accept control messages at this time.\r\n";
+    case codes::kServiceDisabled:
+        return u"The service cannot be started, either because it is disabled or because it has "
+               u"no enabled devices associated with it.\r\n";
+    case codes::kInvalidWindowHandle:
+        return u"Invalid window handle.\r\n";
     case codes::kTimeout:
         return u"This operation returned because the timeout period expired.\r\n";
     default:
@@ -64,6 +69,10 @@ void FakePlatform::setShellFolderPath(ShellFolder folder, std::optional<std::u16
 
 void FakePlatform::setWindowsDirectory(const std::u16string& path) {
     windowsDirectory_ = path;
+}
+
+void FakePlatform::setSystemDirectory(const std::u16string& path) {
+    systemDirectory_ = path;
 }
 void FakePlatform::addShortName(const std::u16string& shortPath, const std::u16string& longPath) {
     shortNames_.emplace_back(shortPath, longPath);
@@ -120,6 +129,16 @@ std::u16string FakePlatform::windowsDirectory() {
         return {};
     }
     return windowsDirectory_;
+}
+
+// Read with the Windows folder: the two fail together.
+std::u16string FakePlatform::systemDirectory() {
+    const std::u16string path =
+        systemDirectory_ ? *systemDirectory_ : JoinPath(windowsDirectory_, u"System32");
+    if (injected(FakeCall::WindowsDirectory, path) != 0) {
+        return {};
+    }
+    return path;
 }
 
 LocalTime FakePlatform::localTime() {

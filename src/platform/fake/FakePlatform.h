@@ -44,7 +44,7 @@ enum class FakeCall {
     OpenServiceManager,
     StopService,
     StartHidden, // either way of starting
-    ShellToken,  // the user's shell token, for startHiddenAsShellUser
+    ShellToken,  // the user's shell token, for startAsShellUser
     WaitForChild,
 };
 
@@ -57,6 +57,24 @@ struct FakeChildBehaviour {
     uint32_t handOffMilliseconds = 0;
     std::function<void()> sideEffect; // what it does to the machine when its last process ends
 };
+
+// Whose the shell's process is, as startAsShellUser finds it.
+enum class FakeShell {
+    OwnUser,   // this program's user, unelevated: the token is used
+    OtherUser, // elevated with another account's name and password
+    Elevated,  // explorer restarted from an elevated Task Manager
+    None,      // no shell runs on the desktop
+};
+
+// What the system allows a child meant to be waited for with everything it starts.
+enum class FakeJobs {
+    Nested,            // it goes into a job of its own
+    AssignmentRefused, // this program already runs in a job and jobs do not nest (Windows 7)
+    BreakawayRefused,  // that job does not let its children break away either
+};
+
+// How a started child's tree is followed.
+enum class ChildTracking { None, Job, BreakawayAndJob, Descendants };
 
 // A machine in memory that answers as Windows does where the logic depends on it: "." and ".."
 // in listings, paths and registry names compared ignoring ASCII case, Windows' error codes, two
@@ -80,6 +98,8 @@ public:
     void setEnvironment(const std::u16string& name, std::optional<std::u16string> value);
     void setShellFolderPath(ShellFolder folder, std::optional<std::u16string> path);
     void setWindowsDirectory(const std::u16string& path);
+    // By default the Windows folder's System32.
+    void setSystemDirectory(const std::u16string& path);
     // longPathName spells a path that starts with shortPath with longPath instead.
     void addShortName(const std::u16string& shortPath, const std::u16string& longPath);
     void setLocalTime(const LocalTime& time);
@@ -142,7 +162,9 @@ public:
     struct ChildStartRecord {
         std::u16string commandLine;
         ChildScope scope;
-        bool asShellUser; // with the shell's token rather than the program's
+        bool asShellUser;           // with the shell's token rather than the program's
+        std::u16string application; // the full path it was started by; empty: its first token
+        ChildTracking tracking = ChildTracking::None;
     };
     std::vector<ChildStartRecord> childStarts; // every start with how it was asked for
     std::vector<bool> cursorChanges;           // true: wait cursor
@@ -153,6 +175,8 @@ public:
     bool journalling = true; // off for a tree so deep that its record would not fit in memory
     uint64_t elapsedMilliseconds = 0; // advanced by waits on children
     uint32_t uninstallerQuestionMilliseconds = 30 * 60 * 1000;
+    FakeShell shell = FakeShell::OwnUser;
+    FakeJobs jobs = FakeJobs::Nested;
     int injectedFailures = 0;                       // failures handed out by failCall
     std::vector<uint32_t> environmentAnnouncements; // the time limit of each announcement
 
@@ -171,6 +195,7 @@ public:
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
+    std::u16string systemDirectory() override;
     std::u16string longPathName(const std::u16string& path) override;
     std::vector<std::u16string> computerNames() override;
     LocalTime localTime() override;
@@ -197,8 +222,10 @@ public:
     TerminateAttempt terminateProcess(uint32_t processId, uint32_t waitMilliseconds) override;
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
-    ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) override;
-    ChildStart startHiddenAsShellUser(const std::u16string& commandLine, ChildScope scope) override;
+    ChildStart startHidden(const std::u16string& application, const std::u16string& commandLine,
+                           ChildScope scope) override;
+    ChildStart startAsShellUser(const std::u16string& application,
+                                const std::u16string& commandLine, ChildScope scope) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
     uint32_t uninstallerQuestionInterval() override { return uninstallerQuestionMilliseconds; }
@@ -228,7 +255,8 @@ private:
     };
 
     uint32_t injected(FakeCall call, const std::u16string& subject);
-    ChildStart start(const std::u16string& commandLine, ChildScope scope, bool asShellUser);
+    ChildStart start(const std::u16string& application, const std::u16string& commandLine,
+                     ChildScope scope, bool asShellUser);
     void record(std::u16string change) {
         if (journalling) {
             journal.push_back(std::move(change));
@@ -264,6 +292,7 @@ private:
     std::map<std::u16string, std::u16string> environment_;       // folded name -> value
     std::map<int, std::u16string> shellFolders_;
     std::u16string windowsDirectory_ = u"C:\\Windows";
+    std::optional<std::u16string> systemDirectory_;
     std::vector<std::pair<std::u16string, std::u16string>> shortNames_; // short -> long
     std::u16string currentDirectory_ = u"C:\\";
     std::vector<std::u16string> computerNames_ = {u"WORKSTATION", u"Workstation",

@@ -10,13 +10,15 @@
 
 namespace tidewell {
 
+using win32::AsWide;
 using win32::AsWritableWide;
 using win32::kQueueLookMilliseconds;
 using win32::UniqueKernelHandle;
 
 namespace {
 
-// How often a job whose processes cannot be opened is looked into again.
+// How often a job whose processes cannot be opened, or a tree that no job holds, is looked
+// into again.
 constexpr DWORD kJobPollMilliseconds = 100;
 
 } // namespace
@@ -27,25 +29,6 @@ uint32_t Win32Platform::childProcessId(ChildId child) const {
 }
 
 // --- Child processes -----------------------------------------------------------------------------
-
-ChildStart Win32Platform::startHidden(const std::u16string& commandLine, ChildScope scope) {
-    ChildStart start;
-    // CreateProcessW may write into the command line while it parses it.
-    std::u16string writable = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    // A child that goes into a job starts suspended, so that nothing it starts escapes the job.
-    const DWORD flags =
-        CREATE_NO_WINDOW | (scope == ChildScope::ProcessTree ? CREATE_SUSPENDED : 0);
-    if (!CreateProcessW(nullptr, AsWritableWide(writable), nullptr, nullptr, FALSE, flags, nullptr,
-                        nullptr, &startup, &info)) {
-        const DWORD error = GetLastError();
-        start.error = error;
-        return start;
-    }
-    return adoptChild(info, scope);
-}
 
 namespace {
 
@@ -63,92 +46,274 @@ HWND ShellWindow(DWORD& shellProcessId) {
     return nullptr;
 }
 
+// The token's user, copied out of its TOKEN_USER; empty when it cannot be read.
+std::vector<BYTE> TokenUserBytes(HANDLE token) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> bytes(size);
+    if (size == 0 || !GetTokenInformation(token, TokenUser, bytes.data(), size, &size)) {
+        return {};
+    }
+    return bytes;
+}
+
+bool SameUser(HANDLE token, HANDLE other) {
+    const std::vector<BYTE> first = TokenUserBytes(token);
+    const std::vector<BYTE> second = TokenUserBytes(other);
+    return !first.empty() && !second.empty() &&
+           EqualSid(reinterpret_cast<const TOKEN_USER*>(first.data())->User.Sid,
+                    reinterpret_cast<const TOKEN_USER*>(second.data())->User.Sid);
+}
+
+struct ShellToken {
+    DWORD error = ERROR_SUCCESS; // the code of the step that failed
+    ShellTokenProblem problem = ShellTokenProblem::None;
+};
+
 // The user's own token, unelevated: that of the shell's process, duplicated as a primary token.
-// 0, or the code of the step that failed.
-DWORD ShellUserToken(UniqueKernelHandle& primary) {
+// Refused when the shell runs as another user (the administrator's name and password were
+// typed into the elevation prompt: HKCU and AppData are then the administrator's, while the
+// shell's token would uninstall for the logged-on user) or runs elevated itself (its token
+// would give a user-writable command administrator rights).
+ShellToken ShellUserToken(UniqueKernelHandle& primary) {
+    ShellToken result;
+    const auto fail = [&result](DWORD error) {
+        result.error = error;
+        result.problem = ShellTokenProblem::Unavailable;
+        return result;
+    };
     DWORD shellProcessId = 0;
     if (ShellWindow(shellProcessId) == nullptr) {
-        return ERROR_INVALID_WINDOW_HANDLE; // no shell runs on this desktop
+        return fail(ERROR_INVALID_WINDOW_HANDLE); // no shell runs on this desktop
     }
     UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shellProcessId));
     if (!process.valid()) {
-        return GetLastError();
+        return fail(GetLastError());
     }
     UniqueKernelHandle token;
-    if (!OpenProcessToken(process.get(), TOKEN_DUPLICATE, token.receive())) {
-        return GetLastError();
+    if (!OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.receive())) {
+        return fail(GetLastError());
+    }
+    UniqueKernelHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.receive())) {
+        return fail(GetLastError());
+    }
+    if (!SameUser(token.get(), own.get())) {
+        result.error = ERROR_ACCESS_DENIED;
+        result.problem = ShellTokenProblem::OtherUser;
+        return result;
+    }
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
+        return fail(GetLastError());
+    }
+    if (elevation.TokenIsElevated != 0) {
+        result.error = ERROR_ACCESS_DENIED;
+        result.problem = ShellTokenProblem::Elevated;
+        return result;
     }
     constexpr DWORD kAccess = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
                               TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
     if (!DuplicateTokenEx(token.get(), kAccess, nullptr, SecurityImpersonation, TokenPrimary,
                           primary.receive())) {
-        return GetLastError();
+        return fail(GetLastError());
     }
-    return ERROR_SUCCESS;
+    return result;
+}
+
+uint64_t CreationTime(HANDLE process) {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
+
+// The processes of a snapshot that may belong to the tree: its members and those whose parent
+// id is a member's, with their creation times. A process that cannot be opened cannot be
+// waited for either, and is left out.
+std::vector<ProcessBirth> TreeSnapshot(const std::vector<ProcessBirth>& tree) {
+    std::vector<ProcessBirth> snapshot;
+    const UniqueKernelHandle list(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!list.valid() || list.get() == INVALID_HANDLE_VALUE) {
+        return snapshot;
+    }
+    const auto inTree = [&tree](DWORD id) {
+        for (const ProcessBirth& member : tree) {
+            if (member.id == id) {
+                return true;
+            }
+        }
+        return false;
+    };
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(list.get(), &entry); more;
+         more = Process32NextW(list.get(), &entry)) {
+        if (!inTree(entry.th32ProcessID) && !inTree(entry.th32ParentProcessID)) {
+            continue;
+        }
+        const UniqueKernelHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        const uint64_t created = process.valid() ? CreationTime(process.get()) : 0;
+        if (created != 0) {
+            snapshot.push_back({entry.th32ProcessID, entry.th32ParentProcessID, created});
+        }
+    }
+    return snapshot;
+}
+
+// Opens a member of the tree that still runs, for waiting on it; false when none does.
+bool OpenRunningMember(const std::vector<ProcessBirth>& tree, UniqueKernelHandle& member) {
+    for (const ProcessBirth& process : tree) {
+        member.reset(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.id));
+        // The id may belong to a later process by now: it must be the member itself.
+        if (member.valid() && CreationTime(member.get()) == process.created &&
+            WaitForSingleObject(member.get(), 0) == WAIT_TIMEOUT) {
+            return true;
+        }
+    }
+    member.reset();
+    return false;
 }
 
 } // namespace
 
-ChildStart Win32Platform::startHiddenAsShellUser(const std::u16string& commandLine,
-                                                 ChildScope scope) {
-    ChildStart start;
-    UniqueKernelHandle token;
-    if (const DWORD error = ShellUserToken(token)) {
-        start.error = error;
-        start.noShellToken = true;
-        return start;
-    }
-    std::u16string writable = commandLine;
+BOOL Win32Platform::createChildProcess(const std::u16string& application,
+                                       std::u16string& commandLine, HANDLE token, DWORD flags,
+                                       PROCESS_INFORMATION& info) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    const DWORD suspended = scope == ChildScope::ProcessTree ? CREATE_SUSPENDED : 0;
-    BOOL started =
-        CreateProcessWithTokenW(token.get(), 0, nullptr, AsWritableWide(writable),
-                                CREATE_NO_WINDOW | suspended, nullptr, nullptr, &startup, &info);
-    DWORD error = started ? ERROR_SUCCESS : GetLastError();
-    if (!started && error == ERROR_INVALID_PARAMETER) {
-        // CREATE_NO_WINDOW is not among the flags this call documents: where it is refused, a
-        // console of its own, hidden, keeps a console uninstaller out of sight instead.
-        writable = commandLine;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        started = CreateProcessWithTokenW(token.get(), 0, nullptr, AsWritableWide(writable),
-                                          CREATE_NEW_CONSOLE | suspended, nullptr, nullptr,
-                                          &startup, &info);
-        error = started ? ERROR_SUCCESS : GetLastError();
+    const wchar_t* program = application.empty() ? nullptr : AsWide(application);
+    if (token == nullptr) {
+        return CreateProcessW(program, AsWritableWide(commandLine), nullptr, nullptr, FALSE,
+                              CREATE_NO_WINDOW | flags, nullptr, nullptr, &startup, &info);
     }
-    if (!started) {
-        start.error = error;
-        return start;
-    }
-    return adoptChild(info, scope);
+    // No CREATE_NO_WINDOW and no show-window flag: a per-user uninstaller's questions must be
+    // seen, not wait unseen behind the program.
+    return CreateProcessWithTokenW(token, 0, program, AsWritableWide(commandLine), flags, nullptr,
+                                   nullptr, &startup, &info);
 }
 
-ChildStart Win32Platform::adoptChild(const PROCESS_INFORMATION& info, ChildScope scope) {
+BOOL Win32Platform::assignToJob(HANDLE job, HANDLE process) {
+    return AssignProcessToJobObject(job, process);
+}
+
+ChildStart Win32Platform::startHidden(const std::u16string& application,
+                                      const std::u16string& commandLine, ChildScope scope) {
+    return launch(application, commandLine, scope, nullptr);
+}
+
+ChildStart Win32Platform::startAsShellUser(const std::u16string& application,
+                                           const std::u16string& commandLine, ChildScope scope) {
     ChildStart start;
-    const UniqueKernelHandle thread(info.hThread);
-    UniqueKernelHandle process(info.hProcess);
-    UniqueKernelHandle job;
-    if (scope == ChildScope::ProcessTree) {
-        // Without a job of its own (Windows 7 does not nest jobs, and this program may already
-        // run in one) the child is waited for as a single process.
-        job.reset(CreateJobObjectW(nullptr, nullptr));
-        if (job.valid() && !AssignProcessToJobObject(job.get(), process.get())) {
-            job.reset();
-        }
-        if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    UniqueKernelHandle token;
+    const ShellToken shell = ShellUserToken(token);
+    if (shell.problem != ShellTokenProblem::None) {
+        start.error = shell.error;
+        start.shellToken = shell.problem;
+        return start;
+    }
+    return launch(application, commandLine, scope, token.get());
+}
+
+namespace {
+
+// A process started suspended, or the code of its failed start.
+struct Suspended {
+    DWORD error = ERROR_SUCCESS;
+    UniqueKernelHandle thread;
+    UniqueKernelHandle process;
+    DWORD processId = 0;
+};
+
+} // namespace
+
+ChildStart Win32Platform::launch(const std::u16string& application,
+                                 const std::u16string& commandLine, ChildScope scope,
+                                 HANDLE token) {
+    const auto startOnce = [&](DWORD flags) {
+        Suspended started;
+        // CreateProcessW may write into the command line while it parses it.
+        std::u16string writable = commandLine;
+        PROCESS_INFORMATION info{};
+        if (!createChildProcess(application, writable, token, flags, info)) {
             const DWORD error = GetLastError();
-            TerminateProcess(process.get(), error);
-            start.error = error;
-            return start;
+            started.error = error;
+            return started;
         }
+        started.thread.reset(info.hThread);
+        started.process.reset(info.hProcess);
+        started.processId = info.dwProcessId;
+        return started;
+    };
+    const auto failed = [](DWORD error) {
+        ChildStart start;
+        start.error = error;
+        return start;
+    };
+    if (scope == ChildScope::Process) {
+        Suspended started = startOnce(0);
+        if (started.error != ERROR_SUCCESS) {
+            return failed(started.error);
+        }
+        return adopt(std::move(started.process), nullptr, started.processId, {}, false);
+    }
+
+    // A child that goes into a job starts suspended, so that nothing it starts escapes the job.
+    Suspended started = startOnce(CREATE_SUSPENDED);
+    if (started.error != ERROR_SUCCESS) {
+        return failed(started.error);
+    }
+    UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job.valid()) {
+        return adopt(std::move(started.process), started.thread.get(), started.processId, {}, true);
+    }
+    if (assignToJob(job.get(), started.process.get())) {
+        return adopt(std::move(started.process), started.thread.get(), started.processId,
+                     std::move(job), false);
+    }
+    // This program already runs in a job, and Windows 7 does not nest them: start the child
+    // again outside that job. The first one was never resumed, so it has done nothing.
+    TerminateProcess(started.process.get(), ERROR_ACCESS_DENIED);
+    Suspended apart = startOnce(CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB);
+    if (apart.error == ERROR_SUCCESS) {
+        const bool assigned = assignToJob(job.get(), apart.process.get()) != FALSE;
+        return adopt(std::move(apart.process), apart.thread.get(), apart.processId,
+                     assigned ? std::move(job) : UniqueKernelHandle(), !assigned);
+    }
+    // The job lets no child break away: its descendants are followed by their parent ids.
+    started = startOnce(CREATE_SUSPENDED);
+    if (started.error != ERROR_SUCCESS) {
+        return failed(started.error);
+    }
+    return adopt(std::move(started.process), started.thread.get(), started.processId, {}, true);
+}
+
+ChildStart Win32Platform::adopt(UniqueKernelHandle process, HANDLE suspendedThread, DWORD processId,
+                                UniqueKernelHandle job, bool followTree) {
+    ChildStart start;
+    // Taken before it runs: nothing it starts can be older.
+    const uint64_t created = followTree ? CreationTime(process.get()) : 0;
+    if (suspendedThread != nullptr && ResumeThread(suspendedThread) == static_cast<DWORD>(-1)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(process.get(), error);
+        start.error = error;
+        return start;
     }
     start.child = nextChild_++;
     Child& child = children_[start.child];
     child.process = std::move(process);
     child.job = std::move(job);
-    child.processId = info.dwProcessId;
+    child.processId = processId;
+    if (followTree) {
+        child.tree.push_back({processId, 0, created});
+    }
     return start;
 }
 
@@ -237,8 +402,9 @@ ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, 
         wait.error = ERROR_INVALID_HANDLE;
         return wait;
     }
-    HANDLE process = found->second.process.get();
-    HANDLE job = found->second.job.get();
+    Child& child = found->second;
+    HANDLE process = child.process.get();
+    HANDLE job = child.job.get();
     const ULONGLONG started = GetTickCount64();
     const auto remaining = [&]() -> DWORD {
         if (timeoutMilliseconds == codes::kInfinite) {
@@ -248,8 +414,37 @@ ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, 
         return elapsed >= timeoutMilliseconds ? 0
                                               : static_cast<DWORD>(timeoutMilliseconds - elapsed);
     };
+    // A wait in short slices: WAIT_OBJECT_0 also when the slice ran out before the limit, so
+    // that the caller looks again.
+    const auto waitSlice = [&](HANDLE handle, DWORD& error) {
+        const DWORD left = remaining();
+        const DWORD result =
+            waitForHandle(handle, std::min<DWORD>(left, kJobPollMilliseconds), keepPainting, error);
+        return result == WAIT_TIMEOUT && left > kJobPollMilliseconds ? WAIT_OBJECT_0 : result;
+    };
     DWORD waitError = ERROR_SUCCESS;
-    DWORD result = waitForHandle(process, timeoutMilliseconds, keepPainting, waitError);
+    DWORD result = WAIT_OBJECT_0;
+    if (!child.tree.empty()) {
+        // No job holds the child: its processes are found by their parent ids, looked for
+        // while they run, so that a copy that starts another and exits is not missed.
+        for (;;) {
+            AddDescendants(child.tree, TreeSnapshot(child.tree));
+            UniqueKernelHandle member;
+            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+                result = waitSlice(process, waitError);
+            } else if (OpenRunningMember(child.tree, member)) {
+                result = waitSlice(member.get(), waitError);
+            } else {
+                result = WAIT_OBJECT_0;
+                break;
+            }
+            if (result != WAIT_OBJECT_0) {
+                break;
+            }
+        }
+    } else {
+        result = waitForHandle(process, timeoutMilliseconds, keepPainting, waitError);
+    }
     // The started process may have handed its work to processes it started: the child has
     // ended when its job holds none. Each is waited for in turn; one that cannot be opened is
     // looked for again a moment later.
@@ -262,10 +457,7 @@ ChildWait Win32Platform::waitForChild(ChildId id, uint32_t timeoutMilliseconds, 
         if (look == JobLook::Member) {
             result = waitForHandle(member.get(), remaining(), keepPainting, waitError);
         } else {
-            const DWORD left = remaining();
-            result = waitForHandle(nullptr, std::min<DWORD>(left, kJobPollMilliseconds),
-                                   keepPainting, waitError);
-            result = result == WAIT_TIMEOUT && left > kJobPollMilliseconds ? WAIT_OBJECT_0 : result;
+            result = waitSlice(nullptr, waitError);
         }
     }
     if (result == WAIT_OBJECT_0) {

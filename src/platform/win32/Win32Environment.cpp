@@ -53,9 +53,20 @@ std::optional<std::u16string> Win32Platform::shellFolder(ShellFolder folder) {
     return FromWide(path);
 }
 
+// The shared Windows folder: GetWindowsDirectoryW gives a user's own one on a terminal server
+// to a program that is not marked terminal-server aware.
 std::u16string Win32Platform::windowsDirectory() {
     wchar_t path[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryW(path, MAX_PATH);
+    const UINT length = GetSystemWindowsDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return FromWide(path, length);
+}
+
+std::u16string Win32Platform::systemDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return {};
     }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/ProcessTree.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 namespace tidewell {
 
@@ -42,6 +44,7 @@ public:
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
+    std::u16string systemDirectory() override;
     std::u16string longPathName(const std::u16string& path) override;
     std::vector<std::u16string> computerNames() override;
     LocalTime localTime() override;
@@ -74,8 +77,10 @@ public:
     ServiceListing listServices() override;
     ServiceStopAttempt stopService(const std::u16string& keyName) override;
 
-    ChildStart startHidden(const std::u16string& commandLine, ChildScope scope) override;
-    ChildStart startHiddenAsShellUser(const std::u16string& commandLine, ChildScope scope) override;
+    ChildStart startHidden(const std::u16string& application, const std::u16string& commandLine,
+                           ChildScope scope) override;
+    ChildStart startAsShellUser(const std::u16string& application,
+                                const std::u16string& commandLine, ChildScope scope) override;
     ChildWait waitForChild(ChildId child, uint32_t timeoutMilliseconds, bool keepPainting) override;
     void releaseChild(ChildId child) override;
 
@@ -92,17 +97,33 @@ public:
     uint64_t longestQueueGap() const;
     void resetQueueGap();
 
+protected:
+    // Starts one process: CreateProcessW without a console window, or CreateProcessWithTokenW
+    // with the token (nullptr: none) and the window as the program asks. A test may refuse what
+    // a system refuses to a program that already runs in a job.
+    virtual BOOL createChildProcess(const std::u16string& application, std::u16string& commandLine,
+                                    HANDLE token, DWORD flags, PROCESS_INFORMATION& info);
+    virtual BOOL assignToJob(HANDLE job, HANDLE process);
+
 private:
     struct Child {
         win32::UniqueKernelHandle process;
-        win32::UniqueKernelHandle job; // invalid: the started process is waited for alone
+        win32::UniqueKernelHandle job; // invalid: no job holds the child
         uint32_t processId = 0;
+        // Without a job, for a process tree: the started process and what it started so far,
+        // found by their parent ids.
+        std::vector<ProcessBirth> tree;
     };
 
     // Repaints and answers sent messages now; the time of the look goes into the gap record.
     void handlePaintAndSentMessages(uint64_t now);
-    // Takes over a process started for the scope (suspended when it is to go into a job).
-    ChildStart adoptChild(const PROCESS_INFORMATION& info, ChildScope scope);
+    // Starts the child for its scope: into a job of its own, out of this program's job into
+    // one, or followed by parent ids.
+    ChildStart launch(const std::u16string& application, const std::u16string& commandLine,
+                      ChildScope scope, HANDLE token);
+    // Takes over a started process, resuming it when it was started suspended.
+    ChildStart adopt(win32::UniqueKernelHandle process, HANDLE suspendedThread, DWORD processId,
+                     win32::UniqueKernelHandle job, bool followTree);
     // Waits for the handle (none: for the time only), repainting meanwhile when asked.
     DWORD waitForHandle(HANDLE handle, DWORD timeoutMilliseconds, bool keepPainting, DWORD& error);
 
