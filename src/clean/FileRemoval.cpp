@@ -16,20 +16,42 @@ constexpr uint32_t kLinkBits = codes::kAttributeDirectory | codes::kAttributeRep
 constexpr uint32_t kBlockingBits =
     codes::kAttributeReadOnly | codes::kAttributeHidden | codes::kAttributeSystem;
 
-// Resets the attributes only when they carry one that can stand in the way of the deletion:
-// an entry without them is left alone, which saves a call (an open and a close) per entry.
-// A failure here shows up in the deletion that follows.
-void ClearBlockingAttributes(Platform& platform, const std::u16string& path, uint32_t bits) {
-    if ((bits & kBlockingBits) != 0) {
-        platform.setFileAttributes(path, codes::kAttributeNormal);
-    }
-}
+const std::u16string kPartlyFailed = u"部分内容无法删除：";
+const std::u16string kNotEmptied = u"目录未能清空：";
+const std::u16string kNotListed = u"无法列出目录内容，目录未能清空：";
+// A boot-time deletion goes by path; where an ordinary user can swap a folder on that path, it
+// could be turned onto anything.
+const std::u16string kUnsafeRestartFile =
+    u"文件正在使用，且所在目录允许普通用户修改，为安全起见未登记重启后删除：";
+const std::u16string kUnsafeRestartFolder =
+    u"目录正在使用，且所在目录允许普通用户修改，为安全起见未登记重启后删除：";
 
-// A result together with the code of the call that failed, which a tree walk may need for its
-// own message.
-struct Removal {
-    ActionResult result;
-    uint32_t error = codes::kSuccess;
+// Owns one open entry for the length of a step.
+class OpenEntry {
+public:
+    OpenEntry(Platform& platform, OpenedEntry opened) : platform_(platform), opened_(opened) {}
+    ~OpenEntry() { close(); }
+    OpenEntry(const OpenEntry&) = delete;
+    OpenEntry& operator=(const OpenEntry&) = delete;
+
+    const OpenedEntry& operator*() const { return opened_; }
+    const OpenedEntry* operator->() const { return &opened_; }
+    // Hands the open entry to its next owner.
+    OpenedEntry release() {
+        OpenedEntry taken = opened_;
+        opened_.handle = 0;
+        return taken;
+    }
+    void close() {
+        if (opened_.handle != 0) {
+            platform_.closeEntry(opened_.handle);
+            opened_.handle = 0;
+        }
+    }
+
+private:
+    Platform& platform_;
+    OpenedEntry opened_;
 };
 
 // Only "file not found" and "path not found" say the object is gone. Any other code (access
@@ -38,33 +60,24 @@ bool IsGone(uint32_t error) {
     return error == codes::kFileNotFound || error == codes::kPathNotFound;
 }
 
-Removal Unreadable(Platform& platform, uint32_t error) {
-    return {{false, SystemErrorText(platform, error), false}, error};
+// Resets the attributes through the handle only when one of them can stand in the way of the
+// deletion. A failure here shows up in the deletion that follows.
+uint32_t DeleteThroughHandle(Platform& platform, const OpenedEntry& entry) {
+    if ((entry.attributes & kBlockingBits) != 0) {
+        platform.setOpenAttributes(entry.handle, codes::kAttributeNormal);
+    }
+    return platform.deleteOpen(entry.handle);
 }
 
-Removal RemoveFileAt(Platform& platform, const std::u16string& path) {
-    Removal removal;
-    const FileAttributes attributes = platform.fileAttributes(path);
-    if (!attributes.exists()) {
-        if (!IsGone(attributes.error)) {
-            return Unreadable(platform, attributes.error);
-        }
-        removal.result = {true, u"文件已不存在", false};
-        return removal;
+// What stopped part of a removal, in a form the top's message can give.
+struct Failure {
+    uint32_t error = codes::kSuccess; // the system's code, when the detail is its text
+    std::u16string detail;            // otherwise the text itself
+
+    std::u16string text(Platform& platform) const {
+        return detail.empty() ? SystemErrorText(platform, error) : detail;
     }
-    ClearBlockingAttributes(platform, path, attributes.bits);
-    if (platform.deleteFile(path) == codes::kSuccess) {
-        removal.result = {true, u"文件已删除", false};
-        return removal;
-    }
-    removal.error = platform.deleteAtRestart(path);
-    if (removal.error == codes::kSuccess) {
-        removal.result = {true, u"文件将在重启后删除", true};
-        return removal;
-    }
-    removal.result = {false, SystemErrorText(platform, removal.error), false};
-    return removal;
-}
+};
 
 // Paths as the walk compares them: ASCII folded, "/" read as "\\", no trailing separator.
 std::u16string FoldedPath(const std::u16string& path) {
@@ -73,177 +86,227 @@ std::u16string FoldedPath(const std::u16string& path) {
     return DropTrailingSeparators(folded);
 }
 
+// "C:\..." or "\\server\...": a location that names one place whatever the current folder.
+bool IsAbsolute(const std::u16string& path) {
+    const bool drive = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+    const bool share = path.size() >= 3 && (path[0] == u'\\' || path[0] == u'/') &&
+                       (path[1] == u'\\' || path[1] == u'/');
+    return drive || share;
+}
+
 struct KeptPlace {
     std::u16string folded;
-    std::u16string location; // as the item names it
+    std::u16string location;              // as the item names it
+    std::optional<FileIdentity> identity; // read once, before the walk
 };
 
-// What one tree removal must leave alone, and which of it the walk came upon.
-struct TreeWalk {
-    std::vector<KeptPlace> kept; // only those below the tree's top
-    std::vector<std::u16string> met;
-
-    bool keeps(const std::u16string& path) {
-        if (kept.empty()) {
-            return false;
-        }
-        const std::u16string folded = FoldedPath(path);
-        for (const KeptPlace& place : kept) {
-            if (place.folded == folded) {
-                met.push_back(place.location);
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-ActionResult PartlyFailed(Platform& platform, uint32_t error, bool pending) {
-    return {false, u"部分内容无法删除：" + SystemErrorText(platform, error), pending};
-}
-
-// Removes the directory (or directory link) itself, or registers it for restart.
-// Returns the code of the removal, 0 when it went now or was registered.
-uint32_t RemoveOrRegister(Platform& platform, const std::u16string& path, uint32_t bits,
-                          bool& pending, uint32_t& registrationError) {
-    ClearBlockingAttributes(platform, path, bits);
-    const uint32_t removeError = platform.removeDirectory(path);
-    if (removeError == codes::kSuccess) {
-        return codes::kSuccess;
-    }
-    registrationError = platform.deleteAtRestart(path);
-    if (registrationError == codes::kSuccess) {
-        pending = true;
-    }
-    return removeError;
-}
-
-// A folder the walk is inside: its listing, how far through it the walk has come, and what its
-// entries came to so far.
+// A folder the walk is inside: its open handle and listing, how far through it the walk has
+// come, and what its entries came to so far.
 struct Folder {
+    EntryHandle handle;
     size_t pathSize; // its path is the walk's path cut to this size
     uint32_t bits;
     std::vector<DirectoryEntry> entries;
+    uint32_t listingError;
     size_t keptBefore; // kept locations met before its listing
     size_t next = 0;
     bool allRemoved = true;
     bool pending = false;
-    // The code behind the failure the message reports: the folder's own removal when that
-    // failed, otherwise the last entry that failed.
-    uint32_t lastError = codes::kSuccess;
-
-    void count(const Removal& done) {
-        if (!done.result.success) {
-            allRemoved = false;
-            lastError = done.error;
-        }
-        pending = pending || done.result.rebootPending;
-    }
+    std::optional<FolderWriters> writers; // asked when a registration needs it
 };
 
-// Looks at a directory the walk comes to. The result at once for one that cannot be read, is
-// gone or is a link; otherwise its listing becomes the walk's next folder, and nothing.
-std::optional<Removal> EnterDirectory(Platform& platform, const std::u16string& path,
-                                      TreeWalk& walk, std::vector<Folder>& folders) {
-    Removal removal;
-    const FileAttributes attributes = platform.fileAttributes(path);
-    if (!attributes.exists() && !IsGone(attributes.error)) {
-        return Unreadable(platform, attributes.error);
-    }
-    if (!attributes.isDirectory()) {
-        removal.result = {true, u"目录已不存在", false};
-        return removal;
-    }
-    // A link given as the tree itself is removed as a link too: its target is another tree.
-    if ((attributes.bits & kLinkBits) == kLinkBits) {
-        ClearBlockingAttributes(platform, path, attributes.bits);
-        removal.error = platform.removeDirectory(path);
-        if (removal.error == codes::kSuccess) {
-            removal.result = {true, u"目录已删除", false};
-        } else {
-            removal.result = PartlyFailed(platform, removal.error, false);
+// One tree removal: what it must leave alone, what it came upon, and its first failure.
+class TreeWalk {
+public:
+    TreeWalk(Platform& platform, std::vector<KeptPlace> kept)
+        : platform_(platform), kept_(std::move(kept)) {}
+    ~TreeWalk() {
+        for (const Folder& folder : folders_) {
+            platform_.closeEntry(folder.handle);
         }
-        return removal;
     }
-    // A listing that cannot be opened leaves the directory to answer for itself when it is left.
-    DirectoryListing listing = platform.listDirectory(path);
-    folders.push_back({path.size(), attributes.bits, std::move(listing.entries), walk.met.size()});
-    return std::nullopt;
+    TreeWalk(const TreeWalk&) = delete;
+    TreeWalk& operator=(const TreeWalk&) = delete;
+
+    ActionResult run(const std::u16string& top, const OpenedEntry& opened);
+    const std::vector<std::u16string>& met() const { return met_; }
+
+private:
+    bool keeps(const std::u16string& path, const std::optional<FileIdentity>& identity);
+    void enter(const OpenedEntry& opened, size_t pathSize);
+    void fail(Folder& folder, Failure failure);
+    // The way a locked entry goes: registered for restart where no ordinary user can change a
+    // folder from the top down to it; otherwise a failure.
+    void registerOrFail(Folder& folder, bool isFolder, size_t depth);
+    bool adminOnlyDownTo(size_t depth);
+    void removeEntry(Folder& folder, const OpenedEntry& entry);
+    // Removes or registers the innermost folder and closes it; the walk's result if it was the
+    // top, nothing otherwise.
+    std::optional<ActionResult> leave();
+
+    Platform& platform_;
+    std::vector<KeptPlace> kept_;
+    std::vector<std::u16string> met_;
+    std::vector<Folder> folders_;
+    std::u16string path_;
+    std::optional<Failure> firstFailure_;
+};
+
+bool TreeWalk::keeps(const std::u16string& path, const std::optional<FileIdentity>& identity) {
+    if (kept_.empty()) {
+        return false;
+    }
+    std::optional<std::u16string> folded;
+    for (const KeptPlace& place : kept_) {
+        bool same = false;
+        if (place.identity && identity) {
+            same = *place.identity == *identity;
+        } else {
+            if (!folded) {
+                folded = FoldedPath(path);
+            }
+            same = place.folded == *folded;
+        }
+        if (same) {
+            met_.push_back(place.location);
+            return true;
+        }
+    }
+    return false;
 }
 
-// Removes or registers a folder whose entries are done, and says what it came to.
-Removal LeaveDirectory(Platform& platform, const std::u16string& path, Folder& folder,
-                       const TreeWalk& walk) {
-    Removal removal;
+void TreeWalk::enter(const OpenedEntry& opened, size_t pathSize) {
+    DirectoryListing listing = platform_.listOpenFolder(opened.handle);
+    folders_.push_back({opened.handle, pathSize, opened.attributes, std::move(listing.entries),
+                        listing.error, met_.size()});
+}
+
+void TreeWalk::fail(Folder& folder, Failure failure) {
+    folder.allRemoved = false;
+    if (!firstFailure_) {
+        firstFailure_ = std::move(failure);
+    }
+}
+
+bool TreeWalk::adminOnlyDownTo(size_t depth) {
+    for (size_t index = 0; index <= depth; ++index) {
+        Folder& folder = folders_[index];
+        if (!folder.writers) {
+            folder.writers = platform_.folderWriters(folder.handle);
+        }
+        if (*folder.writers != FolderWriters::AdministratorsOnly) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void TreeWalk::registerOrFail(Folder& folder, bool isFolder, size_t depth) {
+    if (!adminOnlyDownTo(depth)) {
+        fail(folder,
+             {codes::kSuccess, (isFolder ? kUnsafeRestartFolder : kUnsafeRestartFile) + path_});
+        return;
+    }
+    const uint32_t error = platform_.deleteAtRestart(path_);
+    if (error != codes::kSuccess) {
+        fail(folder, {error, {}});
+        return;
+    }
+    folder.pending = true;
+}
+
+void TreeWalk::removeEntry(Folder& folder, const OpenedEntry& entry) {
+    const uint32_t error = DeleteThroughHandle(platform_, entry);
+    if (error == codes::kSuccess) {
+        return;
+    }
+    // A link that stays is not registered: at boot the path could lead anywhere.
+    if ((entry.attributes & kLinkBits) == kLinkBits) {
+        fail(folder, {error, {}});
+        return;
+    }
+    registerOrFail(folder, false, folders_.size() - 1);
+}
+
+std::optional<ActionResult> TreeWalk::leave() {
+    Folder& folder = folders_.back();
+    path_.resize(folder.pathSize);
     // A folder on the way to a kept location stays, neither removed nor registered.
-    uint32_t registrationError = codes::kSuccess;
-    const uint32_t removeError =
-        walk.met.size() != folder.keptBefore
-            ? codes::kSuccess
-            : RemoveOrRegister(platform, path, folder.bits, folder.pending, registrationError);
-    if (removeError != codes::kSuccess && registrationError != codes::kSuccess) {
-        removal.error = registrationError;
-        removal.result = PartlyFailed(platform, registrationError, folder.pending);
-        return removal;
+    if (met_.size() == folder.keptBefore) {
+        OpenedEntry self{codes::kSuccess, folder.handle, folder.bits, {}};
+        const uint32_t error = DeleteThroughHandle(platform_, self);
+        if (error == codes::kSuccess) {
+            // Gone (or empty after all): whatever the listing met does not matter.
+        } else if (folder.listingError != codes::kSuccess) {
+            fail(folder, {codes::kSuccess, kNotListed + path_});
+        } else if (!folder.allRemoved) {
+            // What stays below keeps it; registering it could not make it go.
+        } else if (error == codes::kDirectoryNotEmpty && !folder.pending) {
+            // Something the listing did not show is still in it.
+            fail(folder, {codes::kSuccess, kNotEmptied + path_});
+        } else {
+            registerOrFail(folder, true, folders_.size() - 1);
+        }
     }
-    if (folder.allRemoved) {
-        removal.result = {true, folder.pending ? u"部分内容将在重启后删除" : u"目录已删除",
-                          folder.pending};
-        return removal;
+    const bool allRemoved = folder.allRemoved;
+    const bool pending = folder.pending;
+    platform_.closeEntry(folder.handle);
+    folders_.pop_back();
+    if (!folders_.empty()) {
+        Folder& parent = folders_.back();
+        parent.allRemoved = parent.allRemoved && allRemoved;
+        parent.pending = parent.pending || pending;
+        return std::nullopt;
     }
-    removal.error = removeError != codes::kSuccess ? removeError : folder.lastError;
-    removal.result = PartlyFailed(platform, removal.error, folder.pending);
-    return removal;
+    if (!allRemoved) {
+        return ActionResult{false, kPartlyFailed + firstFailure_->text(platform_), pending};
+    }
+    return ActionResult{true, pending ? u"部分内容将在重启后删除" : u"目录已删除", pending};
 }
 
 // Depth first, children before their folder, with a stack of its own: within the 32,767 units
 // of a long path a tree can be 16,000 folders deep, deeper than the 32-bit program's stack would
-// carry a recursive walk. One path serves the whole walk, cut back as it climbs.
-Removal RemoveTreeAt(Platform& platform, const std::u16string& top, TreeWalk& walk) {
-    std::vector<Folder> folders;
-    std::u16string path = top;
-    if (std::optional<Removal> done = EnterDirectory(platform, path, walk, folders)) {
-        return *done;
-    }
+// carry a recursive walk. Each folder is opened once, without following a link, and listed
+// and emptied through that handle; each entry is opened relative to it and deleted through its
+// own handle, so a folder swapped for a link meanwhile can redirect nothing.
+ActionResult TreeWalk::run(const std::u16string& top, const OpenedEntry& opened) {
+    path_ = top;
+    enter(opened, top.size());
     while (true) {
-        Folder& folder = folders.back();
-        path.resize(folder.pathSize);
+        Folder& folder = folders_.back();
+        path_.resize(folder.pathSize);
         if (folder.next == folder.entries.size()) {
-            const Removal done = LeaveDirectory(platform, path, folder, walk);
-            folders.pop_back();
-            if (folders.empty()) {
-                return done;
+            if (std::optional<ActionResult> done = leave()) {
+                return *done;
             }
-            folders.back().count(done);
             continue;
         }
-        const DirectoryEntry& entry = folder.entries[folder.next++];
-        if (entry.name == u"." || entry.name == u"..") {
+        const std::u16string name = folder.entries[folder.next++].name;
+        if (name == u"." || name == u"..") {
             continue;
         }
-        platform.lookAtQueue();
-        if (!path.empty() && path.back() != u'\\') {
-            path += u'\\';
+        platform_.lookAtQueue();
+        if (!path_.empty() && path_.back() != u'\\') {
+            path_ += u'\\';
         }
-        path += entry.name;
-        if (walk.keeps(path)) {
+        path_ += name;
+        OpenEntry entry(platform_, platform_.openChild(folder.handle, name));
+        if (entry->error != codes::kSuccess) {
+            if (!IsGone(entry->error)) {
+                fail(folder, {entry->error, {}});
+            }
+            continue;
+        }
+        if (keeps(path_, entry->identity)) {
             continue; // another item of the scan, not being removed: untouched, nothing below
         }
-        const uint32_t bits = entry.attributes;
-        if ((bits & kLinkBits) == kLinkBits) {
-            // Never entered: removing the link leaves its target alone. A link that stays is
-            // not registered for restart.
-            ClearBlockingAttributes(platform, path, bits);
-            const uint32_t error = platform.removeDirectory(path);
-            if (error != codes::kSuccess) {
-                folder.allRemoved = false;
-                folder.lastError = error;
-            }
-        } else if ((bits & codes::kAttributeDirectory) == 0) {
-            folder.count(RemoveFileAt(platform, path));
-        } else if (std::optional<Removal> done = EnterDirectory(platform, path, walk, folders)) {
-            folders.back().count(*done); // nothing was added: still this folder
+        const uint32_t bits = entry->attributes;
+        if ((bits & codes::kAttributeDirectory) != 0 && (bits & kLinkBits) != kLinkBits) {
+            enter(entry.release(), path_.size());
+            continue;
         }
+        // Files, file links and folder links: the entry itself goes, never what it leads to.
+        removeEntry(folder, *entry);
     }
 }
 
@@ -253,7 +316,34 @@ ActionResult RemoveFile(Platform& platform, const std::u16string& path) {
     if (IsProtectedLocation(platform, path)) {
         return {false, kProtectedLocationMessage, false};
     }
-    return RemoveFileAt(platform, path).result;
+    OpenEntry entry(platform, platform.openEntry(path));
+    if (entry->error != codes::kSuccess) {
+        if (!IsGone(entry->error)) {
+            return {false, SystemErrorText(platform, entry->error), false};
+        }
+        return {true, u"文件已不存在", false};
+    }
+    if (DeleteThroughHandle(platform, *entry) == codes::kSuccess) {
+        return {true, u"文件已删除", false};
+    }
+    entry.close();
+    // The folder that holds it decides whether its path can be trusted at the next boot.
+    const size_t separator = path.find_last_of(u"\\/");
+    FolderWriters writers = FolderWriters::Unknown;
+    if (separator != std::u16string::npos) {
+        OpenEntry folder(platform, platform.openEntry(path.substr(0, separator + 1)));
+        if (folder->error == codes::kSuccess) {
+            writers = platform.folderWriters(folder->handle);
+        }
+    }
+    if (writers != FolderWriters::AdministratorsOnly) {
+        return {false, kUnsafeRestartFile + path, false};
+    }
+    const uint32_t error = platform.deleteAtRestart(path);
+    if (error == codes::kSuccess) {
+        return {true, u"文件将在重启后删除", true};
+    }
+    return {false, SystemErrorText(platform, error), false};
 }
 
 // Only the top needs the guard: every protected folder below it would make it an ancestor.
@@ -262,22 +352,50 @@ ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path,
     if (IsProtectedLocation(platform, path)) {
         return {false, kProtectedLocationMessage, false};
     }
-    const std::u16string top = FoldedPath(path);
-    TreeWalk walk;
+    OpenEntry top(platform, platform.openEntry(path));
+    if (top->error != codes::kSuccess && !IsGone(top->error)) {
+        return {false, SystemErrorText(platform, top->error), false};
+    }
+    if (top->error != codes::kSuccess || (top->attributes & codes::kAttributeDirectory) == 0) {
+        return {true, u"目录已不存在", false};
+    }
+    // A kept location is known by what it is, so that another spelling of it (a short name, a
+    // link on the way) still keeps it; where that cannot be read, by its text.
+    const std::u16string folded = FoldedPath(path);
+    std::vector<KeptPlace> places;
     for (const std::u16string& location : kept) {
-        const std::u16string folded = FoldedPath(location);
-        if (folded == top) {
+        KeptPlace place{FoldedPath(location), location, std::nullopt};
+        if (IsAbsolute(location)) {
+            OpenEntry opened(platform, platform.openEntry(location));
+            if (opened->error == codes::kSuccess) {
+                place.identity = opened->identity;
+            }
+        }
+        const bool same =
+            place.identity ? *place.identity == top->identity : place.folded == folded;
+        if (same) {
             return {true, u"目录未删除：此目录也是未清理的项目", false};
         }
-        if (folded.size() > top.size() && folded.compare(0, top.size(), top) == 0 &&
-            folded[top.size()] == u'\\') {
-            walk.kept.push_back({folded, location});
+        const bool below = place.folded.size() > folded.size() &&
+                           place.folded.compare(0, folded.size(), folded) == 0 &&
+                           place.folded[folded.size()] == u'\\';
+        if (place.identity || below) {
+            places.push_back(std::move(place));
         }
     }
-    ActionResult result = RemoveTreeAt(platform, path, walk).result;
-    if (result.success && !walk.met.empty()) {
+    // A link given as the tree itself is removed as a link: its target is another tree.
+    if ((top->attributes & kLinkBits) == kLinkBits) {
+        const uint32_t error = DeleteThroughHandle(platform, *top);
+        if (error == codes::kSuccess) {
+            return {true, u"目录已删除", false};
+        }
+        return {false, kPartlyFailed + SystemErrorText(platform, error), false};
+    }
+    TreeWalk walk(platform, std::move(places));
+    ActionResult result = walk.run(path, top.release());
+    if (result.success && !walk.met().empty()) {
         std::u16string names;
-        for (const std::u16string& location : walk.met) {
+        for (const std::u16string& location : walk.met()) {
             names += (names.empty() ? u"" : u"；") + location;
         }
         result.message = (result.rebootPending ? u"其余内容将在重启后删除，保留未清理的项目："

@@ -51,6 +51,32 @@ struct FinalPath {
     std::u16string path;    // "\\?\C:\..." or "\\?\UNC\server\share\..." when both are 0
 };
 
+// An entry opened by openEntry or openChild; 0 is none. Every one opened is closed once.
+using EntryHandle = uint64_t;
+
+// Which file or folder an open reached, the same however its path was spelled.
+struct FileIdentity {
+    uint32_t volume = 0; // the volume's serial number
+    uint64_t file = 0;   // the entry's index on that volume
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && file == other.file;
+    }
+};
+
+struct OpenedEntry {
+    uint32_t error = 0; // 0 when it opened
+    EntryHandle handle = 0;
+    uint32_t attributes = 0; // read through the handle
+    FileIdentity identity;
+};
+
+// Who can change what a folder holds.
+enum class FolderWriters {
+    AdministratorsOnly, // owned and writable by administrators, SYSTEM or TrustedInstaller only
+    Others,             // some other account can create, write or delete in it or change it
+    Unknown,            // its security could not be read
+};
+
 struct SubkeyListing {
     uint32_t error = 0; // 0 when the key could be opened
     std::vector<std::u16string> names;
@@ -196,7 +222,8 @@ public:
     // Registers the path for deletion at the next restart (MOVEFILE_DELAY_UNTIL_REBOOT).
     virtual uint32_t deleteAtRestart(const std::u16string& path) = 0;
     virtual uint32_t createDirectory(const std::u16string& path) = 0;
-    // Creates or replaces the file and writes the bytes; only the creation's code is reported.
+    // Creates or replaces the file and writes the bytes: the code of the creation or of a write
+    // that failed (disk full, say).
     virtual uint32_t writeFile(const std::u16string& path, const std::string& bytes) = 0;
     // Opens the path as any call would, following links at every level and the last one too,
     // and asks the system where it really is (GetFinalPathNameByHandleW): long names, the
@@ -206,6 +233,25 @@ public:
     // returns, so that they survive a crash of the program or of the system right after.
     virtual uint32_t appendFile(const std::u16string& path, const std::string& bytes) = 0;
     virtual FileContents readFile(const std::u16string& path) = 0;
+
+    // --- Files by handle, for removals that nothing can redirect. An open takes the entry
+    // itself, a link as the link and never what it leads to, with the rights to read and reset
+    // its attributes, list it, read its security and delete it. An entry held open without
+    // delete sharing is opened without the right to delete; deleting it then fails with the
+    // code that open met (32).
+    virtual OpenedEntry openEntry(const std::u16string& path) = 0;
+    // The entry of that name in the open folder, opened relative to the folder's handle, so
+    // that whatever the folder's path names by now does not matter.
+    virtual OpenedEntry openChild(EntryHandle folder, const std::u16string& name) = 0;
+    // The open folder's entries, "." and ".." as the system gives them. error: the code of a
+    // step that failed before the end was reached; the entries read before it are kept.
+    virtual DirectoryListing listOpenFolder(EntryHandle folder) = 0;
+    virtual uint32_t setOpenAttributes(EntryHandle entry, uint32_t bits) = 0;
+    // Marks the open entry for deletion: it goes when it is closed. A folder must be empty
+    // (145); a link goes as a link.
+    virtual uint32_t deleteOpen(EntryHandle entry) = 0;
+    virtual FolderWriters folderWriters(EntryHandle folder) = 0;
+    virtual void closeEntry(EntryHandle entry) = 0;
 
     // --- Environment and system folders.
     // The value as stored, or nothing when the variable is not defined.

@@ -69,7 +69,7 @@ std::u16string RunLogFile::finish() {
     if (!path_.empty() && !complete_) {
         complete_ = platform_.writeFile(path_, contents()) == codes::kSuccess;
     }
-    return path_;
+    return complete_ ? path_ : std::u16string();
 }
 
 std::u16string LogPathOrFailure(const std::u16string& logPath) {

@@ -25,8 +25,9 @@ public:
     void append(const std::u16string& entry);
     // The title the run turned out to have; the file is written again with it.
     void retitle(const std::u16string& title);
-    // The file's path, or empty when it could not be created. An entry that could not be
-    // appended is made good here by writing the whole file once more.
+    // The file's path, or empty when it could not be created or written whole. An entry that
+    // could not be appended is made good here by writing the whole file once more; when that
+    // fails too, the file on the disk is cut short and no path is given for it.
     std::u16string finish();
 
 private:

@@ -139,8 +139,8 @@ TEST_F(CleanSelectedTest, AnUncheckedItemInsideACheckedFolderIsKept) {
     machine.queueAnswers({true});
     CleanSelected(machine, window);
     EXPECT_TRUE(machine.exists(program + u"\\SOLIDWORKS\\sldworks.exe")) << machine.dump();
-    EXPECT_NE(LogFile(machine).find(ToUtf8(u"目录内容已删除，保留未清理的项目：" + program +
-                                           u"\\SOLIDWORKS")),
+    EXPECT_NE(LogFile(machine).find(
+                  ToUtf8(u"目录内容已删除，保留未清理的项目：" + program + u"\\SOLIDWORKS")),
               std::string::npos);
 }
 
@@ -162,9 +162,9 @@ TEST_F(CleanSelectedTest, FailuresAndRestartRegistrationsReachTheSummary) {
         u"[成功] sldworks_fs.log\r\n  " +
         kTemp +
         u"\\sldworks_fs.log\r\n  文件将在重启后删除\r\n"
-        // The folder itself was registered for restart; the text is that of its own removal.
-        u"[失败] SOLIDWORKS\r\n  C:\\ProgramData\\SOLIDWORKS\r\n  部分内容无法删除：The directory "
-        u"is not empty.\r\n"
+        // The folder that still holds the file is not registered; the text is the file's.
+        u"[失败] SOLIDWORKS\r\n  C:\\ProgramData\\SOLIDWORKS\r\n  部分内容无法删除：Access is "
+        u"denied.\r\n"
         u"\r\n注册表备份：" +
         std::u16string(kBackupFolder);
     EXPECT_EQ(LogFile(machine), LogBytes(u"SolidWorks 残留清理日志", body));

@@ -247,6 +247,23 @@ TEST(RemoveDirectoryTreeTest, KeptLocationsAndTheFoldersLeadingToThemStay) {
     EXPECT_TRUE(same.success);
     EXPECT_EQ(same.message, u"目录未删除：此目录也是未清理的项目");
     EXPECT_TRUE(machine.journal.empty()) << machine.dump();
+
+    // Known by what it is, not by its spelling: a short name keeps it too, and a kept location
+    // that is the tree itself under another name keeps the whole tree.
+    const std::u16string client = top + u"\\product\\12.2.0\\client_1";
+    machine.addFile(client + u"\\bin\\oci.dll");
+    machine.addFile(top + u"\\product\\12.2.0\\other.txt");
+    machine.addShortName(u"C:\\PROGRA~1", u"C:\\Program Files");
+    const std::u16string shortClient = u"C:\\PROGRA~1\\Oracle\\product\\12.2.0\\client_1";
+    EXPECT_EQ(RemoveDirectoryTree(machine, top + u"\\product", {shortClient}).message,
+              u"其余内容将在重启后删除，保留未清理的项目：" +
+                  shortClient); // oracle.exe is still locked
+    EXPECT_TRUE(machine.exists(client + u"\\bin\\oci.dll")) << machine.dump();
+    EXPECT_FALSE(machine.exists(top + u"\\product\\12.2.0\\other.txt"));
+    EXPECT_EQ(
+        RemoveDirectoryTree(machine, client, {u"C:\\PROGRA~1\\Oracle\\product\\12.2.0\\CLIENT_1"})
+            .message,
+        u"目录未删除：此目录也是未清理的项目");
 }
 
 TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
@@ -279,7 +296,7 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"D:\\Oracle");
          },
          false, false, u"Access is denied.", none, none},
-        {"a file neither deleted nor registered; the directories above are registered",
+        {"a file neither deleted nor registered: nothing above it is registered",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\bin\\oci.dll");
              m.addFile(top + u"\\bin\\sqlplus.exe");
@@ -287,34 +304,69 @@ TEST(RemoveDirectoryTreeTest, EveryRowOfTheResultTable) {
              m.lockFile(top + u"\\bin\\oci.dll");
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied, u"oci.dll");
          },
-         false, true, u"The directory is not empty.", binAndTop, stuck},
-        {"nothing can be registered: the failure of the directory itself is reported",
+         false, false, u"Access is denied.", none, stuck},
+        {"nothing can be registered: the first failure is reported",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\bin\\oci.dll");
              m.lockFile(top + u"\\bin\\oci.dll");
              m.failCall(FakeCall::DeleteAtRestart, codes::kAccessDenied);
          },
          false, false, u"Access is denied.", none, stuck},
-        {"an entry's attributes unreadable: it stays, a failure",
+        {"an entry that cannot be opened stays, a failure",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\a.txt");
              m.failCall(FakeCall::FileAttributes, codes::kAccessDenied, u"a.txt");
          },
          false,
-         true,
-         u"The directory is not empty.",
-         onlyTop,
+         false,
+         u"Access is denied.",
+         none,
          {top + u"\\a.txt"}},
-        {"listing refused: the directory is still removed or registered",
+        {"a listing that fails part-way: the folder is not emptied, not registered",
          [&](FakePlatform& m) {
              m.addFile(top + u"\\a.txt");
              m.failCall(FakeCall::ListDirectory, codes::kAccessDenied);
          },
+         false,
+         false,
+         u"无法列出目录内容，目录未能清空：" + top,
+         none,
+         {top + u"\\a.txt"}},
+        {"a folder still not empty with nothing registered below it: a failure",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\a.txt");
+             m.beforeEntryCall = [&](FakeCall call, const std::u16string& path) {
+                 if (call == FakeCall::DeleteFile && path == top + u"\\a.txt") {
+                     m.addFile(top + u"\\late.txt"); // written after the listing
+                 }
+             };
+         },
+         false,
+         false,
+         u"目录未能清空：" + top,
+         none,
+         {top + u"\\late.txt"}},
+        {"a locked file under a folder ordinary users can change is not registered",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\bin\\oci.dll");
+             m.lockFile(top + u"\\bin\\oci.dll");
+             m.setUserWritable(top + u"\\bin", true);
+         },
+         false, false,
+         u"文件正在使用，且所在目录允许普通用户修改，为安全起见未登记重启后删除：" + top +
+             u"\\bin\\oci.dll",
+         none, stuck},
+        {"only the folders from the item down count: a user-writable parent of the item does not",
+         [&](FakePlatform& m) {
+             m.addFile(top + u"\\bin\\oci.dll");
+             m.lockFile(top + u"\\bin\\oci.dll");
+             m.setUserWritable(u"D:\\", true);
+         },
          true,
          true,
          u"部分内容将在重启后删除",
-         onlyTop,
-         {top + u"\\a.txt"}},
+         {top + u"\\bin\\oci.dll", top + u"\\bin", top},
+         stuck},
     };
     for (const Case& c : cases) {
         FakePlatform machine;
@@ -418,7 +470,7 @@ TEST(RemoveDirectoryTreeTest, DirectoryLinksAreRemovedAsLinksAndNeverEntered) {
     EXPECT_TRUE(machine.exists(target + u"\\keep.dwg")) << machine.dump();
 }
 
-TEST(RemoveDirectoryTreeTest, LinkThatStaysIsAFailureAndNotRegistered) {
+TEST(RemoveDirectoryTreeTest, LinkThatStaysIsAFailureAndNothingIsRegistered) {
     FakePlatform machine;
     const std::u16string top = u"C:\\ProgramData\\Autodesk";
     machine.addFile(u"E:\\Shared\\keep.dwg");
@@ -428,11 +480,63 @@ TEST(RemoveDirectoryTreeTest, LinkThatStaysIsAFailureAndNotRegistered) {
     const ActionResult result = RemoveDirectoryTree(machine, top);
 
     EXPECT_FALSE(result.success);
-    // The directory holding the link is registered, the link is not.
-    EXPECT_TRUE(result.rebootPending);
-    EXPECT_EQ(result.message, kPartly + u"The directory is not empty.");
-    EXPECT_EQ(machine.pendingDeletions, std::vector<std::u16string>({top}));
+    // Neither the link nor the folder that holds it (which could not go with it) is registered.
+    EXPECT_FALSE(result.rebootPending);
+    EXPECT_EQ(result.message, kPartly + u"Access is denied.");
+    EXPECT_TRUE(machine.pendingDeletions.empty());
     EXPECT_TRUE(machine.exists(u"E:\\Shared\\keep.dwg"));
+}
+
+// A folder swapped for a link at any step of the walk leads the deletion nowhere: what was
+// opened is what is deleted, and the link's target stays whole.
+TEST(RemoveDirectoryTreeTest, AFolderSwappedForALinkDuringTheWalkRedirectsNothing) {
+    const std::u16string top = u"C:\\ProgramData\\Oracle";
+    const std::u16string sub = top + u"\\sub";
+    const std::u16string target = u"C:\\Windows\\System32";
+    struct Case {
+        const char* name;
+        FakeCall step; // the call before which the folder is swapped
+        std::u16string at;
+        bool success;
+        std::u16string message;
+    };
+    const Case cases[] = {
+        {"between its check and its listing", FakeCall::ListDirectory, sub, false,
+         kPartly + u"目录未能清空：" + top},
+        {"between the listing of its parent and its opening", FakeCall::FileAttributes, sub, true,
+         u"目录已删除"},
+        {"between the opening of a file in it and the file's deletion", FakeCall::DeleteFile,
+         sub + u"\\kernel32.dll", false, kPartly + u"目录未能清空：" + top},
+        {"between its emptying and its deletion", FakeCall::RemoveDirectory, sub, false,
+         kPartly + u"目录未能清空：" + top},
+    };
+    for (const Case& c : cases) {
+        FakePlatform machine;
+        machine.addFile(target + u"\\kernel32.dll");
+        machine.addFile(target + u"\\drivers\\disk.sys");
+        machine.addFile(sub + u"\\kernel32.dll");
+        machine.addFile(sub + u"\\drivers\\disk.sys");
+        bool swapped = false;
+        machine.beforeEntryCall = [&](FakeCall call, const std::u16string& path) {
+            if (!swapped && call == c.step && path == c.at) {
+                swapped = true;
+                machine.moveEntry(sub, u"C:\\Users\\mallory\\moved");
+                machine.addDirectoryLink(sub, target);
+            }
+        };
+        const ActionResult result = RemoveDirectoryTree(machine, top);
+        EXPECT_TRUE(swapped) << c.name;
+        EXPECT_EQ(result.success, c.success) << c.name << "\n" << machine.dump();
+        EXPECT_EQ(result.message, c.message) << c.name << ": " << ToUtf8(result.message);
+        EXPECT_EQ(
+            machine.treeBelow(target),
+            std::vector<std::u16string>({target + u"\\drivers", target + u"\\drivers\\disk.sys",
+                                         target + u"\\kernel32.dll"}))
+            << c.name << "\n"
+            << machine.dump();
+        EXPECT_TRUE(machine.pendingDeletions.empty()) << c.name;
+        EXPECT_EQ(machine.openEntryCount(), 0u) << c.name;
+    }
 }
 
 } // namespace

@@ -115,6 +115,25 @@ TEST(RunLogTest, EntriesReachTheFileAsTheyAreMade) {
     }
 }
 
+// A log the disk would not take whole (full, or the file gone) is not offered as the run's log.
+TEST(RunLogTest, ALogCutShortIsAFailedWrite) {
+    for (const FakeCall failing : {FakeCall::AppendFile, FakeCall::WriteFile}) {
+        FakePlatform machine;
+        machine.addDirectory(kDesktop);
+        machine.setShellFolderPath(ShellFolder::Desktop, kDesktop);
+        RunLogFile log(machine, u"T");
+        constexpr uint32_t kDiskFull = 112;
+        machine.failCall(FakeCall::AppendFile, kDiskFull);
+        machine.failCall(failing, kDiskFull, u"Tidewell日志");
+        log.append(u"[成功] 甲\r\n");
+        const std::u16string path = log.finish();
+        EXPECT_EQ(LogPathOrFailure(path), failing == FakeCall::WriteFile
+                                              ? u"日志写入失败"
+                                              : kDesktop + u"\\Tidewell日志_20250307_091733.txt")
+            << static_cast<int>(failing);
+    }
+}
+
 TEST(RunLogTest, RestoreNoteBytes) {
     // On 64-bit Windows each command names the view its export was made in, so that it restores
     // the same branch from the 32-bit prompt too.

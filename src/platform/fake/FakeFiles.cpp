@@ -205,6 +205,7 @@ FakePlatform::FileNode* FakePlatform::ensureDirectoryChain(const std::u16string&
     auto& root = drives_[ToLower(parts.front())];
     if (!root) {
         root = std::make_unique<FileNode>();
+        root->id = ++nextFileId_;
         root->name = parts.front() + u"\\";
         root->directory = true;
         root->attributes = codes::kAttributeDirectory;
@@ -214,6 +215,7 @@ FakePlatform::FileNode* FakePlatform::ensureDirectoryChain(const std::u16string&
         auto& child = node->children[ToLower(parts[i])];
         if (!child) {
             child = std::make_unique<FileNode>();
+            child->id = ++nextFileId_;
             child->name = parts[i];
             child->directory = true;
             child->attributes = codes::kAttributeDirectory;
@@ -253,6 +255,7 @@ void FakePlatform::addFile(const std::u16string& path, const std::string& conten
     auto& node = parent->children[ToLower(full.substr(separator + 1))];
     walked_.clear(); // the node it replaces may be part of the last walk
     node = std::make_unique<FileNode>();
+    node->id = ++nextFileId_;
     node->name = full.substr(separator + 1);
     node->attributes = attributes;
     node->contents = contents;
@@ -276,6 +279,28 @@ void FakePlatform::lockFile(const std::u16string& path) {
     if (FileNode* node = findNode(path)) {
         node->locked = true;
     }
+}
+
+void FakePlatform::setUserWritable(const std::u16string& path, bool writable) {
+    if (FileNode* node = findNode(path)) {
+        node->userWritable = writable;
+    }
+}
+
+void FakePlatform::moveEntry(const std::u16string& from, const std::u16string& to) {
+    FileNode* node = findNode(from);
+    const std::u16string full = absolute(to);
+    const size_t separator = full.find_last_of(u"\\/");
+    FileNode* parent = ensureDirectoryChain(full.substr(0, separator));
+    if (node == nullptr || parent == nullptr || node->parent == nullptr) {
+        return;
+    }
+    walked_.clear();
+    std::unique_ptr<FileNode> moved = std::move(node->parent->children[ToLower(node->name)]);
+    node->parent->children.erase(ToLower(node->name));
+    moved->name = full.substr(separator + 1);
+    moved->parent = parent;
+    parent->children[ToLower(moved->name)] = std::move(moved);
 }
 
 void FakePlatform::setCurrentDirectory(const std::u16string& path) {
@@ -573,6 +598,172 @@ FileContents FakePlatform::readFile(const std::u16string& path) {
         return {codes::kAccessDenied, {}};
     }
     return {codes::kSuccess, node->contents};
+}
+
+// --- Platform: files by handle ------------------------------------------------------------------
+
+OpenedEntry FakePlatform::openNode(FileNode* node, std::u16string path) {
+    const EntryHandle handle = nextEntry_++;
+    openEntries_[handle] = {node, std::move(path)};
+    const FileNode* drive = node;
+    while (drive->parent != nullptr) {
+        drive = drive->parent;
+    }
+    return {
+        codes::kSuccess, handle, node->attributes, {static_cast<uint32_t>(drive->id), node->id}};
+}
+
+FakePlatform::OpenState* FakePlatform::openState(EntryHandle entry, FakeCall call) {
+    auto found = openEntries_.find(entry);
+    if (found == openEntries_.end()) {
+        return nullptr;
+    }
+    if (beforeEntryCall) {
+        beforeEntryCall(call, found->second.path);
+    }
+    return &found->second;
+}
+
+OpenedEntry FakePlatform::openEntry(const std::u16string& path) {
+    OpenedEntry opened;
+    const Reached reached =
+        reach(FakeCall::FileAttributes, path, kPlainPathLimit, codes::kPathNotFound);
+    if (reached.error != codes::kSuccess || path.empty()) {
+        opened.error = path.empty() ? codes::kPathNotFound : reached.error;
+        return opened;
+    }
+    // The system takes short names as it takes long ones.
+    const std::u16string stored = longPathName(reached.path);
+    FileNode* node = findNode(stored);
+    if (node == nullptr) {
+        opened.error = missingCode(stored);
+        return opened;
+    }
+    return openNode(node, absolute(stored));
+}
+
+OpenedEntry FakePlatform::openChild(EntryHandle folder, const std::u16string& name) {
+    OpenedEntry opened;
+    auto found = openEntries_.find(folder);
+    if (found == openEntries_.end()) {
+        opened.error = codes::kInvalidHandle;
+        return opened;
+    }
+    std::u16string path = JoinPath(found->second.path, name);
+    if (beforeEntryCall) {
+        beforeEntryCall(FakeCall::FileAttributes, path);
+    }
+    if (const uint32_t error = injected(FakeCall::FileAttributes, path)) {
+        opened.error = error;
+        return opened;
+    }
+    FileNode* parent = found->second.node;
+    if (!parent->directory || !parent->linkTarget.empty()) {
+        opened.error = codes::kPathNotFound;
+        return opened;
+    }
+    auto child = parent->children.find(ToLower(name));
+    if (child == parent->children.end()) {
+        opened.error = codes::kFileNotFound;
+        return opened;
+    }
+    return openNode(child->second.get(), std::move(path));
+}
+
+DirectoryListing FakePlatform::listOpenFolder(EntryHandle folder) {
+    DirectoryListing listing;
+    OpenState* state = openState(folder, FakeCall::ListDirectory);
+    if (state == nullptr) {
+        listing.error = codes::kInvalidHandle;
+        return listing;
+    }
+    const FileNode* node = state->node;
+    if (!node->directory || !node->linkTarget.empty()) {
+        listing.error = 267; // ERROR_DIRECTORY: a file, or a link not followed
+        return listing;
+    }
+    if (node->parent != nullptr) {
+        listing.entries.push_back({u".", codes::kAttributeDirectory});
+        listing.entries.push_back({u"..", codes::kAttributeDirectory});
+    }
+    if (const uint32_t error = injected(FakeCall::ListDirectory, state->path)) {
+        listing.error = error;
+        return listing;
+    }
+    for (const auto& entry : node->children) {
+        listing.entries.push_back({entry.second->name, entry.second->attributes});
+    }
+    return listing;
+}
+
+uint32_t FakePlatform::setOpenAttributes(EntryHandle entry, uint32_t bits) {
+    OpenState* state = openState(entry, FakeCall::SetFileAttributes);
+    if (state == nullptr) {
+        return codes::kInvalidHandle;
+    }
+    FileNode* node = state->node;
+    if (const uint32_t error = injected(FakeCall::SetFileAttributes, state->path)) {
+        return error;
+    }
+    const uint32_t kept =
+        node->attributes & (codes::kAttributeDirectory | codes::kAttributeReparsePoint);
+    node->attributes = kept | (bits == codes::kAttributeNormal ? 0 : bits);
+    if (node->attributes == 0) {
+        node->attributes = codes::kAttributeNormal;
+    }
+    record(u"setFileAttributes " + state->path);
+    return codes::kSuccess;
+}
+
+uint32_t FakePlatform::deleteOpen(EntryHandle entry) {
+    auto found = openEntries_.find(entry);
+    if (found == openEntries_.end()) {
+        return codes::kInvalidHandle;
+    }
+    const FakeCall call =
+        found->second.node->directory ? FakeCall::RemoveDirectory : FakeCall::DeleteFile;
+    OpenState* state = openState(entry, call);
+    FileNode* node = state->node;
+    const std::u16string& path = state->path;
+    if (const uint32_t error = injected(call, path)) {
+        return error;
+    }
+    if (node->parent == nullptr || (node->attributes & codes::kAttributeReadOnly) != 0) {
+        return codes::kAccessDenied;
+    }
+    if (node->locked) {
+        return codes::kSharingViolation;
+    }
+    if (node->linkTarget.empty() && !node->children.empty()) {
+        return codes::kDirectoryNotEmpty;
+    }
+    state->deleting = true;
+    record((call == FakeCall::DeleteFile ? u"deleteFile " : u"removeDirectory ") + path);
+    return codes::kSuccess;
+}
+
+FolderWriters FakePlatform::folderWriters(EntryHandle folder) {
+    auto found = openEntries_.find(folder);
+    if (found == openEntries_.end()) {
+        return FolderWriters::Unknown;
+    }
+    return found->second.node->userWritable ? FolderWriters::Others
+                                            : FolderWriters::AdministratorsOnly;
+}
+
+void FakePlatform::closeEntry(EntryHandle entry) {
+    auto found = openEntries_.find(entry);
+    if (found == openEntries_.end()) {
+        return;
+    }
+    FileNode* node = found->second.node;
+    const bool deleting = found->second.deleting;
+    openEntries_.erase(found);
+    // Marked for deletion: it goes with its last handle.
+    if (deleting && std::none_of(openEntries_.begin(), openEntries_.end(),
+                                 [node](const auto& open) { return open.second.node == node; })) {
+        eraseNode(node);
+    }
 }
 
 } // namespace tidewell

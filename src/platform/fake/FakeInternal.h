@@ -17,6 +17,8 @@ struct FakePlatform::FileNode {
     std::string contents;
     std::u16string linkTarget; // non-empty: a directory link
     bool locked = false;
+    bool userWritable = false; // accounts other than administrators can change it
+    uint64_t id = 0;           // its file index; a drive's is its volume serial
     FileNode* parent = nullptr;
     std::map<std::u16string, std::unique_ptr<FileNode>> children; // folded name -> node
 };

@@ -95,6 +95,16 @@ public:
     void setAttributesDirectly(const std::u16string& path, uint32_t bits);
     // The file is held open without delete sharing: deletion fails with 32.
     void lockFile(const std::u16string& path);
+    // Whether accounts other than administrators can change the folder (folderWriters).
+    void setUserWritable(const std::u16string& path, bool writable);
+    // Renames an entry as another program would, open handles following it: with a link then
+    // added at the old path, a folder is swapped under a walk.
+    void moveEntry(const std::u16string& from, const std::u16string& to);
+    // Called at the start of every call on an open entry with the call it stands for
+    // (FileAttributes: openChild; ListDirectory: listOpenFolder; SetFileAttributes; DeleteFile
+    // or RemoveDirectory: deleteOpen) and the entry's path, so that a test can change the
+    // machine between two steps of a walk.
+    std::function<void(FakeCall call, const std::u16string& path)> beforeEntryCall;
     void setEnvironment(const std::u16string& name, std::optional<std::u16string> value);
     void setShellFolderPath(ShellFolder folder, std::optional<std::u16string> path);
     void setWindowsDirectory(const std::u16string& path);
@@ -192,6 +202,17 @@ public:
     FinalPath finalPath(const std::u16string& path) override;
     uint32_t appendFile(const std::u16string& path, const std::string& bytes) override;
     FileContents readFile(const std::u16string& path) override;
+    // Fault injection and journal as for the path calls they stand for: an open as
+    // FileAttributes, a listing as ListDirectory (it then ends after "." and ".."), a reset as
+    // SetFileAttributes, a deletion as DeleteFile or RemoveDirectory.
+    OpenedEntry openEntry(const std::u16string& path) override;
+    OpenedEntry openChild(EntryHandle folder, const std::u16string& name) override;
+    DirectoryListing listOpenFolder(EntryHandle folder) override;
+    uint32_t setOpenAttributes(EntryHandle entry, uint32_t bits) override;
+    uint32_t deleteOpen(EntryHandle entry) override;
+    FolderWriters folderWriters(EntryHandle folder) override;
+    void closeEntry(EntryHandle entry) override;
+    size_t openEntryCount() const { return openEntries_.size(); }
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
     std::u16string windowsDirectory() override;
@@ -280,6 +301,13 @@ private:
     Reached reach(FakeCall call, const std::u16string& path, size_t limit, uint32_t tooLong);
     uint32_t fileChangeRefused(const FileNode* node, const std::u16string& path) const;
     void eraseNode(FileNode* node);
+    struct OpenState {
+        FileNode* node;
+        std::u16string path; // as it was opened
+        bool deleting = false;
+    };
+    OpenedEntry openNode(FileNode* node, std::u16string path);
+    OpenState* openState(EntryHandle entry, FakeCall call);
     std::u16string keyStore(RegistryRoot root, RegistryView view, const std::u16string& path,
                             std::u16string& relative) const;
     KeyNode* findKey(RegistryRoot root, RegistryView view, const std::u16string& path) const;
@@ -311,6 +339,9 @@ private:
     ChildId nextChild_ = 1;
     std::deque<bool> answers_;
     std::vector<Failure> failures_;
+    std::map<EntryHandle, OpenState> openEntries_;
+    EntryHandle nextEntry_ = 1;
+    uint64_t nextFileId_ = 0;
     // The last path findNode resolved, with the node reached after each of its names.
     mutable std::u16string walkedPath_;
     mutable std::vector<WalkedName> walked_;

@@ -4,6 +4,12 @@
 #include "platform/win32/Wide.h"
 #include "platform/win32/Win32Internal.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <winternl.h>
+
+#include <vector>
+
 namespace tidewell {
 
 using win32::AsWide;
@@ -127,9 +133,7 @@ uint32_t Win32Platform::writeFile(const std::u16string& path, const std::string&
         const DWORD error = GetLastError();
         return error;
     }
-    // Failures after the creation go unreported, as the log writer expects.
-    WriteAll(file.get(), bytes);
-    return codes::kSuccess;
+    return WriteAll(file.get(), bytes);
 }
 
 FinalPath Win32Platform::finalPath(const std::u16string& path) {
@@ -205,6 +209,269 @@ FileContents Win32Platform::readFile(const std::u16string& path) {
         contents.bytes.append(buffer, done);
     }
     return contents;
+}
+
+// --- Files by handle -----------------------------------------------------------------------------
+
+namespace {
+
+// What a walk needs of an entry: its attributes and identity, listing a folder, resetting
+// attributes, reading its security and deleting it.
+constexpr DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                               FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE;
+// Enough to look at an entry that another program holds open without sharing it.
+constexpr DWORD kLookAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// NtCreateFile's options: open only, a reparse point as itself, backup rights where the
+// account holds them, calls that wait for their result.
+constexpr ULONG kFileOpen = 1;
+constexpr ULONG kOpenReparsePoint = 0x00200000;
+constexpr ULONG kOpenForBackupIntent = 0x00004000;
+constexpr ULONG kSynchronousIo = 0x00000020;
+constexpr ULONG kCaseInsensitive = 0x40;
+
+using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                              ULONG, PVOID, ULONG);
+using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+
+struct NtCalls {
+    NtCreateFileFunction createFile = nullptr;
+    StatusToErrorFunction statusToError = nullptr;
+};
+
+// ntdll is mapped into every process; its exports are looked up once.
+const NtCalls& Nt() {
+    static const NtCalls calls = [] {
+        NtCalls found;
+        if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+            found.createFile = reinterpret_cast<NtCreateFileFunction>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+            found.statusToError = reinterpret_cast<StatusToErrorFunction>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+        }
+        return found;
+    }();
+    return calls;
+}
+
+// Opens name relative to the open folder; the Win32 error code on failure.
+DWORD OpenRelative(HANDLE folder, const std::u16string& name, DWORD access, HANDLE& opened) {
+    const NtCalls& nt = Nt();
+    if (nt.createFile == nullptr || nt.statusToError == nullptr) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    if (name.size() * sizeof(wchar_t) > 0xFFFE) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    UNICODE_STRING objectName;
+    objectName.Buffer = const_cast<PWSTR>(AsWide(name));
+    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    objectName.MaximumLength = objectName.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof(attributes);
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &objectName;
+    attributes.Attributes = kCaseInsensitive;
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result =
+        nt.createFile(&opened, access, &attributes, &status, nullptr, 0, kShareAll, kFileOpen,
+                      kOpenReparsePoint | kOpenForBackupIntent | kSynchronousIo, nullptr, 0);
+    if (result < 0) {
+        opened = INVALID_HANDLE_VALUE;
+        return nt.statusToError(result);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Administrators, SYSTEM and TrustedInstaller: the accounts a folder may answer to.
+bool IsAdministrative(PSID sid) {
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+        IsWellKnownSid(sid, WinLocalSystemSid)) {
+        return true;
+    }
+    static const std::vector<BYTE> trustedInstaller = [] {
+        std::vector<BYTE> bytes;
+        PSID parsed = nullptr;
+        if (ConvertStringSidToSidW(
+                L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &parsed)) {
+            const BYTE* start = static_cast<const BYTE*>(parsed);
+            bytes.assign(start, start + GetLengthSid(parsed));
+            LocalFree(parsed);
+        }
+        return bytes;
+    }();
+    return !trustedInstaller.empty() &&
+           EqualSid(sid, const_cast<BYTE*>(trustedInstaller.data())) != FALSE;
+}
+
+} // namespace
+
+OpenedEntry Win32Platform::adoptEntry(HANDLE handle, uint32_t deleteError) {
+    OpenedEntry opened;
+    UniqueFile file(handle);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file.get(), &information)) {
+        const DWORD error = GetLastError();
+        opened.error = error;
+        return opened;
+    }
+    opened.attributes = information.dwFileAttributes;
+    opened.identity.volume = information.dwVolumeSerialNumber;
+    opened.identity.file =
+        (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    opened.handle = nextEntry_++;
+    entries_[opened.handle] = {std::move(file), deleteError};
+    return opened;
+}
+
+HANDLE Win32Platform::entryHandle(EntryHandle entry) const {
+    auto found = entries_.find(entry);
+    return found == entries_.end() ? INVALID_HANDLE_VALUE : found->second.handle.get();
+}
+
+OpenedEntry Win32Platform::openEntry(const std::u16string& path) {
+    const std::u16string systemPath = SystemPath(path);
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE handle = CreateFileW(AsWide(systemPath), kEntryAccess, kShareAll, nullptr, OPEN_EXISTING,
+                                flags, nullptr);
+    DWORD deleteError = ERROR_SUCCESS;
+    if (handle == INVALID_HANDLE_VALUE) {
+        deleteError = GetLastError();
+        if (deleteError != ERROR_SHARING_VIOLATION && deleteError != ERROR_ACCESS_DENIED) {
+            OpenedEntry failed;
+            failed.error = deleteError;
+            return failed;
+        }
+        handle = CreateFileW(AsWide(systemPath), kLookAccess, kShareAll, nullptr, OPEN_EXISTING,
+                             flags, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            OpenedEntry failed;
+            failed.error = error;
+            return failed;
+        }
+    }
+    return adoptEntry(handle, deleteError);
+}
+
+OpenedEntry Win32Platform::openChild(EntryHandle folder, const std::u16string& name) {
+    HANDLE parent = entryHandle(folder);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD deleteError = OpenRelative(parent, name, kEntryAccess, handle);
+    if (deleteError == ERROR_SHARING_VIOLATION || deleteError == ERROR_ACCESS_DENIED) {
+        const DWORD error = OpenRelative(parent, name, kLookAccess, handle);
+        if (error != ERROR_SUCCESS) {
+            OpenedEntry failed;
+            failed.error = error;
+            return failed;
+        }
+    } else if (deleteError != ERROR_SUCCESS) {
+        OpenedEntry failed;
+        failed.error = deleteError;
+        return failed;
+    }
+    return adoptEntry(handle, deleteError);
+}
+
+DirectoryListing Win32Platform::listOpenFolder(EntryHandle folder) {
+    DirectoryListing listing;
+    HANDLE handle = entryHandle(folder);
+    // 8-byte aligned, as the records in it are.
+    std::vector<uint64_t> buffer(64 * 1024 / sizeof(uint64_t));
+    while (true) {
+        if (!GetFileInformationByHandleEx(handle, FileIdBothDirectoryInfo, buffer.data(),
+                                          static_cast<DWORD>(buffer.size() * sizeof(uint64_t)))) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_NO_MORE_FILES) {
+                listing.error = error;
+            }
+            return listing;
+        }
+        const BYTE* record = reinterpret_cast<const BYTE*>(buffer.data());
+        while (true) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            listing.entries.push_back(
+                {FromWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t)),
+                 entry->FileAttributes});
+            if (entry->NextEntryOffset == 0) {
+                break;
+            }
+            record += entry->NextEntryOffset;
+        }
+    }
+}
+
+uint32_t Win32Platform::setOpenAttributes(EntryHandle entry, uint32_t bits) {
+    FILE_BASIC_INFO basic{}; // times of 0 stay as they are
+    basic.FileAttributes = bits;
+    if (!SetFileInformationByHandle(entryHandle(entry), FileBasicInfo, &basic, sizeof(basic))) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+uint32_t Win32Platform::deleteOpen(EntryHandle entry) {
+    auto found = entries_.find(entry);
+    if (found == entries_.end()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (found->second.deleteError != ERROR_SUCCESS) {
+        return found->second.deleteError;
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(found->second.handle.get(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition))) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return codes::kSuccess;
+}
+
+FolderWriters Win32Platform::folderWriters(EntryHandle folder) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(entryHandle(folder), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return FolderWriters::Unknown;
+    }
+    win32::UniqueLocalMemory held(descriptor);
+    // No access list at all lets everyone in.
+    if (owner == nullptr || !IsAdministrative(owner) || dacl == nullptr) {
+        return FolderWriters::Others;
+    }
+    // Rights that let an account put something else where the walk goes.
+    constexpr ACCESS_MASK kChanging = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_DATA |
+                                      FILE_APPEND_DATA | DELETE | FILE_DELETE_CHILD | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, index, &ace)) {
+            return FolderWriters::Unknown;
+        }
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        // Denials and entries only for what is created inside do not open this folder.
+        if ((header->AceType != ACCESS_ALLOWED_ACE_TYPE &&
+             header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) ||
+            (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+            continue;
+        }
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        if ((allowed->Mask & kChanging) != 0 && !IsAdministrative(sid)) {
+            return FolderWriters::Others;
+        }
+    }
+    return FolderWriters::AdministratorsOnly;
+}
+
+void Win32Platform::closeEntry(EntryHandle entry) {
+    entries_.erase(entry);
 }
 
 } // namespace tidewell

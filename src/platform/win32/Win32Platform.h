@@ -40,6 +40,13 @@ public:
     FinalPath finalPath(const std::u16string& path) override;
     uint32_t appendFile(const std::u16string& path, const std::string& bytes) override;
     FileContents readFile(const std::u16string& path) override;
+    OpenedEntry openEntry(const std::u16string& path) override;
+    OpenedEntry openChild(EntryHandle folder, const std::u16string& name) override;
+    DirectoryListing listOpenFolder(EntryHandle folder) override;
+    uint32_t setOpenAttributes(EntryHandle entry, uint32_t bits) override;
+    uint32_t deleteOpen(EntryHandle entry) override;
+    FolderWriters folderWriters(EntryHandle folder) override;
+    void closeEntry(EntryHandle entry) override;
 
     std::optional<std::u16string> environmentVariable(const std::u16string& name) override;
     std::optional<std::u16string> shellFolder(ShellFolder folder) override;
@@ -106,6 +113,14 @@ protected:
     virtual BOOL assignToJob(HANDLE job, HANDLE process);
 
 private:
+    struct OpenFile {
+        win32::UniqueFile handle;
+        uint32_t deleteError = 0; // opened without the right to delete: why
+    };
+    // Takes over a handle just opened; the entry with its attributes and identity.
+    OpenedEntry adoptEntry(HANDLE handle, uint32_t deleteError);
+    HANDLE entryHandle(EntryHandle entry) const;
+
     struct Child {
         win32::UniqueKernelHandle process;
         win32::UniqueKernelHandle job; // invalid: no job holds the child
@@ -130,6 +145,8 @@ private:
     HWND owner_ = nullptr;
     uint64_t lastLook_ = 0;
     uint64_t longestGap_ = 0;
+    std::map<EntryHandle, OpenFile> entries_;
+    EntryHandle nextEntry_ = 1;
     std::map<ChildId, Child> children_;
     ChildId nextChild_ = 1;
 };
