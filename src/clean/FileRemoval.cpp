@@ -12,7 +12,6 @@ namespace tidewell {
 
 namespace {
 
-constexpr uint32_t kLinkBits = codes::kAttributeDirectory | codes::kAttributeReparsePoint;
 constexpr uint32_t kBlockingBits =
     codes::kAttributeReadOnly | codes::kAttributeHidden | codes::kAttributeSystem;
 
@@ -139,7 +138,7 @@ private:
     // folder from the top down to it; otherwise a failure.
     void registerOrFail(Folder& folder, bool isFolder, size_t depth);
     bool adminOnlyDownTo(size_t depth);
-    void removeEntry(Folder& folder, const OpenedEntry& entry);
+    void removeEntry(Folder& folder, const OpenedEntry& entry, bool link);
     // Removes or registers the innermost folder and closes it; the walk's result if it was the
     // top, nothing otherwise.
     std::optional<ActionResult> leave();
@@ -215,13 +214,13 @@ void TreeWalk::registerOrFail(Folder& folder, bool isFolder, size_t depth) {
     folder.pending = true;
 }
 
-void TreeWalk::removeEntry(Folder& folder, const OpenedEntry& entry) {
+void TreeWalk::removeEntry(Folder& folder, const OpenedEntry& entry, bool link) {
     const uint32_t error = DeleteThroughHandle(platform_, entry);
     if (error == codes::kSuccess) {
         return;
     }
     // A link that stays is not registered: at boot the path could lead anywhere.
-    if ((entry.attributes & kLinkBits) == kLinkBits) {
+    if (link) {
         fail(folder, {error, {}});
         return;
     }
@@ -281,7 +280,8 @@ ActionResult TreeWalk::run(const std::u16string& top, const OpenedEntry& opened)
             }
             continue;
         }
-        const std::u16string name = folder.entries[folder.next++].name;
+        const std::u16string name = folder.entries[folder.next].name;
+        const uint32_t listed = folder.entries[folder.next++].attributes;
         if (name == u"." || name == u"..") {
             continue;
         }
@@ -300,13 +300,15 @@ ActionResult TreeWalk::run(const std::u16string& top, const OpenedEntry& opened)
         if (keeps(path_, entry->identity)) {
             continue; // another item of the scan, not being removed: untouched, nothing below
         }
-        const uint32_t bits = entry->attributes;
-        if ((bits & codes::kAttributeDirectory) != 0 && (bits & kLinkBits) != kLinkBits) {
+        // A link by either look is never entered: a system that opens through a link (Wine
+        // does) shows its target's attributes through the handle.
+        const bool link = ((entry->attributes | listed) & codes::kAttributeReparsePoint) != 0;
+        if ((entry->attributes & codes::kAttributeDirectory) != 0 && !link) {
             enter(entry.release(), path_.size());
             continue;
         }
         // Files, file links and folder links: the entry itself goes, never what it leads to.
-        removeEntry(folder, *entry);
+        removeEntry(folder, *entry, link);
     }
 }
 
@@ -383,8 +385,10 @@ ActionResult RemoveDirectoryTree(Platform& platform, const std::u16string& path,
             places.push_back(std::move(place));
         }
     }
-    // A link given as the tree itself is removed as a link: its target is another tree.
-    if ((top->attributes & kLinkBits) == kLinkBits) {
+    // A link given as the tree itself is removed as a link: its target is another tree. Its
+    // attributes by path count too, for a system that opens through a link.
+    const uint32_t byPath = platform.fileAttributes(path).bits;
+    if (((top->attributes | byPath) & codes::kAttributeReparsePoint) != 0) {
         const uint32_t error = DeleteThroughHandle(platform, *top);
         if (error == codes::kSuccess) {
             return {true, u"目录已删除", false};

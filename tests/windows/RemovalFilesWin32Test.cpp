@@ -235,5 +235,45 @@ TEST(RemovalFilesWin32Test, DirectoryLinkInsideATreeIsNeverEntered) {
     }
 }
 
+// The walk by handle on real files: a tree 40 folders deep with read-only files and folders, a
+// link to a folder outside it (made from the Linux side under Wine), and a kept location given
+// by its short name, which stays with everything below it.
+TEST(RemovalFilesWin32Test, TheWalkByHandleRemovesADeepTreeAndKeepsAShortNamedLocation) {
+    Win32Platform platform;
+    ScratchFolder scratch(u"handles");
+    const std::u16string target = scratch / u"Shared Content";
+    const std::u16string top = scratch / u"Oracle";
+    const std::u16string kept = top + u"\product 12.2.0 client";
+    CreateDirectoryW(AsWide(target), nullptr);
+    MakeFile(target + u"\keep.dwg");
+    CreateDirectoryW(AsWide(top), nullptr);
+    CreateDirectoryW(AsWide(kept), nullptr);
+    MakeFile(kept + u"\oci.dll", FILE_ATTRIBUTE_READONLY);
+    std::u16string deep = top;
+    for (int level = 0; level < 40; ++level) {
+        deep += u"\level " + Decimal(level);
+        ASSERT_TRUE(CreateDirectoryW(AsWide(deep), nullptr)) << level;
+        MakeFile(deep + u"\f.txt",
+                 level % 10 == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+    }
+    SetFileAttributesW(AsWide(top + u"\level 0"), FILE_ATTRIBUTE_READONLY);
+    const bool linked = MakeDirectoryLink(deep + u"\Content", target);
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameW(AsWide(kept), shortName, MAX_PATH), 0u);
+    const std::u16string shortKept = FromWide(shortName);
+    ASSERT_NE(shortKept, kept);
+    ScopedPendingRenames restorePending;
+
+    const ActionResult result = RemoveDirectoryTree(platform, top, {shortKept});
+
+    EXPECT_TRUE(Exists(target + u"\keep.dwg"));
+    EXPECT_TRUE(Exists(kept + u"\oci.dll"));
+    EXPECT_FALSE(Exists(top + u"\level 0"));
+    EXPECT_TRUE(result.success) << Narrow(result.message);
+    EXPECT_FALSE(result.rebootPending);
+    EXPECT_EQ(result.message, u"目录内容已删除，保留未清理的项目：" + shortKept);
+    EXPECT_TRUE(linked || !RunningUnderWine());
+}
+
 } // namespace
 } // namespace tidewell
