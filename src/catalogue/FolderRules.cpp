@@ -81,6 +81,11 @@ const FolderRow kOracleRows[] = {
      u"ORACLE_HOME 指向的目录；检测到有效环境变量，因此默认不选。"},
     {Rule::Fixed, Base::ProgramFiles, false, u"Oracle\\Inventory", u"共享安装组件", kHigh, false,
      u"Oracle Universal Installer 产品清单，多个 Oracle Home 可能共用。"},
+    // Java's installer puts the java.exe of the system PATH here (javapath), inside the folder
+    // the database's data row takes.
+    {Rule::Fixed, Base::ProgramData, false, u"Oracle\\Java", u"共享组件", kHigh, false,
+     u"Java 运行环境的目录，系统 PATH 中的 java.exe 位于其中（javapath），不属于 Oracle "
+     u"数据库；删除后本机的 Java 程序将无法启动，因此默认不选。"},
 };
 
 // Temporary entries are taken when the name contains a product word or starts with a prefix.

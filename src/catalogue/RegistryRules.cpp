@@ -1,5 +1,7 @@
 #include "catalogue/ScanCollector.h"
 
+#include "support/Environment.h"
+#include "support/ProgramPath.h"
 #include "support/RegistryText.h"
 #include "support/Text.h"
 
@@ -113,6 +115,67 @@ bool IsProductRecord(ProductKind product, const std::u16string& displayName) {
     return false;
 }
 
+std::u16string Trimmed(const std::u16string& text) {
+    const size_t first = text.find_first_not_of(u" \t");
+    const size_t last = text.find_last_not_of(u" \t");
+    return first == std::u16string::npos ? std::u16string() : text.substr(first, last - first + 1);
+}
+
+// A path as a record writes it, quoted or not, read as a program path is read.
+std::u16string PathValue(Platform& platform, std::u16string text) {
+    text = Trimmed(text);
+    if (text.size() >= 2 && text.front() == u'"' && text.back() == u'"') {
+        text = text.substr(1, text.size() - 2);
+    }
+    return text.empty() ? text : ProgramPathOf(platform, u"\"" + text + u"\"");
+}
+
+// "C:\x\app.exe,0", "\"C:\x\app.ico\"", "C:\x\app.exe,-101": the file without its icon index.
+std::u16string IconFile(const std::u16string& value) {
+    const std::u16string text = Trimmed(value);
+    const size_t comma = text.find_last_of(u',');
+    if (comma == std::u16string::npos || (text.front() == u'"' && text.back() == u'"')) {
+        return text;
+    }
+    const std::u16string index = text.substr(comma + 1);
+    const size_t digits = index.find_first_not_of(u" -");
+    const bool isIndex = digits != std::u16string::npos &&
+                         index.find_first_not_of(u"0123456789", digits) == std::u16string::npos;
+    return isIndex ? text.substr(0, comma) : text;
+}
+
+// Folders that hold no product's home: the Windows folder (the installer's engine and its icon
+// cache) and the bundles' package cache.
+struct NoHomes {
+    std::u16string windows;
+    std::u16string packageCache;
+};
+
+bool IsSystemOrCache(const NoHomes& noHomes, const std::u16string& program) {
+    const std::u16string name = ToLower(program.substr(program.find_last_of(u"\\/") + 1));
+    return name == u"msiexec.exe" || name == u"msiexec" ||
+           (!noHomes.windows.empty() && PathIsAtOrBelow(program, noHomes.windows)) ||
+           (!noHomes.packageCache.empty() && PathIsAtOrBelow(program, noHomes.packageCache));
+}
+
+// Where a record's product lives: InstallLocation, else the folder of DisplayIcon, else the
+// folder of its uninstall command's program. Empty when none of them says.
+std::u16string RecordLocation(Platform& platform, const NoHomes& noHomes,
+                              const std::u16string& installLocation,
+                              const std::u16string& displayIcon, const std::u16string& command) {
+    const std::u16string location = PathValue(platform, installLocation);
+    if (!location.empty()) {
+        return location;
+    }
+    for (const std::u16string& program :
+         {PathValue(platform, IconFile(displayIcon)), ProgramPathOf(platform, command)}) {
+        if (!program.empty() && !IsSystemOrCache(noHomes, program)) {
+            return ParentFolder(program);
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 void ScanCollector::scanRegistry() {
@@ -141,14 +204,19 @@ void ScanCollector::scanRegistry() {
 
 void ScanCollector::scanUninstallRecords(RegistryRoot root, RegistryView view) {
     const ProductKind rows = RowProduct(product);
-    const std::vector<std::u16string> valueNames{u"DisplayName", u"DisplayVersion",
-                                                 u"QuietUninstallString", u"UninstallString"};
+    const std::vector<std::u16string> valueNames{u"DisplayName",          u"DisplayVersion",
+                                                 u"QuietUninstallString", u"UninstallString",
+                                                 u"InstallLocation",      u"DisplayIcon"};
     // Each record is opened under the open uninstall list and read there.
     const SubkeyValuesListing listing =
         platform.readSubkeyValues(root, view, kUninstallList, valueNames);
     if (listing.error != 0) {
         return;
     }
+    const std::u16string programData = ReadEnvironmentVariable(platform, u"ProgramData");
+    const NoHomes noHomes{platform.windowsDirectory(),
+                          programData.empty() ? programData
+                                              : JoinPath(programData, u"Package Cache")};
     for (const SubkeyValues& subkey : listing.subkeys) {
         platform.lookAtQueue();
         const std::u16string path = std::u16string(kUninstallList) + u"\\" + subkey.name;
@@ -156,7 +224,7 @@ void ScanCollector::scanUninstallRecords(RegistryRoot root, RegistryView view) {
         if (values.error != 0 || values.values.size() != valueNames.size()) {
             continue;
         }
-        std::u16string texts[4];
+        std::u16string texts[6];
         for (size_t i = 0; i < valueNames.size(); ++i) {
             const RegistryValue& value = values.values[i];
             texts[i] = DecodeRegistryText(value.error, value.type, value.data);
@@ -166,6 +234,14 @@ void ScanCollector::scanUninstallRecords(RegistryRoot root, RegistryView view) {
         const std::u16string& quietCommand = texts[2];
         const std::u16string& plainCommand = texts[3];
         if (!IsProductRecord(rows, displayName)) {
+            // Another product: a folder of the scan that holds its installation must stay.
+            const std::u16string location =
+                RecordLocation(platform, noHomes, texts[4], texts[5],
+                               plainCommand.empty() ? quietCommand : plainCommand);
+            if (!location.empty()) {
+                livePlaces_.push_back({ComparablePath(location),
+                                       displayName.empty() ? subkey.name : displayName, false});
+            }
             continue;
         }
         const std::u16string title =

@@ -43,6 +43,9 @@ struct ResidueItem {
     // stored (empty for a whole value).
     std::u16string valueName;
     std::u16string pathEntry;
+    // Why a folder or file is still in use (it holds a registered service's program or another
+    // product's installation); empty when it is not. The one-click run leaves such an item.
+    std::u16string inUse;
 };
 
 // Owning list of items in scan order.

@@ -150,6 +150,14 @@ void ScanCollector::scanServices() {
             }
         }
     }
+    // Every service's program, whoever made it: services are never deleted, so their programs
+    // stay too.
+    for (const ServiceEntry& service : listing.services) {
+        const std::u16string program = ProgramPathOf(platform, service.binaryPath);
+        if (!program.empty()) {
+            livePlaces_.push_back({ComparablePath(program), service.keyName, true});
+        }
+    }
     const ServiceTests& tests = ServiceTestsFor(product);
     for (const ServiceEntry& service : listing.services) {
         if (!ServiceMatches(tests, service)) {

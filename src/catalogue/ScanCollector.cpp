@@ -1,5 +1,6 @@
 #include "catalogue/ScanCollector.h"
 
+#include "support/ProgramPath.h"
 #include "support/Text.h"
 
 #include <algorithm>
@@ -104,14 +105,77 @@ ItemList ScanCollector::collect() {
     if (product != ProductKind::AutoCAD && product != ProductKind::SolidWorks) {
         scanOracleRecords();
     }
+    markItemsInUse();
     AdjustForInstallRecords(items, product);
     return takeItems();
 }
 
 namespace {
 
+// "“A”、“B”" for the names in the order met, each once.
+std::u16string QuotedNames(const std::vector<std::u16string>& names) {
+    std::u16string text;
+    for (const std::u16string& name : names) {
+        text += (text.empty() ? u"“" : u"、“") + name + u"”";
+    }
+    return text;
+}
+
+} // namespace
+
+void ScanCollector::markItemsInUse() {
+    if (livePlaces_.empty()) {
+        return;
+    }
+    std::sort(livePlaces_.begin(), livePlaces_.end());
+    for (auto& item : items) {
+        const bool file = item->kind == ItemKind::File;
+        if (!file && item->kind != ItemKind::Directory) {
+            continue;
+        }
+        const std::u16string folder = ComparablePath(item->location);
+        std::vector<std::u16string> services;
+        std::vector<std::u16string> products;
+        auto place =
+            std::lower_bound(livePlaces_.begin(), livePlaces_.end(), LivePlace{folder, {}, false});
+        for (; place != livePlaces_.end() && place->place.compare(0, folder.size(), folder) == 0;
+             ++place) {
+            // A file holds no other product's folder, only a service's program.
+            if (!ComparableIsAtOrBelow(place->place, folder) || (file && !place->service)) {
+                continue;
+            }
+            std::vector<std::u16string>& names = place->service ? services : products;
+            if (std::find(names.begin(), names.end(), place->name) == names.end()) {
+                names.push_back(place->name);
+            }
+        }
+        std::u16string reason;
+        if (!services.empty()) {
+            reason = file ? u"此文件是已注册服务" + QuotedNames(services) +
+                                u"的程序；服务不会被删除，删除它会使服务无法启动，因此默认不选。"
+                          : u"目录中有已注册服务" + QuotedNames(services) +
+                                u"的程序；服务不会被删除，删除其程序会使服务无法启动，因此默认不选"
+                                u"。";
+        }
+        if (!products.empty()) {
+            reason += u"目录中安装有其他产品" + QuotedNames(products) + u"，因此默认不选。";
+        }
+        if (reason.empty()) {
+            continue;
+        }
+        item->inUse = reason;
+        item->checked = false;
+        item->risk = RiskLevel::HighRisk;
+        item->note = reason + u" " + item->note;
+    }
+}
+
+namespace {
+
 bool IsAdjustedCategory(const std::u16string& category) {
-    return category == u"程序文件" || category == u"程序文件（32位）" ||
+    // An installed version's data and settings are the user's profile and customisations.
+    return category == u"程序文件" || category == u"程序文件（32位）" || category == u"公共数据" ||
+           category == u"当前用户数据" || category == u"当前用户配置" ||
            ContainsNoCase(category, u"系统注册表") || ContainsNoCase(category, u"用户注册表");
 }
 

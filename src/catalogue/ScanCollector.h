@@ -53,6 +53,10 @@ public:
     void scanOracleRecords();
     void scanOracleHomes(const std::vector<RegistryView>& views, const LocalNames& local,
                          std::vector<std::u16string>& oracleFolders);
+    // Leaves unchecked, at high risk, every folder or file that holds a registered service's
+    // program, and every folder that holds where another product is installed (a record the
+    // product's record rule does not take): removing them breaks what stays installed.
+    void markItemsInUse();
 
     Platform& platform;
     const ProductKind product;
@@ -64,12 +68,23 @@ private:
     // confirmation, with a note saying where the link leads; the clean refuses it anyway.
     void markIfBelowLink(ResidueItem& item);
 
+    // Where something that stays lives, compared as the removal compares paths, sorted so that
+    // what lies inside a folder is one run of neighbours.
+    struct LivePlace {
+        std::u16string place;
+        std::u16string name;
+        bool service; // a service's program, otherwise another product's installation
+        bool operator<(const LivePlace& other) const { return place < other.place; }
+    };
+    std::vector<LivePlace> livePlaces_;
+
     std::optional<LocalNames> localNames_;
     std::map<std::u16string, ParentCheck> parentRoutes_; // folded parent text -> its route
 };
 
-// Unchecks and raises to high risk the program folders and registry branches when the list
-// holds an install record: removing them would break an installation that still exists.
+// Unchecks and raises to high risk the program folders, data and settings folders and registry
+// branches when the list holds an install record: removing them would break an installation
+// that still exists, or lose its user's settings.
 void AdjustForInstallRecords(ItemList& items, ProductKind product);
 
 } // namespace tidewell

@@ -137,7 +137,8 @@ inline ResidueItem Service(const std::u16string& key, const std::u16string& disp
     return item;
 }
 
-// What the scan does to program folders and registry branches while an install record exists.
+// What the scan does to program, data and settings folders and registry branches while an
+// install record exists.
 inline ResidueItem Adjusted(ResidueItem item, const std::u16string& product) {
     item.checked = false;
     item.risk = RiskLevel::HighRisk;

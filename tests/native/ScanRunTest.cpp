@@ -22,9 +22,9 @@ const std::u16string kPrefixHead = u"检测到系统仍有 ";
 const std::u16string kPrefixTail =
     u" 安装记录，因此此项不视为可自动清理的残留。请先正常卸载，或确认安装记录确已损坏后手动勾选。 ";
 
-// An install record on the list (placed after the items it adjusts) marks the program folders
-// and system branches as high risk, in the scan's product's words.
-TEST(InstallRecordAdjustmentTest, ChangesExactlyTheFourCategoryTests) {
+// An install record on the list (placed after the items it adjusts) marks the program, data and
+// settings folders and the registry branches as high risk, in the scan's product's words.
+TEST(InstallRecordAdjustmentTest, ChangesExactlyTheAdjustedCategories) {
     struct Case {
         std::u16string category;
         bool adjusted;
@@ -34,7 +34,8 @@ TEST(InstallRecordAdjustmentTest, ChangesExactlyTheFourCategoryTests) {
         {u"AutoCAD 系统注册表", true}, {u"Oracle 用户注册表", true},
         {u"系统注册表", true},         {u"程序文件 ", false}, // equality, not containment
         {u"程序文件(32位)", false}, // half-width brackets are another text
-        {u"临时文件", false},          {u"公共数据", false},
+        {u"公共数据", true},           {u"当前用户数据", true},
+        {u"当前用户配置", true},       {u"临时文件", false},
         {u"共享组件", false},          {u"安装记录（高风险）", false},
         {u"相关服务", false},          {u"正在占用", false},
     };
