@@ -63,6 +63,12 @@ void EndOwnProcesses(Platform& platform, const ItemList& items, RunState& run) {
     }
 }
 
+std::u16string RecordKey(const ResidueItem& record) {
+    return ToDecimal(static_cast<uint32_t>(record.registryRoot)) + u"|" +
+           ToDecimal(static_cast<uint32_t>(record.registryView)) + u"|" +
+           ToLower(record.registryPath);
+}
+
 // A. The product's install records in list order, each registry key once: it is uninstalled
 // once, however many times the scan met it.
 std::vector<ResidueItem*> ProductRecords(const ScanSession& session) {
@@ -73,10 +79,7 @@ std::vector<ResidueItem*> ProductRecords(const ScanSession& session) {
             !isProductInstallRecord(*item, session.product)) {
             continue;
         }
-        const std::u16string key = ToDecimal(static_cast<uint32_t>(item->registryRoot)) + u"|" +
-                                   ToDecimal(static_cast<uint32_t>(item->registryView)) + u"|" +
-                                   ToLower(item->registryPath);
-        if (seen.insert(key).second) {
+        if (seen.insert(RecordKey(*item)).second) {
             records.push_back(item.get());
         }
     }
@@ -171,31 +174,76 @@ void Uninstall(Platform& platform, const ResidueItem& record, RunState& run) {
         return;
     }
     const bool succeeded = IsSuccessfulExitCode(exitCode);
-    run.uninstallFailures += succeeded ? 0 : 1;
     run.restartNeeded = run.restartNeeded || exitCode == codes::kSuccessRebootRequired;
+    // A cancelled uninstaller, or one that did nothing, often says 0 all the same: the record
+    // tells. 1605 (not installed) leaves a stale record, which the clean then removes.
+    if (succeeded && exitCode != codes::kUnknownProduct &&
+        platform.openKeyForRead(record.registryRoot, record.registryView, record.registryPath) !=
+            codes::kFileNotFound) {
+        ++run.uninstallFailures;
+        run.log.append(u"[卸载失败] " + record.title + u"：卸载程序已结束（退出代码 " +
+                       ToDecimal(exitCode) + u"），但安装记录仍在，产品可能未被卸载\r\n");
+        return;
+    }
+    run.uninstallFailures += succeeded ? 0 : 1;
     run.log.append((succeeded ? u"[卸载成功] " : u"[卸载失败] ") + record.title + u"：退出代码 " +
                    ToDecimal(exitCode) + u"\r\n");
 }
 
-// E. What the fresh scan still finds, less what the run leaves to the user.
-std::vector<ResidueItem*> CleanList(const ItemList& items) {
+// E. What the fresh scan still finds, less what the run leaves to the user and the install
+// records it did not run: deleting the entry of a product that stays installed hides it from
+// Programs and Features while Windows Installer still holds it.
+std::vector<ResidueItem*> CleanList(const ItemList& items, const std::set<std::u16string>& ran,
+                                    std::vector<ResidueItem*>& left) {
     std::vector<ResidueItem*> list;
     for (const auto& item : items) {
-        if (!LeftByOneClick(*item)) {
-            list.push_back(item.get());
-        }
+        const bool notRun =
+            item->kind == ItemKind::InstallRecord && ran.count(RecordKey(*item)) == 0;
+        (notRun || LeftByOneClick(*item) ? left : list).push_back(item.get());
     }
     return list;
 }
 
+// E. Each item the run leaves, and why, after the cleaned ones.
+std::u16string LeftLogEntry(const ResidueItem& item) {
+    std::u16string reason = LeftByOneClickBecause(item);
+    if (reason.empty()) {
+        reason = u"本次未运行此安装记录的卸载程序，对应产品可能仍然安装";
+    }
+    return u"[保留] " + item.title + u"\r\n  " + item.location + u"\r\n  " + reason + u"\r\n";
+}
+
 } // namespace
 
-bool LeftByOneClick(const ResidueItem& item) {
+std::u16string LeftByOneClickBecause(const ResidueItem& item) {
     const bool notSafe = item.risk != RiskLevel::Safe;
-    return item.kind == ItemKind::Service || IsSharedCategory(item.category) ||
-           (item.kind == ItemKind::Process && notSafe) ||
-           (item.category == u"临时文件" && notSafe) || item.category == u"Oracle 主目录" ||
-           (item.kind == ItemKind::EnvironmentValue && notSafe);
+    if (item.kind == ItemKind::Service) {
+        return u"服务只停止、不删除，一键卸载不处理服务";
+    }
+    if (IsSharedCategory(item.category)) {
+        return u"共享数据，其他产品可能使用";
+    }
+    if (item.kind == ItemKind::Process && notSafe) {
+        return u"共享进程、服务进程或其他用户的进程";
+    }
+    if (item.category == u"临时文件" && notSafe) {
+        return u"TEMP 指向系统目录或根目录，此项未必是临时文件";
+    }
+    if (item.category == u"环境变量目录") {
+        // A client home that other programs load, with no service and no record of its own.
+        return u"ORACLE_HOME 指向的目录，其他程序可能仍在使用";
+    }
+    if (item.category == u"Oracle 主目录") {
+        return u"Oracle 注册的主目录，其他程序可能仍在使用";
+    }
+    if (item.kind == ItemKind::EnvironmentValue && notSafe) {
+        return u"环境变量仍指向存在的目录，其他程序可能仍在使用";
+    }
+    return item.inUse;
+}
+
+bool LeftByOneClick(const ResidueItem& item) {
+    return !LeftByOneClickBecause(item).empty();
 }
 
 void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
@@ -223,8 +271,10 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
 
     // B-C. End the product's processes, then run every uninstaller.
     EndOwnProcesses(platform, session.items, run);
+    std::set<std::u16string> ran;
     for (const ResidueItem* record : records) {
         Uninstall(platform, *record, run);
+        ran.insert(RecordKey(*record));
     }
 
     // D. A failed uninstall leaves everything else in place: the installation may still work.
@@ -242,7 +292,8 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
     // E. Everything uninstalled: remove what the fresh scan still finds.
     run.log.retitle(product + u" 一键卸载并清理日志");
     session.runScan();
-    const std::vector<ResidueItem*> cleanList = CleanList(session.items);
+    std::vector<ResidueItem*> left;
+    const std::vector<ResidueItem*> cleanList = CleanList(session.items, ran, left);
     // Shared data inside a removed folder (Oracle's Inventory in its program folder) stays.
     const std::vector<std::u16string> kept = KeptLocations(session.items, cleanList);
     const std::u16string backupFolder = CreateBackupFolder(platform);
@@ -257,6 +308,9 @@ void OneClickUninstall(Platform& platform, WorkflowWindow& window) {
         run.restartNeeded = run.restartNeeded || result.rebootPending;
         run.log.append(CleanLogEntry(item, result, u"[清理成功] ", u"[清理失败] "));
         NoteRestore(platform, backupFolder, item, result, restores);
+    }
+    for (const ResidueItem* item : left) {
+        run.log.append(LeftLogEntry(*item));
     }
     run.log.append(u"\r\n注册表备份：" + backupFolder);
     const std::u16string logPath = run.log.finish();

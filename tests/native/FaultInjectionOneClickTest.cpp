@@ -42,11 +42,17 @@ std::vector<std::u16string> Lines(const std::u16string& log, const std::u16strin
     return ::testing::AssertionSuccess();
 }
 
-// What the run removes after the uninstallers: the new scan less what the run leaves to the user.
-std::vector<ResidueItem> CleanListOf(const std::vector<ResidueItem>& scan) {
+// What the run removes after the uninstallers: the new scan without what the run leaves to the
+// user, and without the install records it did not run.
+std::vector<ResidueItem> CleanListOf(const std::vector<ResidueItem>& scan,
+                                     const std::vector<ResidueItem>& ran) {
     std::vector<ResidueItem> list;
     for (const auto& item : scan) {
-        if (!LeftByOneClick(item)) {
+        const bool notRun = item.kind == ItemKind::InstallRecord &&
+                            std::none_of(ran.begin(), ran.end(), [&](const ResidueItem& record) {
+                                return record.location == item.location;
+                            });
+        if (!LeftByOneClick(item) && !notRun) {
             list.push_back(item);
         }
     }
@@ -99,7 +105,8 @@ bool CheckRun(FaultMachine& run, const FaultCase& fault, const Before& before) {
     if (run.window.shownScans.empty()) {
         return false;
     }
-    const std::vector<ResidueItem> cleanList = CleanListOf(run.window.shownScans[0]);
+    const std::vector<ResidueItem> cleanList =
+        CleanListOf(run.window.shownScans[0], before.records);
     std::vector<ResidueItem> processed = before.ownProcesses;
     processed.insert(processed.end(), cleanList.begin(), cleanList.end());
     EXPECT_TRUE(NothingOutsideTouched(run, processed, before.commands, shellFault))

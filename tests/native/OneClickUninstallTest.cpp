@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 namespace tidewell {
 namespace {
@@ -55,23 +56,35 @@ struct AutoCadMachine {
             uninstaller.runMilliseconds =
                 runMilliseconds.count(commandLine) != 0 ? runMilliseconds[commandLine] : 40000;
             uninstaller.exitCode = exitCodes[commandLine];
+            // An uninstaller that succeeds takes its own record, unless told to leave it.
+            std::vector<RecordKey> removes;
+            const bool success = uninstaller.exitCode == codes::kSuccess ||
+                                 uninstaller.exitCode == codes::kSuccessRebootRequired;
+            if (success && ownRecords.count(commandLine) != 0 &&
+                leavesRecord.count(commandLine) == 0) {
+                removes.push_back(ownRecords[commandLine]);
+            }
             if (alsoRemoves.count(commandLine) != 0) {
-                const RecordKey sibling = alsoRemoves[commandLine];
-                uninstaller.sideEffect = [this, sibling] {
-                    machine.deleteTree(sibling.root, sibling.view, kUninstall, sibling.subkey);
-                };
+                removes.push_back(alsoRemoves[commandLine]);
             }
-            if (commandLine == kSuiteSilent && uninstallRemoves) {
-                uninstaller.sideEffect = [this] {
-                    machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall,
-                                       u"{AC-2024}");
+            const bool takesProgram = commandLine == kSuiteSilent && uninstallRemoves;
+            uninstaller.sideEffect = [this, removes, takesProgram] {
+                // The journal holds what the program itself changes, not the uninstallers.
+                const size_t journalSize = machine.journal.size();
+                for (const RecordKey& record : removes) {
+                    machine.deleteTree(record.root, record.view, kUninstall, record.subkey);
+                }
+                if (takesProgram) {
                     machine.deleteFile(u"C:\\Program Files\\Autodesk\\AutoCAD 2024\\acad.exe");
-                };
-            }
+                }
+                machine.journal.resize(journalSize);
+            };
             return uninstaller;
         }));
         exitCodes[kSuiteSilent] = 0;
         exitCodes[kLtCommand] = codes::kUnknownProduct;
+        ownRecords[kSuiteSilent] = {RegistryRoot::LocalMachine, RegistryView::Bits64, u"{AC-2024}"};
+        ownRecords[kLtCommand] = {RegistryRoot::LocalMachine, RegistryView::Bits32, u"AcadLT"};
     }
     AutoCadMachine(const AutoCadMachine&) = delete;
 
@@ -115,6 +128,8 @@ struct AutoCadMachine {
         std::u16string subkey;
     };
     std::map<std::u16string, RecordKey> alsoRemoves; // command line -> a sibling's record
+    std::map<std::u16string, RecordKey> ownRecords;  // command line -> its own record
+    std::set<std::u16string> leavesRecord;           // succeed, yet leave their own record
 };
 
 class OneClickUninstallTest : public ::testing::Test, public AutoCadMachine {};
@@ -324,18 +339,24 @@ TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidu
         kUninstall +
         u"\\AcadLT [32位]\r\n  "
         u"注册表已备份并删除\r\n"
-        u"[清理成功] Express Tools for AutoCAD 2024\r\n  HKCU\\" +
-        kUninstall +
-        u"\\ExpressTools [32位]\r\n  注册表已备份并删除\r\n"
         u"[清理成功] AutoCAD 系统注册表 [64位]\r\n  HKLM\\Software\\Autodesk\\AutoCAD [64位]\r\n  "
         u"注册表已备份并删除\r\n"
+        // What stays, and why; the plug-in's record was not run, so it stays listed.
+        u"[保留] adsklicensingagent.exe（PID 101）\r\n  101\r\n  "
+        u"共享进程、服务进程或其他用户的进程\r\n"
+        u"[保留] Autodesk Desktop Licensing Service\r\n  AdskLicensingService\r\n  "
+        u"服务只停止、不删除，一键卸载不处理服务\r\n"
+        u"[保留] ODIS\r\n  C:\\ProgramData\\Autodesk\\ODIS\r\n  共享数据，其他产品可能使用\r\n"
+        u"[保留] Express Tools for AutoCAD 2024\r\n  HKCU\\" +
+        kUninstall +
+        u"\\ExpressTools [32位]\r\n  本次未运行此安装记录的卸载程序，对应产品可能仍然安装\r\n"
         u"\r\n注册表备份：" +
         std::u16string(kBackupFolder);
     EXPECT_EQ(LogFile(), LogBytes(u"AutoCAD 一键卸载并清理日志", body)) << machine.dump();
 
-    EXPECT_EQ(window.progress, (std::vector<int>{14, 28, 42, 57, 71, 85, 100}));
+    EXPECT_EQ(window.progress, (std::vector<int>{16, 33, 50, 66, 83, 100}));
     EXPECT_EQ(window.scansShown, 2);
-    const std::u16string summary = u"一键卸载并清理完成：清理成功 7，失败 0";
+    const std::u16string summary = u"一键卸载并清理完成：清理成功 6，失败 0";
     EXPECT_EQ(window.busyStates,
               (std::vector<FakeWorkflowWindow::BusyState>{
                   {true, u"正在卸载 AutoCAD，请勿关闭程序..."}, {false, summary}}));
@@ -351,7 +372,8 @@ TEST_F(OneClickUninstallTest, UninstallsEveryRecordThenRemovesTheExclusiveResidu
     // What the last scan still shows: only what the run spares.
     for (const auto& item : window.scan.items) {
         EXPECT_TRUE(item->kind == ItemKind::Service || item->category == u"共享安装组件" ||
-                    (item->kind == ItemKind::Process && item->risk != RiskLevel::Safe))
+                    (item->kind == ItemKind::Process && item->risk != RiskLevel::Safe) ||
+                    item->title == u"Express Tools for AutoCAD 2024")
             << ToUtf8(item->location);
     }
 }
@@ -390,6 +412,12 @@ TEST(OneClickFailureTest, AnyFailedUninstallStopsBeforeRemovingAnything) {
                                       u"cmd /c " + kLtCommand);
          },
          u"[卸载失败] AutoCAD LT 2024：卸载命令中的程序 cmd 不在系统目录中，已拒绝启动", suiteDone,
+         1},
+        {"an uninstaller exits 0 and leaves its record (cancelled, or did nothing)",
+         [](AutoCadMachine& m) { m.leavesRecord.insert(kSuiteSilent); },
+         u"[卸载成功] AutoCAD LT 2024：退出代码 1605",
+         u"[卸载失败] " + kSuiteTitle +
+             u"：卸载程序已结束（退出代码 0），但安装记录仍在，产品可能未被卸载",
          1},
     };
     for (const Case& c : cases) {
@@ -432,8 +460,14 @@ TEST(OneClickKeptTest, TheSharedInventoryInsideTheRemovedProgramFolderStays) {
     catalogue_test::AddRecord(machine, RegistryRoot::LocalMachine, RegistryView::Bits64,
                               u"OraClient19Home1", u"Oracle Database 19c Client", u"",
                               u"C:\\app\\client\\deinstall.exe -silent", u"");
-    machine.onChild(
-        FakeRegExport(machine, [](const std::u16string&) { return FakeChildBehaviour{}; }));
+    machine.onChild(FakeRegExport(machine, [&machine](const std::u16string&) {
+        FakeChildBehaviour deinstall;
+        deinstall.sideEffect = [&machine] {
+            machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall,
+                               u"OraClient19Home1");
+        };
+        return deinstall;
+    }));
     FakeWorkflowWindow window{machine};
     window.scan.product = ProductKind::Oracle;
     window.scan.runScan();
@@ -471,7 +505,7 @@ TEST_F(OneClickUninstallTest, RestartRequestedByAnUninstallerMakesTheEndAWarning
     const FakePlatform::Message& done = machine.messages.back();
     EXPECT_EQ(done.title, u"操作完成");
     EXPECT_EQ(done.icon, NoticeIcon::Warning);
-    EXPECT_EQ(done.text, u"一键卸载并清理完成：清理成功 7，失败 0\r\n部分操作需要重启 Windows "
+    EXPECT_EQ(done.text, u"一键卸载并清理完成：清理成功 6，失败 0\r\n部分操作需要重启 Windows "
                          u"后完成。\r\n\r\n日志已保存到桌面：\r\n" +
                              std::u16string(kLogPath));
     EXPECT_NE(LogFile().find(ToUtf8(kSuiteTitle + u"：退出代码 3010\r\n")), std::string::npos);
