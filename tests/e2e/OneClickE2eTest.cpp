@@ -4,7 +4,7 @@
 // stops without removing anything itself, or every uninstaller succeeds and the program
 // removes the product's exclusive residues while services, shared components and the shared
 // licensing process stay. On Oracle residues, the shared Inventory inside the removed program
-// folder stays with its files.
+// folder stays with its files, and homes in use (a running service's, ORACLE_HOME's) stay.
 
 #include "E2eSupport.h"
 #include "platform/win32/Wide.h"
@@ -135,11 +135,13 @@ bool IsSharedCategory(const std::u16string& category) {
     return category == u"共享组件" || category == u"共享安装组件" || category == u"共享许可组件";
 }
 
-// What the one-click run leaves alone: services, shared data, shared processes.
+// What the one-click run leaves alone: services, shared data, shared processes, the folder
+// ORACLE_HOME names.
 bool KeptByOneClick(const TreeNode& leaf) {
     const LeafKind kind = KindOf(leaf);
     return kind == LeafKind::Service || IsSharedCategory(leaf.category) ||
-           (kind == LeafKind::Process && leaf.risk != u"安全项");
+           (kind == LeafKind::Process && leaf.risk != u"安全项") ||
+           leaf.category == u"环境变量目录";
 }
 
 // What becomes of a record when its turn comes.
@@ -514,11 +516,20 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
         return false;
     };
     size_t succeeded = 0;
+    size_t cleaned = 0;
     bool restart = false;
     std::set<std::u16string> waitingForRestart;
     std::map<std::u16string, int> exportsExpected;
+    std::multiset<std::u16string> leftInLog;
     for (const LogEntry& entry : entries) {
         SCOPED_TRACE(U8(entry.location));
+        // What the run leaves follows what it cleaned, each with its reason.
+        if (entry.outcome == u"保留") {
+            EXPECT_FALSE(entry.message.empty());
+            leftInLog.insert(entry.location);
+            continue;
+        }
+        ++cleaned;
         EXPECT_EQ(U8(entry.outcome), "清理成功") << U8(entry.message);
         succeeded += entry.outcome == u"清理成功" ? 1 : 0;
         const std::optional<RegistryPlace> place = ParseRegistryLocation(entry.location);
@@ -536,7 +547,8 @@ TEST_F(OneClickE2eTest, UninstallsWithMsiexecThenCleansOnlyExclusiveResidues) {
         }
     }
     EXPECT_EQ(U8(summary), U8(u"一键卸载并清理完成：清理成功 " + Number(succeeded) + u"，失败 " +
-                              Number(entries.size() - succeeded)));
+                              Number(cleaned - succeeded)));
+    EXPECT_EQ(leftInLog, LeafLocations(kept));
     EXPECT_EQ(U8(finalBox.text),
               U8(summary + (restart ? u"\r\n部分操作需要重启 Windows 后完成。" : u"") +
                  u"\r\n\r\n日志已保存到桌面：\r\n" + logs[0]));
@@ -627,6 +639,87 @@ TEST(OneClickOracleE2eTest, TheSharedInventoryInsideTheProgramFolderStays) {
                             inventory + u"\r\n"),
               std::u16string::npos)
         << U8(log.body);
+    EXPECT_EQ(app.stop(), 0u);
+}
+
+// Oracle products that stay in use: a database home inside Program Files\Oracle whose service
+// runs from it, a client home elsewhere that ORACLE_HOME names, Java inside ProgramData\Oracle.
+// The run uninstalls VirtualBox (a title the Oracle rule takes), leaves the three and says why.
+TEST(OneClickOracleE2eTest, HomesInUseAndTheirServiceStay) {
+    SeedLock lock;
+    ASSERT_TRUE(lock.held());
+    ScopedPendingRenames pendingBefore;
+    SeededProduct seeded(u"oracle-in-use");
+    ASSERT_EQ(seeded.run().failures, "");
+    const std::vector<Fields> environment = seeded.run().lines(u"environment");
+    ASSERT_EQ(environment.size(), 1u);
+    const std::u16string clientHome = environment[0][3];
+    // The program inherits the test's environment, not the user's stored one.
+    prefix::ScopedVariable oracleHome(u"ORACLE_HOME", clientHome);
+    const std::u16string oracle = Env(u"ProgramW6432") + u"\\Oracle";
+    const std::u16string dbHome = oracle + u"\\dbhome_2";
+    const std::u16string java = Env(u"ProgramData") + u"\\Oracle\\Java";
+    const std::set<std::u16string> dbFiles = ListTree(dbHome);
+    const std::set<std::u16string> clientFiles = ListTree(clientHome);
+    const std::set<std::u16string> javaFiles = ListTree(java);
+    ASSERT_TRUE(dbFiles.count(u"bin\\ORACLE.EXE")) << Dump(dbFiles);
+    ASSERT_FALSE(clientFiles.empty());
+    ASSERT_EQ(ServiceState(u"OracleServiceXE"), std::optional<DWORD>(SERVICE_RUNNING));
+    const std::u16string serviceNote =
+        u"目录中有已注册服务“OracleServiceXE”的程序；服务不会被删除，删除其程序会使服务无法启动，"
+        u"因此默认不选。";
+
+    RunOutputs outputs;
+    AppDriver app;
+    ASSERT_EQ(app.start(), "");
+    ASSERT_TRUE(app.selectProductTab(2));
+    app.press(kOneClickButton);
+    std::optional<MessageBoxSeen> box = app.waitForMessageBox(kScanTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(U8(box->title), "一键卸载并清理 Oracle");
+    EXPECT_NE(box->text.find(u"\r\n  Oracle VM VirtualBox 7.0.14\r\n"), std::u16string::npos)
+        << U8(box->text);
+    // The scan already holds the home's folder back: unchecked, high risk, naming the service.
+    const std::vector<TreeNode> tree = app.readTree(true);
+    bool seen = false;
+    for (const TreeNode& leaf : Leaves(tree)) {
+        if (leaf.location == oracle) {
+            seen = true;
+            EXPECT_FALSE(leaf.checked());
+            EXPECT_EQ(U8(leaf.risk), "高风险");
+            EXPECT_TRUE(StartsWith(leaf.note, serviceNote)) << U8(leaf.note);
+        }
+    }
+    EXPECT_TRUE(seen) << TreeDump(tree);
+    ASSERT_TRUE(app.answer(*box, IDYES));
+    box = app.waitForMessageBox(kRunTimeoutMs);
+    ASSERT_TRUE(box.has_value()) << "status: " << U8(app.status());
+    EXPECT_EQ(U8(box->title), "操作完成") << U8(box->text);
+    ASSERT_TRUE(app.answer(*box, IDOK));
+
+    // VirtualBox is gone; both homes and Java stay file for file; the service still runs.
+    EXPECT_FALSE(PathExists(oracle + u"\\VirtualBox"));
+    EXPECT_FALSE(PathExists(Env(u"ProgramData") + u"\\Oracle\\odp.net"));
+    EXPECT_EQ(Dump(ListTree(dbHome)), Dump(dbFiles));
+    EXPECT_EQ(Dump(ListTree(clientHome)), Dump(clientFiles));
+    EXPECT_EQ(Dump(ListTree(java)), Dump(javaFiles));
+    EXPECT_EQ(ServiceState(u"OracleServiceXE"), std::optional<DWORD>(SERVICE_RUNNING));
+
+    // The log says what was left and why.
+    const std::vector<std::u16string> logs = outputs.newLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    const RunLogFile log = ReadRunLog(logs[0]);
+    EXPECT_EQ(U8(log.title), "Oracle 一键卸载并清理日志");
+    for (const std::u16string& entry : std::vector<std::u16string>{
+             u"[保留] Oracle\r\n  " + oracle + u"\r\n  " + serviceNote + u"\r\n",
+             u"[保留] client_1\r\n  " + clientHome +
+                 u"\r\n  ORACLE_HOME 指向的目录，其他程序可能仍在使用\r\n",
+             u"[保留] Java\r\n  " + java + u"\r\n  共享数据，其他产品可能使用\r\n",
+             u"[保留] OracleServiceXE\r\n  OracleServiceXE\r\n  "
+             u"服务只停止、不删除，一键卸载不处理服务\r\n",
+         }) {
+        EXPECT_NE(log.body.find(entry), std::u16string::npos) << U8(entry) << "\n" << U8(log.body);
+    }
     EXPECT_EQ(app.stop(), 0u);
 }
 

@@ -19,6 +19,7 @@ constexpr Hive USR = Hive::User;
 constexpr PathSeed kNothing = {Base::ProgramData, L""};
 
 #define ORACLE_HOME L"app\\oracle\\product\\19.0.0\\dbhome_1"
+#define ORACLE_CLIENT_HOME L"app\\client\\product\\19c\\client_1"
 
 ProductPlan AutoCadPlan() {
     ProductPlan plan;
@@ -284,10 +285,47 @@ ProductPlan OraclePlan() {
     return plan;
 }
 
+// Oracle products that stay in use: a database home inside Program Files\Oracle whose service
+// runs, a client home elsewhere that ORACLE_HOME names, Java's folder inside ProgramData\Oracle,
+// and VirtualBox, whose title the Oracle record rule takes and whose uninstaller removes its
+// record and folder.
+ProductPlan OracleInUsePlan() {
+    ProductPlan plan;
+    plan.name = L"oracle-in-use";
+    plan.inAll = false;
+    plan.files = {
+        {PF, L"Oracle\\dbhome_2\\database\\initXE.ora", "db_name=XE\r\n"},
+        {PF, L"Oracle\\dbhome_2\\network\\admin\\listener.ora", "LISTENER = ()\r\n"},
+        {PF, L"Oracle\\VirtualBox\\VBoxSVC.exe.txt", "vbox"},
+        {SYS, ORACLE_CLIENT_HOME L"\\network\\admin\\tnsnames.ora", "XE = ()\r\n"},
+        {SYS, ORACLE_CLIENT_HOME L"\\bin\\oci.dll", "oci"},
+        {PD, L"Oracle\\Java\\javapath\\java.exe.txt", "java"},
+        {PD, L"Oracle\\odp.net\\trace.log", "trace"},
+    };
+    plan.records = {
+        {M64,
+         L"Oracle VM VirtualBox",
+         L"Oracle VM VirtualBox",
+         L"7.0.14",
+         L"Oracle Corporation",
+         NameStorage::Terminated,
+         Commands::QuietOnly,
+         {PF, L"Oracle\\VirtualBox"}},
+    };
+    plan.services = {
+        {L"OracleServiceXE", L"OracleServiceXE", {PF, L"Oracle\\dbhome_2\\bin\\ORACLE.EXE"}, true},
+    };
+    plan.installsPackage = false;
+    plan.oracleHome = ORACLE_CLIENT_HOME;
+    plan.clearFolders = {{SYS, L"app\\client"}, {PF, L"Oracle"}, {PD, L"Oracle"}};
+    return plan;
+}
+
 } // namespace
 
 const std::vector<ProductPlan>& Plans() {
-    static const std::vector<ProductPlan> plans{AutoCadPlan(), SolidWorksPlan(), OraclePlan()};
+    static const std::vector<ProductPlan> plans{AutoCadPlan(), SolidWorksPlan(), OraclePlan(),
+                                                OracleInUsePlan()};
     return plans;
 }
 

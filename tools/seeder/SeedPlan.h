@@ -97,6 +97,7 @@ struct ProductPlan {
     bool installsPackage;      // the AutoCAD language pack MSI
     const wchar_t* oracleHome; // relative to SystemDrive; set as the user's ORACLE_HOME
     std::vector<EnvironmentSeed> environment;
+    bool inAll = true; // seeded by "all"; a plan for one test only is not
     // What clearing removes besides records, services, processes and the package: whole
     // folders and registry branches that the seed owns.
     std::vector<PathSeed> clearFolders;

@@ -2,9 +2,9 @@
 // throwaway Wine prefix, normally), what AutoCAD, SolidWorks and Oracle leave behind, so that
 // scans, cleaning and the one-click uninstall can be tested against the real system.
 //
-//   tidewell-seeder.exe seed  [autocad|solidworks|oracle|all] [--manifest FILE]
+//   tidewell-seeder.exe seed  [autocad|solidworks|oracle|oracle-in-use|all] [--manifest FILE]
 //                             [--no-processes] [--no-package]
-//   tidewell-seeder.exe clear [autocad|solidworks|oracle|all] [--manifest FILE]
+//   tidewell-seeder.exe clear [autocad|solidworks|oracle|oracle-in-use|all] [--manifest FILE]
 //
 // "seed" first clears the product (so it can run again, and an old service is deleted before
 // it is created anew), then creates folders and files, registry branches, install records
@@ -868,8 +868,9 @@ private:
 };
 
 int Usage() {
-    WriteOut(STD_ERROR_HANDLE, "usage: tidewell-seeder seed|clear [autocad|solidworks|oracle|all] "
-                               "[--manifest FILE] [--no-processes] [--no-package]\n");
+    WriteOut(STD_ERROR_HANDLE,
+             "usage: tidewell-seeder seed|clear [autocad|solidworks|oracle|oracle-in-use|all] "
+             "[--manifest FILE] [--no-processes] [--no-package]\n");
     return 2;
 }
 
@@ -902,7 +903,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::vector<const ProductPlan*> plans;
     for (const ProductPlan& plan : Plans()) {
-        if (product == L"all" || product == plan.name) {
+        if ((product == L"all" && plan.inAll) || product == plan.name) {
             plans.push_back(&plan);
         }
     }
