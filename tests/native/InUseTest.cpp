@@ -119,6 +119,115 @@ TEST(InUseTest, OneClickLeavesAFolderThatHoldsAnotherProduct) {
         << LogFile(machine);
 }
 
+const std::u16string kOracle = u"C:\\Program Files\\Oracle";
+const std::u16string kOracleExe = kOracle + u"\\dbhome_2\\bin\\ORACLE.EXE";
+const std::u16string kHeldByXe =
+    u"目录中有已注册服务“OracleServiceXE”的程序；服务不会被删除，删除其程序会使服务无法启动，"
+    u"因此默认不选。 ";
+
+// A registered service's program holds the folder it lies in, however the service manager
+// spells its path; a service elsewhere holds nothing.
+TEST(InUseTest, AServicesProgramHoldsItsFolderInEverySpelling) {
+    const struct {
+        std::u16string binaryPath;
+        bool held;
+    } cases[] = {
+        {u"\"" + kOracleExe + u"\" XE", true},
+        {kOracleExe + u" XE", true},
+        {u"%ORACLE_BASE%\\dbhome_2\\bin\\ORACLE.EXE XE", true},
+        {u"\\??\\" + kOracleExe, true},
+        {u"C:\\PROGRA~1\\oracle\\DBHOME_2\\bin\\oracle.exe XE", true},
+        {u"C:\\app\\oracle\\bin\\ORACLE.EXE XE", false},
+        {u"\\SystemRoot\\System32\\svchost.exe -k oracle", false},
+    };
+    for (const auto& c : cases) {
+        FakePlatform machine;
+        PrepareWorkflowMachine(machine);
+        machine.setEnvironment(u"ORACLE_BASE", kOracle);
+        machine.addShortName(u"C:\\PROGRA~1", u"C:\\Program Files");
+        machine.addFile(kOracleExe);
+        machine.addService(u"OracleServiceXE", u"OracleServiceXE", codes::kServiceRunning, 0,
+                           c.binaryPath);
+        ScanCollector collector(machine, ProductKind::Oracle);
+        const ItemList items = collector.collect();
+        const ResidueItem* folder = Find(items, kOracle);
+        ASSERT_NE(folder, nullptr) << ToUtf8(c.binaryPath);
+        EXPECT_EQ(folder->checked, !c.held) << ToUtf8(c.binaryPath);
+        EXPECT_EQ(folder->inUse.empty(), !c.held) << ToUtf8(c.binaryPath);
+        EXPECT_EQ(ToUtf8(folder->note),
+                  ToUtf8((c.held ? kHeldByXe : u"") +
+                         u"Oracle 产品目录，可能包含数据库、客户端或开发工具。"))
+            << ToUtf8(c.binaryPath);
+    }
+}
+
+// A temporary entry that is itself a service's program is named as such.
+TEST(InUseTest, AFileThatIsAServicesProgramIsHeldBack) {
+    FakePlatform machine;
+    PrepareWorkflowMachine(machine);
+    const std::u16string agent = u"C:\\Users\\u\\AppData\\Local\\Temp\\oracle_agent.exe";
+    machine.addFile(agent);
+    machine.addService(u"OraAgent", u"Agent", codes::kServiceStopped, 0, u"\"" + agent + u"\"");
+    ScanCollector collector(machine, ProductKind::Oracle);
+    const ItemList items = collector.collect();
+    const ResidueItem* file = Find(items, agent);
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(file->checked);
+    EXPECT_EQ(file->risk, RiskLevel::HighRisk);
+    EXPECT_EQ(ToUtf8(file->note),
+              ToUtf8(u"此文件是已注册服务“OraAgent”的程序；服务不会被删除，删除它会使服务无法启动，"
+                     u"因此默认不选。 安装或运行产生的临时项。"));
+}
+
+// The Oracle machine of a database in use: one-click uninstalls VirtualBox (an Oracle title),
+// then leaves the database home, the client home ORACLE_HOME names, and the running service.
+TEST(InUseTest, OneClickLeavesHomesInUse) {
+    FakePlatform machine;
+    PrepareWorkflowMachine(machine);
+    const std::u16string client = u"C:\\app\\client\\product\\19c\\client_1";
+    machine.setEnvironment(u"ORACLE_HOME", client);
+    machine.addFile(kOracleExe);
+    machine.addFile(kOracle + u"\\dbhome_2\\database\\initXE.ora");
+    machine.addFile(kOracle + u"\\VirtualBox\\VBoxSVC.exe");
+    machine.addFile(client + u"\\bin\\oci.dll");
+    machine.addProcess(300, u"ORACLE.EXE");
+    machine.addService(u"OracleServiceXE", u"OracleServiceXE", codes::kServiceRunning, 300,
+                       u"\"" + kOracleExe + u"\" XE");
+    catalogue_test::AddRecord(machine, RegistryRoot::LocalMachine, RegistryView::Bits64,
+                              u"VirtualBox", u"Oracle VM VirtualBox", u"7.0.14", u"",
+                              kOracle + u"\\VirtualBox\\uninst.exe");
+    machine.onChild(FakeRegExport(machine, [&machine](const std::u16string&) {
+        FakeChildBehaviour uninstaller;
+        uninstaller.sideEffect = [&machine] {
+            machine.deleteTree(RegistryRoot::LocalMachine, RegistryView::Bits64, kUninstall,
+                               u"VirtualBox");
+            machine.deleteFile(kOracle + u"\\VirtualBox\\VBoxSVC.exe");
+        };
+        return uninstaller;
+    }));
+    FakeWorkflowWindow window{machine};
+    window.scan.product = ProductKind::Oracle;
+    machine.queueAnswers({true});
+    OneClickUninstall(machine, window);
+
+    EXPECT_EQ(machine.messages.back().title, u"操作完成") << ToUtf8(machine.messages.back().text);
+    EXPECT_TRUE(machine.exists(kOracleExe)) << machine.dump();
+    EXPECT_TRUE(machine.exists(kOracle + u"\\dbhome_2\\database\\initXE.ora"));
+    EXPECT_TRUE(machine.exists(client + u"\\bin\\oci.dll"));
+    EXPECT_TRUE(machine.processRunning(300));
+    EXPECT_EQ(machine.serviceState(u"OracleServiceXE"), codes::kServiceRunning);
+    for (const std::u16string& entry : {
+             u"[保留] Oracle\r\n  " + kOracle + u"\r\n  " +
+                 kHeldByXe.substr(0, kHeldByXe.size() - 1),
+             u"[保留] client_1\r\n  " + client +
+                 u"\r\n  ORACLE_HOME 指向的目录，其他程序可能仍在使用",
+         }) {
+        EXPECT_NE(LogFile(machine).find(ToUtf8(entry + u"\r\n")), std::string::npos)
+            << ToUtf8(entry) << "\n"
+            << LogFile(machine);
+    }
+}
+
 // Java's installer puts the java.exe of the system PATH inside Oracle's data folder: a clean
 // with the default selection takes the folder and leaves Java.
 TEST(InUseTest, JavaInsideOraclesDataFolderStaysWithTheDefaults) {
