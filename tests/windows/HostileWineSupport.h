@@ -218,6 +218,7 @@ struct RunLogText {
     std::vector<std::u16string> processLines;
     std::vector<std::u16string> uninstallLines;
     std::vector<LogEntry> entries;
+    std::vector<LogEntry> left; // "[保留]" entries of a one-click run: what it left, and why
     std::u16string backupFolder;
     std::vector<std::u16string> stray; // lines that fit no shape
 };
@@ -256,6 +257,11 @@ inline RunLogText ReadRunLog(const std::u16string& path, const std::u16string& s
         if ((success || TakePrefix(line, failureMark, rest)) && i + 2 < lines.size() &&
             lines[i + 1].compare(0, 2, u"  ") == 0 && lines[i + 2].compare(0, 2, u"  ") == 0) {
             log.entries.push_back({success, rest, lines[i + 1].substr(2), lines[i + 2].substr(2)});
+            i += 2;
+        } else if (TakePrefix(line, u"[保留] ", rest) && i + 2 < lines.size() &&
+                   lines[i + 1].compare(0, 2, u"  ") == 0 &&
+                   lines[i + 2].compare(0, 2, u"  ") == 0) {
+            log.left.push_back({false, rest, lines[i + 1].substr(2), lines[i + 2].substr(2)});
             i += 2;
         } else if (TakePrefix(line, u"[结束进程] ", rest)) {
             log.processLines.push_back(rest);
