@@ -219,8 +219,30 @@ namespace {
 // attributes, reading its security and deleting it.
 constexpr DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
                                FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE;
+// The rest, for an entry that cannot be deleted now: a folder that is some process's current
+// folder is shared for reading and writing only, and must still be listed and emptied.
+constexpr DWORD kKeepAccess = kEntryAccess & ~static_cast<DWORD>(DELETE);
 // Enough to look at an entry that another program holds open without sharing it.
 constexpr DWORD kLookAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// Opens with the widest access the entry's sharing allows; the first refusal says why it cannot
+// be deleted through the handle.
+template <typename Open> DWORD OpenWidest(Open open, HANDLE& handle, DWORD& deleteError) {
+    deleteError = ERROR_SUCCESS;
+    for (const DWORD access : {kEntryAccess, kKeepAccess, kLookAccess}) {
+        const DWORD error = open(access, handle);
+        if (error == ERROR_SUCCESS) {
+            return ERROR_SUCCESS;
+        }
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+            return error;
+        }
+        if (deleteError == ERROR_SUCCESS) {
+            deleteError = error;
+        }
+    }
+    return deleteError;
+}
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // NtCreateFile's options: open only, a reparse point as itself, backup rights where the
@@ -333,43 +355,33 @@ HANDLE Win32Platform::entryHandle(EntryHandle entry) const {
 
 OpenedEntry Win32Platform::openEntry(const std::u16string& path) {
     const std::u16string systemPath = SystemPath(path);
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE handle = CreateFileW(AsWide(systemPath), kEntryAccess, kShareAll, nullptr, OPEN_EXISTING,
-                                flags, nullptr);
+    const auto open = [&](DWORD access, HANDLE& handle) -> DWORD {
+        handle = CreateFileW(AsWide(systemPath), access, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    };
+    HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD deleteError = ERROR_SUCCESS;
-    if (handle == INVALID_HANDLE_VALUE) {
-        deleteError = GetLastError();
-        if (deleteError != ERROR_SHARING_VIOLATION && deleteError != ERROR_ACCESS_DENIED) {
-            OpenedEntry failed;
-            failed.error = deleteError;
-            return failed;
-        }
-        handle = CreateFileW(AsWide(systemPath), kLookAccess, kShareAll, nullptr, OPEN_EXISTING,
-                             flags, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            OpenedEntry failed;
-            failed.error = error;
-            return failed;
-        }
+    const DWORD error = OpenWidest(open, handle, deleteError);
+    if (error != ERROR_SUCCESS) {
+        OpenedEntry failed;
+        failed.error = error;
+        return failed;
     }
     return adoptEntry(handle, deleteError);
 }
 
 OpenedEntry Win32Platform::openChild(EntryHandle folder, const std::u16string& name) {
     HANDLE parent = entryHandle(folder);
+    const auto open = [&](DWORD access, HANDLE& handle) {
+        return OpenRelative(parent, name, access, handle);
+    };
     HANDLE handle = INVALID_HANDLE_VALUE;
-    DWORD deleteError = OpenRelative(parent, name, kEntryAccess, handle);
-    if (deleteError == ERROR_SHARING_VIOLATION || deleteError == ERROR_ACCESS_DENIED) {
-        const DWORD error = OpenRelative(parent, name, kLookAccess, handle);
-        if (error != ERROR_SUCCESS) {
-            OpenedEntry failed;
-            failed.error = error;
-            return failed;
-        }
-    } else if (deleteError != ERROR_SUCCESS) {
+    DWORD deleteError = ERROR_SUCCESS;
+    const DWORD error = OpenWidest(open, handle, deleteError);
+    if (error != ERROR_SUCCESS) {
         OpenedEntry failed;
-        failed.error = deleteError;
+        failed.error = error;
         return failed;
     }
     return adoptEntry(handle, deleteError);
