@@ -161,6 +161,25 @@ TEST(InUseTest, AServicesProgramHoldsItsFolderInEverySpelling) {
     }
 }
 
+// A home that Oracle registered, outside its default folders, is held back the same way.
+TEST(InUseTest, ARegisteredHomeNamesTheServiceRunningFromIt) {
+    FakePlatform machine;
+    PrepareWorkflowMachine(machine);
+    const std::u16string home = u"D:\\db\\dbhome_1";
+    machine.addFile(home + u"\\bin\\ORACLE.EXE");
+    machine.setStringValue(RegistryRoot::LocalMachine, RegistryView::Bits64,
+                           u"SOFTWARE\\ORACLE\\KEY_OraDB19Home1", u"ORACLE_HOME", home);
+    machine.addService(u"OracleServiceXE", u"OracleServiceXE", codes::kServiceRunning, 0,
+                       u"\"" + home + u"\\bin\\ORACLE.EXE\" XE");
+    ScanCollector collector(machine, ProductKind::Oracle);
+    const ItemList items = collector.collect();
+    const ResidueItem* folder = Find(items, home);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(ToUtf8(folder->category), "Oracle 主目录");
+    EXPECT_FALSE(folder->checked);
+    EXPECT_EQ(ToUtf8(folder->note.substr(0, kHeldByXe.size())), ToUtf8(kHeldByXe));
+}
+
 // A temporary entry that is itself a service's program is named as such.
 TEST(InUseTest, AFileThatIsAServicesProgramIsHeldBack) {
     FakePlatform machine;

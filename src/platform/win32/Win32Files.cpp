@@ -225,24 +225,38 @@ constexpr DWORD kKeepAccess = kEntryAccess & ~static_cast<DWORD>(DELETE);
 // Enough to look at an entry that another program holds open without sharing it.
 constexpr DWORD kLookAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
-// Opens with the widest access the entry's sharing allows; the first refusal says why it cannot
-// be deleted through the handle.
-template <typename Open> DWORD OpenWidest(Open open, HANDLE& handle, DWORD& deleteError) {
-    deleteError = ERROR_SUCCESS;
+// An entry opened with the widest access its sharing allows: the first refusal says why it
+// cannot be deleted through the handle.
+struct WidestOpen {
+    DWORD error = ERROR_SUCCESS;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD deleteError = ERROR_SUCCESS;
+};
+
+template <typename Open> WidestOpen OpenWidest(Open open) {
+    WidestOpen opened;
     for (const DWORD access : {kEntryAccess, kKeepAccess, kLookAccess}) {
-        const DWORD error = open(access, handle);
-        if (error == ERROR_SUCCESS) {
-            return ERROR_SUCCESS;
+        opened.error = open(access, opened.handle);
+        if (opened.error == ERROR_SUCCESS) {
+            return opened;
         }
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
-            return error;
+        if (opened.error != ERROR_SHARING_VIOLATION && opened.error != ERROR_ACCESS_DENIED) {
+            return opened;
         }
-        if (deleteError == ERROR_SUCCESS) {
-            deleteError = error;
+        if (opened.deleteError == ERROR_SUCCESS) {
+            opened.deleteError = opened.error;
         }
     }
-    return deleteError;
+    opened.error = opened.deleteError;
+    return opened;
 }
+
+OpenedEntry FailedEntry(DWORD error) {
+    OpenedEntry failed;
+    failed.error = error;
+    return failed;
+}
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // NtCreateFile's options: open only, a reparse point as itself, backup rights where the
@@ -360,15 +374,9 @@ OpenedEntry Win32Platform::openEntry(const std::u16string& path) {
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         return handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     };
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    DWORD deleteError = ERROR_SUCCESS;
-    const DWORD error = OpenWidest(open, handle, deleteError);
-    if (error != ERROR_SUCCESS) {
-        OpenedEntry failed;
-        failed.error = error;
-        return failed;
-    }
-    return adoptEntry(handle, deleteError);
+    const WidestOpen widest = OpenWidest(open);
+    return widest.error != ERROR_SUCCESS ? FailedEntry(widest.error)
+                                         : adoptEntry(widest.handle, widest.deleteError);
 }
 
 OpenedEntry Win32Platform::openChild(EntryHandle folder, const std::u16string& name) {
@@ -376,15 +384,9 @@ OpenedEntry Win32Platform::openChild(EntryHandle folder, const std::u16string& n
     const auto open = [&](DWORD access, HANDLE& handle) {
         return OpenRelative(parent, name, access, handle);
     };
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    DWORD deleteError = ERROR_SUCCESS;
-    const DWORD error = OpenWidest(open, handle, deleteError);
-    if (error != ERROR_SUCCESS) {
-        OpenedEntry failed;
-        failed.error = error;
-        return failed;
-    }
-    return adoptEntry(handle, deleteError);
+    const WidestOpen widest = OpenWidest(open);
+    return widest.error != ERROR_SUCCESS ? FailedEntry(widest.error)
+                                         : adoptEntry(widest.handle, widest.deleteError);
 }
 
 DirectoryListing Win32Platform::listOpenFolder(EntryHandle folder) {
