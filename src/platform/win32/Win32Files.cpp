@@ -271,10 +271,15 @@ using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTR
                                               PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                               ULONG, PVOID, ULONG);
 using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+using NtQueryInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                        ULONG);
+// FILE_INFORMATION_CLASS FileInternalInformation: the entry's index on its volume.
+constexpr ULONG kFileInternalInformation = 6;
 
 struct NtCalls {
     NtCreateFileFunction createFile = nullptr;
     StatusToErrorFunction statusToError = nullptr;
+    NtQueryInformationFileFunction queryInformation = nullptr;
 };
 
 // ntdll is mapped into every process; its exports are looked up once.
@@ -286,6 +291,8 @@ const NtCalls& Nt() {
                 reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
             found.statusToError = reinterpret_cast<StatusToErrorFunction>(
                 reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+            found.queryInformation = reinterpret_cast<NtQueryInformationFileFunction>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
         }
         return found;
     }();
@@ -344,21 +351,57 @@ bool IsAdministrative(PSID sid) {
 
 } // namespace
 
-OpenedEntry Win32Platform::adoptEntry(HANDLE handle, uint32_t deleteError) {
+// The attributes and the index of an entry on a volume already known: two plain queries. The
+// full GetFileInformationByHandle also asks for the volume's serial each time, which under Wine
+// reads a file and made a walk several times slower.
+DWORD QueryEntryOnVolume(HANDLE handle, OpenedEntry& opened) {
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic))) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    const NtCalls& nt = Nt();
+    if (nt.queryInformation == nullptr) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER index{};
+    const NTSTATUS result =
+        nt.queryInformation(handle, &status, &index, sizeof(index), kFileInternalInformation);
+    if (result < 0) {
+        return nt.statusToError(result);
+    }
+    opened.attributes = basic.FileAttributes;
+    opened.identity.file = static_cast<uint64_t>(index.QuadPart);
+    return ERROR_SUCCESS;
+}
+
+OpenedEntry Win32Platform::adoptEntry(HANDLE handle, uint32_t deleteError,
+                                      std::optional<uint32_t> volume) {
     OpenedEntry opened;
     UniqueFile file(handle);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file.get(), &information)) {
-        const DWORD error = GetLastError();
-        opened.error = error;
-        return opened;
+    if (volume) {
+        // Opened as itself, never through a link: on its parent's volume.
+        const DWORD error = QueryEntryOnVolume(file.get(), opened);
+        if (error != ERROR_SUCCESS) {
+            opened.error = error;
+            return opened;
+        }
+        opened.identity.volume = *volume;
+    } else {
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!GetFileInformationByHandle(file.get(), &information)) {
+            const DWORD error = GetLastError();
+            opened.error = error;
+            return opened;
+        }
+        opened.attributes = information.dwFileAttributes;
+        opened.identity.volume = information.dwVolumeSerialNumber;
+        opened.identity.file =
+            (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     }
-    opened.attributes = information.dwFileAttributes;
-    opened.identity.volume = information.dwVolumeSerialNumber;
-    opened.identity.file =
-        (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     opened.handle = nextEntry_++;
-    entries_[opened.handle] = {std::move(file), deleteError};
+    entries_[opened.handle] = {std::move(file), deleteError, opened.identity.volume};
     return opened;
 }
 
@@ -380,13 +423,18 @@ OpenedEntry Win32Platform::openEntry(const std::u16string& path) {
 }
 
 OpenedEntry Win32Platform::openChild(EntryHandle folder, const std::u16string& name) {
-    HANDLE parent = entryHandle(folder);
+    auto found = entries_.find(folder);
+    if (found == entries_.end()) {
+        return FailedEntry(ERROR_INVALID_HANDLE);
+    }
+    HANDLE parent = found->second.handle.get();
+    const uint32_t volume = found->second.volume;
     const auto open = [&](DWORD access, HANDLE& handle) {
         return OpenRelative(parent, name, access, handle);
     };
     const WidestOpen widest = OpenWidest(open);
     return widest.error != ERROR_SUCCESS ? FailedEntry(widest.error)
-                                         : adoptEntry(widest.handle, widest.deleteError);
+                                         : adoptEntry(widest.handle, widest.deleteError, volume);
 }
 
 DirectoryListing Win32Platform::listOpenFolder(EntryHandle folder) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace tidewell {
@@ -116,9 +117,12 @@ private:
     struct OpenFile {
         win32::UniqueFile handle;
         uint32_t deleteError = 0; // opened without the right to delete: why
+        uint32_t volume = 0;      // the serial of the volume it lies on
     };
-    // Takes over a handle just opened; the entry with its attributes and identity.
-    OpenedEntry adoptEntry(HANDLE handle, uint32_t deleteError);
+    // Takes over a handle just opened; the entry with its attributes and identity. An entry
+    // opened inside a folder lies on the folder's volume, which need not be asked again.
+    OpenedEntry adoptEntry(HANDLE handle, uint32_t deleteError,
+                           std::optional<uint32_t> volume = std::nullopt);
     HANDLE entryHandle(EntryHandle entry) const;
 
     struct Child {
