@@ -132,6 +132,7 @@ public:
 
 private:
     bool keeps(const std::u16string& path, const std::optional<FileIdentity>& identity);
+    bool goesInOneStep(const DirectoryEntry& listed) const;
     void enter(const OpenedEntry& opened, size_t pathSize);
     void fail(Folder& folder, Failure failure);
     // The way a locked entry goes: registered for restart where no ordinary user can change a
@@ -172,6 +173,33 @@ bool TreeWalk::keeps(const std::u16string& path, const std::optional<FileIdentit
         }
     }
     return false;
+}
+
+// An ordinary file by its listing that no kept location can be: it needs neither its attributes
+// nor its identity read through a handle of its own. A kept location known by its identity is
+// compared with the listing's index; a listing without one leaves the question to the full open.
+bool TreeWalk::goesInOneStep(const DirectoryEntry& listed) const {
+    constexpr uint32_t kNotPlain =
+        codes::kAttributeDirectory | codes::kAttributeReparsePoint | kBlockingBits;
+    if ((listed.attributes & kNotPlain) != 0) {
+        return false;
+    }
+    std::optional<std::u16string> folded;
+    for (const KeptPlace& place : kept_) {
+        if (place.identity) {
+            if (listed.file == 0 || listed.file == place.identity->file) {
+                return false;
+            }
+            continue;
+        }
+        if (!folded) {
+            folded = FoldedPath(path_);
+        }
+        if (place.folded == *folded) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void TreeWalk::enter(const OpenedEntry& opened, size_t pathSize) {
@@ -266,8 +294,9 @@ std::optional<ActionResult> TreeWalk::leave() {
 // Depth first, children before their folder, with a stack of its own: within the 32,767 units
 // of a long path a tree can be 16,000 folders deep, deeper than the 32-bit program's stack would
 // carry a recursive walk. Each folder is opened once, without following a link, and listed
-// and emptied through that handle; each entry is opened relative to it and deleted through its
-// own handle, so a folder swapped for a link meanwhile can redirect nothing.
+// and emptied through that handle; each entry is opened relative to it, never through a link, and
+// deleted through its own handle (an ordinary file in the same open), so a folder swapped for a
+// link meanwhile can redirect nothing.
 ActionResult TreeWalk::run(const std::u16string& top, const OpenedEntry& opened) {
     path_ = top;
     enter(opened, top.size());
@@ -280,17 +309,24 @@ ActionResult TreeWalk::run(const std::u16string& top, const OpenedEntry& opened)
             }
             continue;
         }
-        const std::u16string name = folder.entries[folder.next].name;
-        const uint32_t listed = folder.entries[folder.next++].attributes;
-        if (name == u"." || name == u"..") {
+        // A copy: entering a folder below moves this one's record.
+        const DirectoryEntry listed = folder.entries[folder.next++];
+        if (listed.name == u"." || listed.name == u"..") {
             continue;
         }
         platform_.lookAtQueue();
         if (!path_.empty() && path_.back() != u'\\') {
             path_ += u'\\';
         }
-        path_ += name;
-        OpenEntry entry(platform_, platform_.openChild(folder.handle, name));
+        path_ += listed.name;
+        if (goesInOneStep(listed)) {
+            const uint32_t error = platform_.deleteChild(folder.handle, listed.name);
+            if (error == codes::kSuccess || IsGone(error)) {
+                continue;
+            }
+            // In use, made read-only or no longer a file: the full open below tells which.
+        }
+        OpenEntry entry(platform_, platform_.openChild(folder.handle, listed.name));
         if (entry->error != codes::kSuccess) {
             if (!IsGone(entry->error)) {
                 fail(folder, {entry->error, {}});
@@ -302,7 +338,8 @@ ActionResult TreeWalk::run(const std::u16string& top, const OpenedEntry& opened)
         }
         // A link by either look is never entered: a system that opens through a link (Wine
         // does) shows its target's attributes through the handle.
-        const bool link = ((entry->attributes | listed) & codes::kAttributeReparsePoint) != 0;
+        const bool link =
+            ((entry->attributes | listed.attributes) & codes::kAttributeReparsePoint) != 0;
         if ((entry->attributes & codes::kAttributeDirectory) != 0 && !link) {
             enter(entry.release(), path_.size());
             continue;

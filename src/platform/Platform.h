@@ -37,6 +37,7 @@ struct FileAttributes {
 struct DirectoryEntry {
     std::u16string name;
     uint32_t attributes = 0;
+    uint64_t file = 0; // its index on the volume where the listing gives one; 0 otherwise
 };
 
 struct DirectoryListing {
@@ -250,6 +251,11 @@ public:
     // Marks the open entry for deletion: it goes when it is closed. A folder must be empty
     // (145); a link goes as a link.
     virtual uint32_t deleteOpen(EntryHandle entry) = 0;
+    // Deletes the entry of that name in the open folder in one step, opened relative to the
+    // folder as itself (a link as the link) and only if it is not a folder: the quick way for
+    // what the listing showed as an ordinary file. A read-only file, a folder and a file in use
+    // are refused and stay as they were.
+    virtual uint32_t deleteChild(EntryHandle folder, const std::u16string& name) = 0;
     virtual FolderWriters folderWriters(EntryHandle folder) = 0;
     virtual void closeEntry(EntryHandle entry) = 0;
 

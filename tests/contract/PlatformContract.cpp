@@ -561,6 +561,34 @@ TEST_P(PlatformContract, DeletionCodesForFilesAndDirectories) {
               kFileNotFound);
 }
 
+// The one-step deletion inside an open folder takes an ordinary file and nothing else.
+TEST_P(PlatformContract, DeletingAChildInOneStepTakesOnlyAnOrdinaryFile) {
+    preparer->makeFile(scratch(u"plain.dat"), "x");
+    preparer->makeFile(scratch(u"read-only.dat"), "x", codes::kAttributeReadOnly);
+    preparer->makeFile(scratch(u"folder\\inside.dat"), "x");
+    preparer->makeDirectory(scratch(u"empty"));
+    const OpenedEntry opened = platform().openEntry(folder);
+    ASSERT_EQ(opened.error, kSuccess);
+
+    const struct {
+        const char16_t* name;
+        uint32_t error;
+        bool stays;
+    } steps[] = {
+        {u"plain.dat", kSuccess, false},
+        {u"read-only.dat", kAccessDenied, true},
+        {u"folder", kAccessDenied, true},
+        {u"empty", kAccessDenied, true},
+        {u"missing.dat", kFileNotFound, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(ToUtf8(step.name));
+        EXPECT_EQ(platform().deleteChild(opened.handle, step.name), step.error);
+        EXPECT_EQ(platform().fileAttributes(scratch(step.name)).exists(), step.stays);
+    }
+    platform().closeEntry(opened.handle);
+}
+
 TEST_P(PlatformContract, WriteFileCreatesOrReplacesTheWholeFile) {
     const std::u16string log = scratch(u"Tidewell日志.txt");
     const std::string first = "\xEF\xBB\xBF first run, longer text\r\n";

@@ -253,12 +253,15 @@ TEST(RemoveDirectoryTreeTest, KeptLocationsAndTheFoldersLeadingToThemStay) {
     const std::u16string client = top + u"\\product\\12.2.0\\client_1";
     machine.addFile(client + u"\\bin\\oci.dll");
     machine.addFile(top + u"\\product\\12.2.0\\other.txt");
+    machine.addFile(top + u"\\product\\12.2.0\\tnslsnr.exe");
     machine.addShortName(u"C:\\PROGRA~1", u"C:\\Program Files");
     const std::u16string shortClient = u"C:\\PROGRA~1\\Oracle\\product\\12.2.0\\client_1";
-    EXPECT_EQ(RemoveDirectoryTree(machine, top + u"\\product", {shortClient}).message,
-              u"其余内容将在重启后删除，保留未清理的项目：" +
-                  shortClient); // oracle.exe is still locked
+    const std::u16string shortProgram = u"C:\\PROGRA~1\\Oracle\\product\\12.2.0\\tnslsnr.exe";
+    EXPECT_EQ(RemoveDirectoryTree(machine, top + u"\\product", {shortClient, shortProgram}).message,
+              u"其余内容将在重启后删除，保留未清理的项目：" + shortClient + u"；" +
+                  shortProgram); // oracle.exe is still locked
     EXPECT_TRUE(machine.exists(client + u"\\bin\\oci.dll")) << machine.dump();
+    EXPECT_TRUE(machine.exists(top + u"\\product\\12.2.0\\tnslsnr.exe"));
     EXPECT_FALSE(machine.exists(top + u"\\product\\12.2.0\\other.txt"));
     EXPECT_EQ(
         RemoveDirectoryTree(machine, client, {u"C:\\PROGRA~1\\Oracle\\product\\12.2.0\\CLIENT_1"})
@@ -468,6 +471,22 @@ TEST(RemoveDirectoryTreeTest, DirectoryLinksAreRemovedAsLinksAndNeverEntered) {
     EXPECT_EQ(RemoveDirectoryTree(machine, u"C:\\Autodesk").message, u"目录已删除");
     EXPECT_FALSE(machine.exists(u"C:\\Autodesk"));
     EXPECT_TRUE(machine.exists(target + u"\\keep.dwg")) << machine.dump();
+
+    // A file by its listing that is a link to a folder when it is opened: the one-step deletion
+    // refuses it, and it goes as a link.
+    machine.addFile(u"C:\\Data\\a.dll");
+    bool swapped = false;
+    machine.beforeEntryCall = [&](FakeCall call, const std::u16string& path) {
+        if (!swapped && call == FakeCall::FileAttributes && path == u"C:\\Data\\a.dll") {
+            swapped = true;
+            machine.moveEntry(path, u"C:\\Users\\mallory\\a.dll");
+            machine.addDirectoryLink(path, target);
+        }
+    };
+    EXPECT_EQ(RemoveDirectoryTree(machine, u"C:\\Data").message, u"目录已删除");
+    EXPECT_TRUE(swapped);
+    EXPECT_FALSE(machine.exists(u"C:\\Data"));
+    EXPECT_TRUE(machine.exists(target + u"\\keep.dwg")) << machine.dump();
 }
 
 TEST(RemoveDirectoryTreeTest, LinkThatStaysIsAFailureAndNothingIsRegistered) {
@@ -505,6 +524,9 @@ TEST(RemoveDirectoryTreeTest, AFolderSwappedForALinkDuringTheWalkRedirectsNothin
          kPartly + u"目录未能清空：" + top},
         {"between the listing of its parent and its opening", FakeCall::FileAttributes, sub, true,
          u"目录已删除"},
+        {"between the listing of a file in it and the file's deletion in one step",
+         FakeCall::FileAttributes, sub + u"\\kernel32.dll", false,
+         kPartly + u"目录未能清空：" + top},
         {"between the opening of a file in it and the file's deletion", FakeCall::DeleteFile,
          sub + u"\\kernel32.dll", false, kPartly + u"目录未能清空：" + top},
         {"between its emptying and its deletion", FakeCall::RemoveDirectory, sub, false,

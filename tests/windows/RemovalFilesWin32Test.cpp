@@ -294,7 +294,8 @@ TEST(RemovalFilesWin32Test, DirectoryLinkInsideATreeIsNeverEntered) {
 
 // The walk by handle on real files: a tree 40 folders deep with read-only files and folders, a
 // link to a folder outside it (made from the Linux side under Wine), and a kept location given
-// by its short name, which stays with everything below it.
+// by its short name, which stays with everything below it; so does a kept file given by its short
+// name, which the listing shows as an ordinary file.
 TEST(RemovalFilesWin32Test, TheWalkByHandleRemovesADeepTreeAndKeepsAShortNamedLocation) {
     Win32Platform platform;
     ScratchFolder scratch(u"handles");
@@ -306,6 +307,8 @@ TEST(RemovalFilesWin32Test, TheWalkByHandleRemovesADeepTreeAndKeepsAShortNamedLo
     CreateDirectoryW(AsWide(top), nullptr);
     CreateDirectoryW(AsWide(kept), nullptr);
     MakeFile(kept + u"\\oci.dll", FILE_ATTRIBUTE_READONLY);
+    const std::u16string program = top + u"\\listener service.exe";
+    MakeFile(program);
     std::u16string deep = top;
     for (int level = 0; level < 40; ++level) {
         deep += u"\\level " + Decimal(level);
@@ -319,12 +322,16 @@ TEST(RemovalFilesWin32Test, TheWalkByHandleRemovesADeepTreeAndKeepsAShortNamedLo
     ASSERT_NE(GetShortPathNameW(AsWide(kept), shortName, MAX_PATH), 0u);
     const std::u16string shortKept = FromWide(shortName);
     ASSERT_NE(shortKept, kept);
+    ASSERT_NE(GetShortPathNameW(AsWide(program), shortName, MAX_PATH), 0u);
+    const std::u16string shortProgram = FromWide(shortName);
+    ASSERT_NE(shortProgram, program);
     ScopedPendingRenames restorePending;
 
-    ActionResult result = RemoveDirectoryTree(platform, top, {shortKept});
+    ActionResult result = RemoveDirectoryTree(platform, top, {shortKept, shortProgram});
 
     EXPECT_TRUE(Exists(target + u"\\keep.dwg"));
     EXPECT_TRUE(Exists(kept + u"\\oci.dll"));
+    EXPECT_TRUE(Exists(program));
     EXPECT_FALSE(Exists(deep + u"\\f.txt"));
     EXPECT_FALSE(Exists(top + u"\\level 0\\f.txt"));
     if (RunningUnderWine() && linked) {
@@ -334,12 +341,15 @@ TEST(RemovalFilesWin32Test, TheWalkByHandleRemovesADeepTreeAndKeepsAShortNamedLo
         EXPECT_TRUE(Exists(deep + u"\\Content"));
         EXPECT_TRUE(ScopedPendingRenames::strings().empty());
         Erase(deep + u"\\Content");
-        result = RemoveDirectoryTree(platform, top, {shortKept});
+        result = RemoveDirectoryTree(platform, top, {shortKept, shortProgram});
     }
     EXPECT_FALSE(Exists(top + u"\\level 0"));
     EXPECT_TRUE(result.success) << Narrow(result.message);
     EXPECT_FALSE(result.rebootPending);
-    EXPECT_EQ(result.message, u"目录内容已删除，保留未清理的项目：" + shortKept);
+    // In the order the listing gives, which under Wine is the Linux folder's.
+    EXPECT_TRUE(result.message == u"目录内容已删除，保留未清理的项目：" + shortKept + u"；" + shortProgram ||
+                result.message == u"目录内容已删除，保留未清理的项目：" + shortProgram + u"；" + shortKept)
+        << Narrow(result.message);
     EXPECT_TRUE(linked || !RunningUnderWine());
 }
 

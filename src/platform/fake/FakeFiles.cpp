@@ -691,7 +691,7 @@ DirectoryListing FakePlatform::listOpenFolder(EntryHandle folder) {
         return listing;
     }
     for (const auto& entry : node->children) {
-        listing.entries.push_back({entry.second->name, entry.second->attributes});
+        listing.entries.push_back({entry.second->name, entry.second->attributes, entry.second->id});
     }
     return listing;
 }
@@ -740,6 +740,21 @@ uint32_t FakePlatform::deleteOpen(EntryHandle entry) {
     state->deleting = true;
     record((call == FakeCall::DeleteFile ? u"deleteFile " : u"removeDirectory ") + path);
     return codes::kSuccess;
+}
+
+// The same steps as opening the child and deleting it through its handle, so that a test sees the
+// same calls and can change the machine between them.
+uint32_t FakePlatform::deleteChild(EntryHandle folder, const std::u16string& name) {
+    const OpenedEntry child = openChild(folder, name);
+    if (child.error != codes::kSuccess) {
+        return child.error;
+    }
+    // Windows answers an open for a file that finds a folder with access denied.
+    const uint32_t error = (child.attributes & codes::kAttributeDirectory) != 0
+                               ? codes::kAccessDenied
+                               : deleteOpen(child.handle);
+    closeEntry(child.handle);
+    return error;
 }
 
 FolderWriters FakePlatform::folderWriters(EntryHandle folder) {

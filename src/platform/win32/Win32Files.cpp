@@ -266,6 +266,9 @@ constexpr ULONG kOpenReparsePoint = 0x00200000;
 constexpr ULONG kOpenForBackupIntent = 0x00004000;
 constexpr ULONG kSynchronousIo = 0x00000020;
 constexpr ULONG kCaseInsensitive = 0x40;
+// For the one-step deletion: refuse a folder, delete with the last handle.
+constexpr ULONG kNonDirectoryFile = 0x00000040;
+constexpr ULONG kDeleteOnClose = 0x00001000;
 
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                               PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
@@ -299,8 +302,10 @@ const NtCalls& Nt() {
     return calls;
 }
 
-// Opens name relative to the open folder; the Win32 error code on failure.
-DWORD OpenRelative(HANDLE folder, const std::u16string& name, DWORD access, HANDLE& opened) {
+// Opens name relative to the open folder, the entry itself and never what a link leads to; the
+// Win32 error code on failure. options adds to NtCreateFile's.
+DWORD OpenRelative(HANDLE folder, const std::u16string& name, DWORD access, HANDLE& opened,
+                   ULONG options = 0) {
     const NtCalls& nt = Nt();
     if (nt.createFile == nullptr || nt.statusToError == nullptr) {
         return ERROR_PROC_NOT_FOUND;
@@ -320,7 +325,8 @@ DWORD OpenRelative(HANDLE folder, const std::u16string& name, DWORD access, HAND
     IO_STATUS_BLOCK status{};
     const NTSTATUS result =
         nt.createFile(&opened, access, &attributes, &status, nullptr, 0, kShareAll, kFileOpen,
-                      kOpenReparsePoint | kOpenForBackupIntent | kSynchronousIo, nullptr, 0);
+                      kOpenReparsePoint | kOpenForBackupIntent | kSynchronousIo | options,
+                      nullptr, 0);
     if (result < 0) {
         opened = INVALID_HANDLE_VALUE;
         return nt.statusToError(result);
@@ -456,7 +462,7 @@ DirectoryListing Win32Platform::listOpenFolder(EntryHandle folder) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
             listing.entries.push_back(
                 {FromWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t)),
-                 entry->FileAttributes});
+                 entry->FileAttributes, static_cast<uint64_t>(entry->FileId.QuadPart)});
             if (entry->NextEntryOffset == 0) {
                 break;
             }
@@ -490,6 +496,23 @@ uint32_t Win32Platform::deleteOpen(EntryHandle entry) {
         const DWORD error = GetLastError();
         return error;
     }
+    return codes::kSuccess;
+}
+
+// Open and close, as DeleteFileW does: two calls to the system instead of the full open's five
+// (open, two queries, disposition, close), which is most of a walk's time.
+uint32_t Win32Platform::deleteChild(EntryHandle folder, const std::u16string& name) {
+    HANDLE parent = entryHandle(folder);
+    if (parent == INVALID_HANDLE_VALUE) {
+        return ERROR_INVALID_HANDLE;
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const DWORD error = OpenRelative(parent, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                     handle, kNonDirectoryFile | kDeleteOnClose);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    CloseHandle(handle);
     return codes::kSuccess;
 }
 

@@ -46,6 +46,7 @@ public:
     DirectoryListing listOpenFolder(EntryHandle folder) override;
     uint32_t setOpenAttributes(EntryHandle entry, uint32_t bits) override;
     uint32_t deleteOpen(EntryHandle entry) override;
+    uint32_t deleteChild(EntryHandle folder, const std::u16string& name) override;
     FolderWriters folderWriters(EntryHandle folder) override;
     void closeEntry(EntryHandle entry) override;
 
