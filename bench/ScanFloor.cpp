@@ -103,10 +103,14 @@ void UninstallRecords(HKEY root, REGSAM view, bool counted, FloorCounts& counts)
     if (RegOpenKeyExW(root, kUninstall, 0, KEY_READ | view, &list) != ERROR_SUCCESS) {
         return;
     }
-    const wchar_t* const valueNames[] = {L"DisplayName", L"DisplayVersion", L"QuietUninstallString",
-                                         L"UninstallString"};
+    // Another product's record is read for where it is installed, too: the scan keeps the
+    // folders that hold it.
+    const wchar_t* const valueNames[] = {L"DisplayName",     L"DisplayVersion",
+                                         L"QuietUninstallString", L"UninstallString",
+                                         L"InstallLocation", L"DisplayIcon"};
+    constexpr int kValues = sizeof(valueNames) / sizeof(valueNames[0]);
     wchar_t name[512];
-    BYTE data[4][1024];
+    BYTE data[kValues][1024];
     for (DWORD index = 0;; ++index) {
         DWORD length = 512;
         const LONG status =
@@ -120,7 +124,7 @@ void UninstallRecords(HKEY root, REGSAM view, bool counted, FloorCounts& counts)
             continue;
         }
         ++counts.records;
-        for (int value = 0; value < 4; ++value) {
+        for (int value = 0; value < kValues; ++value) {
             DWORD type = 0;
             DWORD size = sizeof(data[value]) - sizeof(wchar_t);
             if (RegQueryValueExW(record, valueNames[value], nullptr, &type, data[value], &size) !=
@@ -165,10 +169,14 @@ void FloorProcesses(FloorCounts& counts) {
     }
 }
 
+// The list, and each service's configuration for the program it runs: the scan keeps folders
+// that hold one.
 void FloorServices(FloorCounts& counts) {
-    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
+    const SC_HANDLE manager =
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     if (manager != nullptr) {
         static std::vector<BYTE> buffer(256 * 1024);
+        static std::vector<BYTE> config(8 * 1024); // any configuration fits
         DWORD needed = 0;
         DWORD count = 0;
         DWORD resume = 0;
@@ -176,6 +184,17 @@ void FloorServices(FloorCounts& counts) {
                                   buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count,
                                   &resume, nullptr)) {
             counts.services = count;
+            const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+            for (DWORD index = 0; index < count; ++index) {
+                const SC_HANDLE service =
+                    OpenServiceW(manager, services[index].lpServiceName, SERVICE_QUERY_CONFIG);
+                if (service != nullptr) {
+                    QueryServiceConfigW(service,
+                                        reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.data()),
+                                        static_cast<DWORD>(config.size()), &needed);
+                    CloseServiceHandle(service);
+                }
+            }
         }
         CloseServiceHandle(manager);
     }

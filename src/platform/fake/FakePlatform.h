@@ -102,8 +102,8 @@ public:
     void moveEntry(const std::u16string& from, const std::u16string& to);
     // Called at the start of every call on an open entry with the call it stands for
     // (FileAttributes: openChild; ListDirectory: listOpenFolder; SetFileAttributes; DeleteFile
-    // or RemoveDirectory: deleteOpen) and the entry's path, so that a test can change the
-    // machine between two steps of a walk.
+    // or RemoveDirectory: deleteOpen; deleteChild makes the first and the last) and the entry's
+    // path, so that a test can change the machine between two steps of a walk.
     std::function<void(FakeCall call, const std::u16string& path)> beforeEntryCall;
     void setEnvironment(const std::u16string& name, std::optional<std::u16string> value);
     void setShellFolderPath(ShellFolder folder, std::optional<std::u16string> path);

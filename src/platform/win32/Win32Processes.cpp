@@ -73,16 +73,26 @@ std::u16string BinaryPathOf(SC_HANDLE manager, const wchar_t* keyName) {
     if (!service.valid()) {
         return {};
     }
-    DWORD needed = 0;
-    if (QueryServiceConfigW(service.get(), nullptr, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return {};
-    }
     // The record first, then the strings it points to: keep the buffer aligned for the record.
-    std::vector<QUERY_SERVICE_CONFIGW> buffer((needed + sizeof(QUERY_SERVICE_CONFIGW) - 1) /
-                                              sizeof(QUERY_SERVICE_CONFIGW));
-    if (!QueryServiceConfigW(service.get(), buffer.data(), needed, &needed) ||
-        buffer[0].lpBinaryPathName == nullptr) {
+    // 8 KB holds any configuration, so one call answers; the size asked for is tried once more.
+    std::vector<QUERY_SERVICE_CONFIGW> buffer(8 * 1024 / sizeof(QUERY_SERVICE_CONFIGW));
+    DWORD needed = 0;
+    const auto query = [&] {
+        return QueryServiceConfigW(service.get(), buffer.data(),
+                                   static_cast<DWORD>(buffer.size() * sizeof(buffer[0])),
+                                   &needed) != FALSE;
+    };
+    if (!query()) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            return {};
+        }
+        buffer.resize((needed + sizeof(QUERY_SERVICE_CONFIGW) - 1) /
+                      sizeof(QUERY_SERVICE_CONFIGW));
+        if (!query()) {
+            return {};
+        }
+    }
+    if (buffer[0].lpBinaryPathName == nullptr) {
         return {};
     }
     return FromWide(buffer[0].lpBinaryPathName);
