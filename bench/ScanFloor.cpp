@@ -105,9 +105,9 @@ void UninstallRecords(HKEY root, REGSAM view, bool counted, FloorCounts& counts)
     }
     // Another product's record is read for where it is installed, too: the scan keeps the
     // folders that hold it.
-    const wchar_t* const valueNames[] = {L"DisplayName",     L"DisplayVersion",
+    const wchar_t* const valueNames[] = {L"DisplayName",          L"DisplayVersion",
                                          L"QuietUninstallString", L"UninstallString",
-                                         L"InstallLocation", L"DisplayIcon"};
+                                         L"InstallLocation",      L"DisplayIcon"};
     constexpr int kValues = sizeof(valueNames) / sizeof(valueNames[0]);
     wchar_t name[512];
     BYTE data[kValues][1024];
@@ -184,7 +184,8 @@ void FloorServices(FloorCounts& counts) {
                                   buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count,
                                   &resume, nullptr)) {
             counts.services = count;
-            const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+            const auto* services =
+                reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
             for (DWORD index = 0; index < count; ++index) {
                 const SC_HANDLE service =
                     OpenServiceW(manager, services[index].lpServiceName, SERVICE_QUERY_CONFIG);

@@ -575,11 +575,13 @@ TEST_P(PlatformContract, DeletingAChildInOneStepTakesOnlyAnOrdinaryFile) {
         uint32_t error;
         bool stays;
     } steps[] = {
+        // clang-format off
         {u"plain.dat", kSuccess, false},
         {u"read-only.dat", kAccessDenied, true},
         {u"folder", kAccessDenied, true},
         {u"empty", kAccessDenied, true},
         {u"missing.dat", kFileNotFound, false},
+        // clang-format on
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(ToUtf8(step.name));

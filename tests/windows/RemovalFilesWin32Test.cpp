@@ -347,8 +347,10 @@ TEST(RemovalFilesWin32Test, TheWalkByHandleRemovesADeepTreeAndKeepsAShortNamedLo
     EXPECT_TRUE(result.success) << Narrow(result.message);
     EXPECT_FALSE(result.rebootPending);
     // In the order the listing gives, which under Wine is the Linux folder's.
-    EXPECT_TRUE(result.message == u"目录内容已删除，保留未清理的项目：" + shortKept + u"；" + shortProgram ||
-                result.message == u"目录内容已删除，保留未清理的项目：" + shortProgram + u"；" + shortKept)
+    EXPECT_TRUE(result.message ==
+                    u"目录内容已删除，保留未清理的项目：" + shortKept + u"；" + shortProgram ||
+                result.message ==
+                    u"目录内容已删除，保留未清理的项目：" + shortProgram + u"；" + shortKept)
         << Narrow(result.message);
     EXPECT_TRUE(linked || !RunningUnderWine());
 }

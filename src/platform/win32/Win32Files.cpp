@@ -323,10 +323,9 @@ DWORD OpenRelative(HANDLE folder, const std::u16string& name, DWORD access, HAND
     attributes.ObjectName = &objectName;
     attributes.Attributes = kCaseInsensitive;
     IO_STATUS_BLOCK status{};
-    const NTSTATUS result =
-        nt.createFile(&opened, access, &attributes, &status, nullptr, 0, kShareAll, kFileOpen,
-                      kOpenReparsePoint | kOpenForBackupIntent | kSynchronousIo | options,
-                      nullptr, 0);
+    const NTSTATUS result = nt.createFile(
+        &opened, access, &attributes, &status, nullptr, 0, kShareAll, kFileOpen,
+        kOpenReparsePoint | kOpenForBackupIntent | kSynchronousIo | options, nullptr, 0);
     if (result < 0) {
         opened = INVALID_HANDLE_VALUE;
         return nt.statusToError(result);

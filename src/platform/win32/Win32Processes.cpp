@@ -86,8 +86,7 @@ std::u16string BinaryPathOf(SC_HANDLE manager, const wchar_t* keyName) {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             return {};
         }
-        buffer.resize((needed + sizeof(QUERY_SERVICE_CONFIGW) - 1) /
-                      sizeof(QUERY_SERVICE_CONFIGW));
+        buffer.resize((needed + sizeof(QUERY_SERVICE_CONFIGW) - 1) / sizeof(QUERY_SERVICE_CONFIGW));
         if (!query()) {
             return {};
         }
